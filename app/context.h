@@ -1,0 +1,18 @@
+#pragma once
+#include "app/ui.h"
+#include "db/parameters.h"
+
+namespace app {
+
+// What the TableManagerPage's handlers work with: its two lists, progress bar
+// and pointer, the page's dialogs, and the ConnectionPage's current fields.
+struct TableManagerContext {
+    ui::Dialogs& dialogs;
+    ui::ListBox& accessList;     // List1, "Access Tables"
+    ui::ListBox& postgresList;   // List2, "PostgreSQL Tables"
+    ui::ProgressBar& progress;   // ProgressBar1
+    ui::Pointer& pointer;        // the page's pointer state
+    db::ParameterSource parameters;
+};
+
+} // namespace app

@@ -1,0 +1,9 @@
+#include "db/engines.h"
+
+namespace db {
+
+void registerBuiltinEngines() {
+    // Engines are added here as they are built.
+}
+
+} // namespace db
