@@ -1,0 +1,41 @@
+// Index keys as the Access engine stores them in index pages: one flag byte per key column, then the value
+// bytes in an order-preserving form (big-endian, sign bit flipped; text through the sort order's tables).
+#pragma once
+
+#include "convert.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace jet {
+
+enum class SortOrder {
+    GeneralLegacy,  // LCID 0x0409, sort version 0 (Access 2000-2007 and many later files)
+    General,        // LCID 0x0409, sort version 1 (the default of Access 2010 and later)
+};
+
+// Flag bytes in front of each key column.
+namespace key_flag {
+inline constexpr std::uint8_t AscValue = 0x7F;
+inline constexpr std::uint8_t AscNull = 0x00;
+inline constexpr std::uint8_t DescValue = 0x80;
+inline constexpr std::uint8_t DescNull = 0xFF;
+}  // namespace key_flag
+
+// True when every character of `text` can be keyed; otherwise `bad` receives the first one that cannot.
+bool canKeyText(std::u16string_view text, char16_t& bad);
+
+// Appends the value bytes (no flag byte) of a text key. Throws jet::Error naming a character that the
+// engine cannot key yet (anything above U+00FF).
+void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, SortOrder order, bool ascending);
+
+// Appends flag byte and value bytes for one key column. `cell` is in the stored form of convert.h; text
+// values use `cell.text`.
+void appendColumnKey(std::vector<std::uint8_t>& out, sql::ColumnType type, const Cell& cell, SortOrder order,
+                     bool ascending);
+
+// Convenience for the catalogue: flag + big-endian, sign-flipped 32-bit integer.
+void appendLongKey(std::vector<std::uint8_t>& out, std::int32_t value, bool ascending = true);
+
+}  // namespace jet

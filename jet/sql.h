@@ -1,0 +1,93 @@
+// A small, strict parser for the Access SQL statements the program sends to an Access file:
+//
+//   CREATE TABLE name (col TYPE[(size[,scale])] [NULL|NOT NULL], ...)
+//   INSERT INTO name [(col, ...)] VALUES (literal, ...)
+//   DROP TABLE name
+//   SELECT alias.* INTO new FROM old [AS] alias      (also SELECT * INTO new FROM old)
+//   SELECT * FROM name
+//
+// Names may be bare words, `back-quoted` or [bracketed]. Literals: 'text' with '' for a quote, numbers with an
+// optional sign, NULL, 0x... binary. One statement, an optional trailing ';'. Anything else is a syntax error
+// that names the (1-based) character position.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace jet::sql {
+
+// Column types a CREATE TABLE can ask for; the values are the type codes stored in a table definition.
+enum class ColumnType : std::uint8_t {
+    Boolean = 0x01,
+    Byte = 0x02,
+    Integer = 0x03,
+    Long = 0x04,
+    Currency = 0x05,
+    Single = 0x06,
+    Double = 0x07,
+    DateTime = 0x08,
+    Binary = 0x09,
+    Text = 0x0A,
+    Ole = 0x0B,
+    Memo = 0x0C,
+    Guid = 0x0F,
+    Decimal = 0x10,
+    BigInt = 0x13,
+};
+
+const char* columnTypeName(ColumnType t);
+
+struct ColumnDef {
+    std::string name;
+    ColumnType type = ColumnType::Text;
+    int size = 0;        // Text: characters (1-255); Binary: bytes (1-255); 0 otherwise
+    int precision = 0;   // Decimal only
+    int scale = 0;       // Decimal only
+    bool notNull = false;
+    bool autoNumber = false;  // COUNTER / AUTOINCREMENT
+};
+
+struct Literal {
+    enum class Kind { Null, Text, Number, Binary };
+    Kind kind = Kind::Null;
+    std::string text;                 // Text: the unquoted text (UTF-8); Number: the number as written
+    std::vector<std::uint8_t> bytes;  // Binary: the bytes of 0x...
+    std::size_t position = 0;         // 1-based position in the statement, for messages
+};
+
+struct CreateTable {
+    std::string table;
+    std::vector<ColumnDef> columns;
+};
+
+struct Insert {
+    std::string table;
+    std::vector<std::string> columns;  // empty: all columns in table order
+    std::vector<Literal> values;
+};
+
+struct DropTable {
+    std::string table;
+};
+
+struct SelectInto {
+    std::string target;
+    std::string source;
+};
+
+struct SelectAll {
+    std::string table;
+};
+
+using Statement = std::variant<CreateTable, Insert, DropTable, SelectInto, SelectAll>;
+
+// Parses one statement; throws jet::Error (a syntax error naming the position) on anything else.
+Statement parse(std::string_view text);
+
+// Splits a script into statements at ';' outside quoted text and names. Empty pieces are dropped.
+std::vector<std::string> splitScript(std::string_view script);
+
+}  // namespace jet::sql
