@@ -1,0 +1,530 @@
+// Sort keys of the characters U+0000..U+00FF in the two Jet4/ACE text sort orders (LCID 0x0409).
+// Generated once from the published collation facts and checked against the catalogue index entries that
+// Access wrote in real files (see tests/jet/write_index_key_test.cpp). Each entry gives how a character
+// contributes to a text key: its primary bytes, the accent byte kept for the secondary part, or the bytes of
+// the "hidden" part for characters that do not take part in the primary order.
+#include "collation.h"
+
+namespace jet::collation {
+
+using K = KeyClass;
+
+const CharKey kGeneralLegacy[256] = {
+    {K::Ignored, 0, {}, 0x00},  // U+0000
+    {K::Hidden, 1, {0x03}, 0x00},  // U+0001
+    {K::Hidden, 1, {0x04}, 0x00},  // U+0002
+    {K::Hidden, 1, {0x05}, 0x00},  // U+0003
+    {K::Hidden, 1, {0x06}, 0x00},  // U+0004
+    {K::Hidden, 1, {0x07}, 0x00},  // U+0005
+    {K::Hidden, 1, {0x08}, 0x00},  // U+0006
+    {K::Hidden, 1, {0x09}, 0x00},  // U+0007
+    {K::Hidden, 1, {0x0A}, 0x00},  // U+0008
+    {K::Primary, 2, {0x08, 0x03}, 0x00},  // U+0009
+    {K::Primary, 2, {0x08, 0x04}, 0x00},  // U+000A
+    {K::Primary, 2, {0x08, 0x05}, 0x00},  // U+000B
+    {K::Primary, 2, {0x08, 0x06}, 0x00},  // U+000C
+    {K::Primary, 2, {0x08, 0x07}, 0x00},  // U+000D
+    {K::Hidden, 1, {0x0B}, 0x00},  // U+000E
+    {K::Hidden, 1, {0x0C}, 0x00},  // U+000F
+    {K::Hidden, 1, {0x0D}, 0x00},  // U+0010
+    {K::Hidden, 1, {0x0E}, 0x00},  // U+0011
+    {K::Hidden, 1, {0x0F}, 0x00},  // U+0012
+    {K::Hidden, 1, {0x10}, 0x00},  // U+0013
+    {K::Hidden, 1, {0x11}, 0x00},  // U+0014
+    {K::Hidden, 1, {0x12}, 0x00},  // U+0015
+    {K::Hidden, 1, {0x13}, 0x00},  // U+0016
+    {K::Hidden, 1, {0x14}, 0x00},  // U+0017
+    {K::Hidden, 1, {0x15}, 0x00},  // U+0018
+    {K::Hidden, 1, {0x16}, 0x00},  // U+0019
+    {K::Hidden, 1, {0x17}, 0x00},  // U+001A
+    {K::Hidden, 1, {0x18}, 0x00},  // U+001B
+    {K::Hidden, 1, {0x19}, 0x00},  // U+001C
+    {K::Hidden, 1, {0x1A}, 0x00},  // U+001D
+    {K::Hidden, 1, {0x1B}, 0x00},  // U+001E
+    {K::Hidden, 1, {0x1C}, 0x00},  // U+001F
+    {K::Primary, 1, {0x07}, 0x00},  // U+0020
+    {K::Primary, 1, {0x09}, 0x00},  // U+0021
+    {K::Primary, 1, {0x0A}, 0x00},  // U+0022
+    {K::Primary, 1, {0x0C}, 0x00},  // U+0023
+    {K::Primary, 1, {0x0E}, 0x00},  // U+0024
+    {K::Primary, 1, {0x10}, 0x00},  // U+0025
+    {K::Primary, 1, {0x12}, 0x00},  // U+0026
+    {K::Hidden, 1, {0x80}, 0x00},  // U+0027
+    {K::Primary, 1, {0x14}, 0x00},  // U+0028
+    {K::Primary, 1, {0x16}, 0x00},  // U+0029
+    {K::Primary, 1, {0x18}, 0x00},  // U+002A
+    {K::Primary, 1, {0x2C}, 0x00},  // U+002B
+    {K::Primary, 1, {0x1A}, 0x00},  // U+002C
+    {K::Hidden, 1, {0x82}, 0x00},  // U+002D
+    {K::Primary, 1, {0x1C}, 0x00},  // U+002E
+    {K::Primary, 1, {0x1E}, 0x00},  // U+002F
+    {K::Primary, 1, {0x36}, 0x00},  // U+0030
+    {K::Primary, 1, {0x38}, 0x00},  // U+0031
+    {K::Primary, 1, {0x3A}, 0x00},  // U+0032
+    {K::Primary, 1, {0x3C}, 0x00},  // U+0033
+    {K::Primary, 1, {0x3E}, 0x00},  // U+0034
+    {K::Primary, 1, {0x40}, 0x00},  // U+0035
+    {K::Primary, 1, {0x42}, 0x00},  // U+0036
+    {K::Primary, 1, {0x44}, 0x00},  // U+0037
+    {K::Primary, 1, {0x46}, 0x00},  // U+0038
+    {K::Primary, 1, {0x48}, 0x00},  // U+0039
+    {K::Primary, 1, {0x20}, 0x00},  // U+003A
+    {K::Primary, 1, {0x22}, 0x00},  // U+003B
+    {K::Primary, 1, {0x2E}, 0x00},  // U+003C
+    {K::Primary, 1, {0x30}, 0x00},  // U+003D
+    {K::Primary, 1, {0x32}, 0x00},  // U+003E
+    {K::Primary, 1, {0x24}, 0x00},  // U+003F
+    {K::Primary, 1, {0x26}, 0x00},  // U+0040
+    {K::Primary, 1, {0x4A}, 0x00},  // U+0041
+    {K::Primary, 1, {0x4C}, 0x00},  // U+0042
+    {K::Primary, 1, {0x4D}, 0x00},  // U+0043
+    {K::Primary, 1, {0x4F}, 0x00},  // U+0044
+    {K::Primary, 1, {0x51}, 0x00},  // U+0045
+    {K::Primary, 1, {0x53}, 0x00},  // U+0046
+    {K::Primary, 1, {0x55}, 0x00},  // U+0047
+    {K::Primary, 1, {0x57}, 0x00},  // U+0048
+    {K::Primary, 1, {0x59}, 0x00},  // U+0049
+    {K::Primary, 1, {0x5B}, 0x00},  // U+004A
+    {K::Primary, 1, {0x5C}, 0x00},  // U+004B
+    {K::Primary, 1, {0x5E}, 0x00},  // U+004C
+    {K::Primary, 1, {0x60}, 0x00},  // U+004D
+    {K::Primary, 1, {0x62}, 0x00},  // U+004E
+    {K::Primary, 1, {0x64}, 0x00},  // U+004F
+    {K::Primary, 1, {0x66}, 0x00},  // U+0050
+    {K::Primary, 1, {0x68}, 0x00},  // U+0051
+    {K::Primary, 1, {0x69}, 0x00},  // U+0052
+    {K::Primary, 1, {0x6B}, 0x00},  // U+0053
+    {K::Primary, 1, {0x6D}, 0x00},  // U+0054
+    {K::Primary, 1, {0x6F}, 0x00},  // U+0055
+    {K::Primary, 1, {0x71}, 0x00},  // U+0056
+    {K::Primary, 1, {0x73}, 0x00},  // U+0057
+    {K::Primary, 1, {0x75}, 0x00},  // U+0058
+    {K::Primary, 1, {0x76}, 0x00},  // U+0059
+    {K::Primary, 1, {0x78}, 0x00},  // U+005A
+    {K::Primary, 1, {0x27}, 0x00},  // U+005B
+    {K::Primary, 1, {0x29}, 0x00},  // U+005C
+    {K::Primary, 1, {0x2A}, 0x00},  // U+005D
+    {K::Primary, 2, {0x2B, 0x02}, 0x00},  // U+005E
+    {K::Primary, 2, {0x2B, 0x03}, 0x00},  // U+005F
+    {K::Primary, 2, {0x2B, 0x07}, 0x00},  // U+0060
+    {K::Primary, 1, {0x4A}, 0x00},  // U+0061
+    {K::Primary, 1, {0x4C}, 0x00},  // U+0062
+    {K::Primary, 1, {0x4D}, 0x00},  // U+0063
+    {K::Primary, 1, {0x4F}, 0x00},  // U+0064
+    {K::Primary, 1, {0x51}, 0x00},  // U+0065
+    {K::Primary, 1, {0x53}, 0x00},  // U+0066
+    {K::Primary, 1, {0x55}, 0x00},  // U+0067
+    {K::Primary, 1, {0x57}, 0x00},  // U+0068
+    {K::Primary, 1, {0x59}, 0x00},  // U+0069
+    {K::Primary, 1, {0x5B}, 0x00},  // U+006A
+    {K::Primary, 1, {0x5C}, 0x00},  // U+006B
+    {K::Primary, 1, {0x5E}, 0x00},  // U+006C
+    {K::Primary, 1, {0x60}, 0x00},  // U+006D
+    {K::Primary, 1, {0x62}, 0x00},  // U+006E
+    {K::Primary, 1, {0x64}, 0x00},  // U+006F
+    {K::Primary, 1, {0x66}, 0x00},  // U+0070
+    {K::Primary, 1, {0x68}, 0x00},  // U+0071
+    {K::Primary, 1, {0x69}, 0x00},  // U+0072
+    {K::Primary, 1, {0x6B}, 0x00},  // U+0073
+    {K::Primary, 1, {0x6D}, 0x00},  // U+0074
+    {K::Primary, 1, {0x6F}, 0x00},  // U+0075
+    {K::Primary, 1, {0x71}, 0x00},  // U+0076
+    {K::Primary, 1, {0x73}, 0x00},  // U+0077
+    {K::Primary, 1, {0x75}, 0x00},  // U+0078
+    {K::Primary, 1, {0x76}, 0x00},  // U+0079
+    {K::Primary, 1, {0x78}, 0x00},  // U+007A
+    {K::Primary, 2, {0x2B, 0x09}, 0x00},  // U+007B
+    {K::Primary, 2, {0x2B, 0x0B}, 0x00},  // U+007C
+    {K::Primary, 2, {0x2B, 0x0D}, 0x00},  // U+007D
+    {K::Primary, 2, {0x2B, 0x0F}, 0x00},  // U+007E
+    {K::Hidden, 1, {0x1D}, 0x00},  // U+007F
+    {K::Hidden, 1, {0x1E}, 0x00},  // U+0080
+    {K::Hidden, 1, {0x1F}, 0x00},  // U+0081
+    {K::Hidden, 1, {0x20}, 0x00},  // U+0082
+    {K::Hidden, 1, {0x21}, 0x00},  // U+0083
+    {K::Hidden, 1, {0x22}, 0x00},  // U+0084
+    {K::Hidden, 1, {0x23}, 0x00},  // U+0085
+    {K::Hidden, 1, {0x24}, 0x00},  // U+0086
+    {K::Hidden, 1, {0x25}, 0x00},  // U+0087
+    {K::Hidden, 1, {0x26}, 0x00},  // U+0088
+    {K::Hidden, 1, {0x27}, 0x00},  // U+0089
+    {K::Hidden, 1, {0x28}, 0x00},  // U+008A
+    {K::Hidden, 1, {0x29}, 0x00},  // U+008B
+    {K::Hidden, 1, {0x2A}, 0x00},  // U+008C
+    {K::Hidden, 1, {0x2B}, 0x00},  // U+008D
+    {K::Hidden, 1, {0x2C}, 0x00},  // U+008E
+    {K::Hidden, 1, {0x2D}, 0x00},  // U+008F
+    {K::Hidden, 1, {0x2E}, 0x00},  // U+0090
+    {K::Hidden, 1, {0x2F}, 0x00},  // U+0091
+    {K::Hidden, 1, {0x30}, 0x00},  // U+0092
+    {K::Hidden, 1, {0x31}, 0x00},  // U+0093
+    {K::Hidden, 1, {0x32}, 0x00},  // U+0094
+    {K::Hidden, 1, {0x33}, 0x00},  // U+0095
+    {K::Hidden, 1, {0x34}, 0x00},  // U+0096
+    {K::Hidden, 1, {0x35}, 0x00},  // U+0097
+    {K::Hidden, 1, {0x36}, 0x00},  // U+0098
+    {K::Hidden, 1, {0x37}, 0x00},  // U+0099
+    {K::Hidden, 1, {0x38}, 0x00},  // U+009A
+    {K::Hidden, 1, {0x39}, 0x00},  // U+009B
+    {K::Hidden, 1, {0x3A}, 0x00},  // U+009C
+    {K::Hidden, 1, {0x3B}, 0x00},  // U+009D
+    {K::Hidden, 1, {0x3C}, 0x00},  // U+009E
+    {K::Hidden, 1, {0x3D}, 0x00},  // U+009F
+    {K::Primary, 2, {0x08, 0x02}, 0x00},  // U+00A0
+    {K::Primary, 2, {0x2B, 0x10}, 0x00},  // U+00A1
+    {K::Primary, 2, {0x34, 0xA6}, 0x00},  // U+00A2
+    {K::Primary, 2, {0x34, 0xA7}, 0x00},  // U+00A3
+    {K::Primary, 2, {0x34, 0xA8}, 0x00},  // U+00A4
+    {K::Primary, 2, {0x34, 0xA9}, 0x00},  // U+00A5
+    {K::Primary, 2, {0x2B, 0x11}, 0x00},  // U+00A6
+    {K::Primary, 2, {0x34, 0xAA}, 0x00},  // U+00A7
+    {K::Primary, 2, {0x2B, 0x12}, 0x00},  // U+00A8
+    {K::Primary, 2, {0x34, 0xAB}, 0x00},  // U+00A9
+    {K::Accented, 1, {0x4A}, 0x03},  // U+00AA
+    {K::Primary, 2, {0x33, 0x05}, 0x00},  // U+00AB
+    {K::Primary, 2, {0x34, 0xAC}, 0x00},  // U+00AC
+    {K::Hidden, 1, {0x83}, 0x00},  // U+00AD
+    {K::Primary, 2, {0x34, 0xAD}, 0x00},  // U+00AE
+    {K::Primary, 2, {0x2B, 0x13}, 0x00},  // U+00AF
+    {K::Primary, 2, {0x34, 0xAE}, 0x00},  // U+00B0
+    {K::Primary, 2, {0x33, 0x04}, 0x00},  // U+00B1
+    {K::Primary, 1, {0x3A}, 0x00},  // U+00B2
+    {K::Primary, 1, {0x3C}, 0x00},  // U+00B3
+    {K::Primary, 2, {0x2B, 0x14}, 0x00},  // U+00B4
+    {K::Primary, 2, {0x34, 0xAF}, 0x00},  // U+00B5
+    {K::Primary, 2, {0x34, 0xB0}, 0x00},  // U+00B6
+    {K::Primary, 2, {0x34, 0xB1}, 0x00},  // U+00B7
+    {K::Primary, 2, {0x2B, 0x15}, 0x00},  // U+00B8
+    {K::Primary, 1, {0x38}, 0x00},  // U+00B9
+    {K::Accented, 1, {0x64}, 0x03},  // U+00BA
+    {K::Primary, 2, {0x33, 0x07}, 0x00},  // U+00BB
+    {K::Primary, 2, {0x37, 0x12}, 0x00},  // U+00BC
+    {K::Primary, 2, {0x37, 0x16}, 0x00},  // U+00BD
+    {K::Primary, 2, {0x37, 0x1A}, 0x00},  // U+00BE
+    {K::Primary, 2, {0x2B, 0x16}, 0x00},  // U+00BF
+    {K::Accented, 1, {0x4A}, 0x0F},  // U+00C0
+    {K::Accented, 1, {0x4A}, 0x0E},  // U+00C1
+    {K::Accented, 1, {0x4A}, 0x12},  // U+00C2
+    {K::Accented, 1, {0x4A}, 0x19},  // U+00C3
+    {K::Accented, 1, {0x4A}, 0x13},  // U+00C4
+    {K::Accented, 1, {0x4A}, 0x1A},  // U+00C5
+    {K::Primary, 2, {0x4A, 0x51}, 0x00},  // U+00C6
+    {K::Accented, 1, {0x4D}, 0x1C},  // U+00C7
+    {K::Accented, 1, {0x51}, 0x0F},  // U+00C8
+    {K::Accented, 1, {0x51}, 0x0E},  // U+00C9
+    {K::Accented, 1, {0x51}, 0x12},  // U+00CA
+    {K::Accented, 1, {0x51}, 0x13},  // U+00CB
+    {K::Accented, 1, {0x59}, 0x0F},  // U+00CC
+    {K::Accented, 1, {0x59}, 0x0E},  // U+00CD
+    {K::Accented, 1, {0x59}, 0x12},  // U+00CE
+    {K::Accented, 1, {0x59}, 0x13},  // U+00CF
+    {K::Accented, 1, {0x4F}, 0x68},  // U+00D0
+    {K::Accented, 1, {0x62}, 0x19},  // U+00D1
+    {K::Accented, 1, {0x64}, 0x0F},  // U+00D2
+    {K::Accented, 1, {0x64}, 0x0E},  // U+00D3
+    {K::Accented, 1, {0x64}, 0x12},  // U+00D4
+    {K::Accented, 1, {0x64}, 0x19},  // U+00D5
+    {K::Accented, 1, {0x64}, 0x13},  // U+00D6
+    {K::Primary, 2, {0x33, 0x09}, 0x00},  // U+00D7
+    {K::Accented, 1, {0x64}, 0x21},  // U+00D8
+    {K::Accented, 1, {0x6F}, 0x0F},  // U+00D9
+    {K::Accented, 1, {0x6F}, 0x0E},  // U+00DA
+    {K::Accented, 1, {0x6F}, 0x12},  // U+00DB
+    {K::Accented, 1, {0x6F}, 0x13},  // U+00DC
+    {K::Accented, 1, {0x76}, 0x0E},  // U+00DD
+    {K::Primary, 2, {0x6D, 0x57}, 0x00},  // U+00DE
+    {K::Primary, 2, {0x6B, 0x6B}, 0x00},  // U+00DF
+    {K::Accented, 1, {0x4A}, 0x0F},  // U+00E0
+    {K::Accented, 1, {0x4A}, 0x0E},  // U+00E1
+    {K::Accented, 1, {0x4A}, 0x12},  // U+00E2
+    {K::Accented, 1, {0x4A}, 0x19},  // U+00E3
+    {K::Accented, 1, {0x4A}, 0x13},  // U+00E4
+    {K::Accented, 1, {0x4A}, 0x1A},  // U+00E5
+    {K::Primary, 2, {0x4A, 0x51}, 0x00},  // U+00E6
+    {K::Accented, 1, {0x4D}, 0x1C},  // U+00E7
+    {K::Accented, 1, {0x51}, 0x0F},  // U+00E8
+    {K::Accented, 1, {0x51}, 0x0E},  // U+00E9
+    {K::Accented, 1, {0x51}, 0x12},  // U+00EA
+    {K::Accented, 1, {0x51}, 0x13},  // U+00EB
+    {K::Accented, 1, {0x59}, 0x0F},  // U+00EC
+    {K::Accented, 1, {0x59}, 0x0E},  // U+00ED
+    {K::Accented, 1, {0x59}, 0x12},  // U+00EE
+    {K::Accented, 1, {0x59}, 0x13},  // U+00EF
+    {K::Accented, 1, {0x4F}, 0x68},  // U+00F0
+    {K::Accented, 1, {0x62}, 0x19},  // U+00F1
+    {K::Accented, 1, {0x64}, 0x0F},  // U+00F2
+    {K::Accented, 1, {0x64}, 0x0E},  // U+00F3
+    {K::Accented, 1, {0x64}, 0x12},  // U+00F4
+    {K::Accented, 1, {0x64}, 0x19},  // U+00F5
+    {K::Accented, 1, {0x64}, 0x13},  // U+00F6
+    {K::Primary, 2, {0x33, 0x0A}, 0x00},  // U+00F7
+    {K::Accented, 1, {0x64}, 0x21},  // U+00F8
+    {K::Accented, 1, {0x6F}, 0x0F},  // U+00F9
+    {K::Accented, 1, {0x6F}, 0x0E},  // U+00FA
+    {K::Accented, 1, {0x6F}, 0x12},  // U+00FB
+    {K::Accented, 1, {0x6F}, 0x13},  // U+00FC
+    {K::Accented, 1, {0x76}, 0x0E},  // U+00FD
+    {K::Primary, 2, {0x6D, 0x57}, 0x00},  // U+00FE
+    {K::Accented, 1, {0x76}, 0x13},  // U+00FF
+};
+
+const CharKey kGeneral[256] = {
+    {K::Ignored, 0, {}, 0x00},  // U+0000
+    {K::Hidden, 1, {0x03}, 0x00},  // U+0001
+    {K::Hidden, 1, {0x04}, 0x00},  // U+0002
+    {K::Hidden, 1, {0x05}, 0x00},  // U+0003
+    {K::Hidden, 1, {0x06}, 0x00},  // U+0004
+    {K::Hidden, 1, {0x07}, 0x00},  // U+0005
+    {K::Hidden, 1, {0x08}, 0x00},  // U+0006
+    {K::Hidden, 1, {0x09}, 0x00},  // U+0007
+    {K::Hidden, 1, {0x0A}, 0x00},  // U+0008
+    {K::Primary, 2, {0x07, 0x05}, 0x00},  // U+0009
+    {K::Primary, 2, {0x07, 0x06}, 0x00},  // U+000A
+    {K::Primary, 2, {0x07, 0x07}, 0x00},  // U+000B
+    {K::Primary, 2, {0x07, 0x08}, 0x00},  // U+000C
+    {K::Primary, 2, {0x07, 0x09}, 0x00},  // U+000D
+    {K::Hidden, 1, {0x0B}, 0x00},  // U+000E
+    {K::Hidden, 1, {0x0C}, 0x00},  // U+000F
+    {K::Hidden, 1, {0x0D}, 0x00},  // U+0010
+    {K::Hidden, 1, {0x0E}, 0x00},  // U+0011
+    {K::Hidden, 1, {0x0F}, 0x00},  // U+0012
+    {K::Hidden, 1, {0x10}, 0x00},  // U+0013
+    {K::Hidden, 1, {0x11}, 0x00},  // U+0014
+    {K::Hidden, 1, {0x12}, 0x00},  // U+0015
+    {K::Hidden, 1, {0x13}, 0x00},  // U+0016
+    {K::Hidden, 1, {0x14}, 0x00},  // U+0017
+    {K::Hidden, 1, {0x15}, 0x00},  // U+0018
+    {K::Hidden, 1, {0x16}, 0x00},  // U+0019
+    {K::Hidden, 1, {0x17}, 0x00},  // U+001A
+    {K::Hidden, 1, {0x18}, 0x00},  // U+001B
+    {K::Hidden, 1, {0x19}, 0x00},  // U+001C
+    {K::Hidden, 1, {0x1A}, 0x00},  // U+001D
+    {K::Hidden, 1, {0x1B}, 0x00},  // U+001E
+    {K::Hidden, 1, {0x1C}, 0x00},  // U+001F
+    {K::Primary, 2, {0x07, 0x02}, 0x00},  // U+0020
+    {K::Primary, 2, {0x07, 0x1C}, 0x00},  // U+0021
+    {K::Primary, 2, {0x07, 0x1D}, 0x00},  // U+0022
+    {K::Primary, 2, {0x07, 0x1F}, 0x00},  // U+0023
+    {K::Primary, 2, {0x07, 0x21}, 0x00},  // U+0024
+    {K::Primary, 2, {0x07, 0x23}, 0x00},  // U+0025
+    {K::Primary, 2, {0x07, 0x25}, 0x00},  // U+0026
+    {K::Hidden, 1, {0x80}, 0x00},  // U+0027
+    {K::Primary, 2, {0x07, 0x27}, 0x00},  // U+0028
+    {K::Primary, 2, {0x07, 0x2A}, 0x00},  // U+0029
+    {K::Primary, 2, {0x07, 0x2D}, 0x00},  // U+002A
+    {K::Primary, 2, {0x08, 0x03}, 0x00},  // U+002B
+    {K::Primary, 2, {0x07, 0x2F}, 0x00},  // U+002C
+    {K::Hidden, 1, {0x82}, 0x00},  // U+002D
+    {K::Primary, 2, {0x07, 0x33}, 0x00},  // U+002E
+    {K::Primary, 2, {0x07, 0x35}, 0x00},  // U+002F
+    {K::Primary, 2, {0x0D, 0x17}, 0x00},  // U+0030
+    {K::Primary, 2, {0x0D, 0x19}, 0x00},  // U+0031
+    {K::Primary, 2, {0x0D, 0x1A}, 0x00},  // U+0032
+    {K::Primary, 2, {0x0D, 0x1B}, 0x00},  // U+0033
+    {K::Primary, 2, {0x0D, 0x1C}, 0x00},  // U+0034
+    {K::Primary, 2, {0x0D, 0x1D}, 0x00},  // U+0035
+    {K::Primary, 2, {0x0D, 0x1E}, 0x00},  // U+0036
+    {K::Primary, 2, {0x0D, 0x1F}, 0x00},  // U+0037
+    {K::Primary, 2, {0x0D, 0x20}, 0x00},  // U+0038
+    {K::Primary, 2, {0x0D, 0x21}, 0x00},  // U+0039
+    {K::Primary, 2, {0x07, 0x37}, 0x00},  // U+003A
+    {K::Primary, 2, {0x07, 0x3A}, 0x00},  // U+003B
+    {K::Primary, 2, {0x08, 0x0E}, 0x00},  // U+003C
+    {K::Primary, 2, {0x08, 0x12}, 0x00},  // U+003D
+    {K::Primary, 2, {0x08, 0x14}, 0x00},  // U+003E
+    {K::Primary, 2, {0x07, 0x3C}, 0x00},  // U+003F
+    {K::Primary, 2, {0x07, 0x3E}, 0x00},  // U+0040
+    {K::Primary, 2, {0x0E, 0x02}, 0x00},  // U+0041
+    {K::Primary, 2, {0x0E, 0x09}, 0x00},  // U+0042
+    {K::Primary, 2, {0x0E, 0x0A}, 0x00},  // U+0043
+    {K::Primary, 2, {0x0E, 0x1A}, 0x00},  // U+0044
+    {K::Primary, 2, {0x0E, 0x21}, 0x00},  // U+0045
+    {K::Primary, 2, {0x0E, 0x23}, 0x00},  // U+0046
+    {K::Primary, 2, {0x0E, 0x25}, 0x00},  // U+0047
+    {K::Primary, 2, {0x0E, 0x2C}, 0x00},  // U+0048
+    {K::Primary, 2, {0x0E, 0x32}, 0x00},  // U+0049
+    {K::Primary, 2, {0x0E, 0x35}, 0x00},  // U+004A
+    {K::Primary, 2, {0x0E, 0x36}, 0x00},  // U+004B
+    {K::Primary, 2, {0x0E, 0x48}, 0x00},  // U+004C
+    {K::Primary, 2, {0x0E, 0x51}, 0x00},  // U+004D
+    {K::Primary, 2, {0x0E, 0x70}, 0x00},  // U+004E
+    {K::Primary, 2, {0x0E, 0x7C}, 0x00},  // U+004F
+    {K::Primary, 2, {0x0E, 0x7E}, 0x00},  // U+0050
+    {K::Primary, 2, {0x0E, 0x89}, 0x00},  // U+0051
+    {K::Primary, 2, {0x0E, 0x8A}, 0x00},  // U+0052
+    {K::Primary, 2, {0x0E, 0x91}, 0x00},  // U+0053
+    {K::Primary, 2, {0x0E, 0x99}, 0x00},  // U+0054
+    {K::Primary, 2, {0x0E, 0x9F}, 0x00},  // U+0055
+    {K::Primary, 2, {0x0E, 0xA2}, 0x00},  // U+0056
+    {K::Primary, 2, {0x0E, 0xA4}, 0x00},  // U+0057
+    {K::Primary, 2, {0x0E, 0xA6}, 0x00},  // U+0058
+    {K::Primary, 2, {0x0E, 0xA7}, 0x00},  // U+0059
+    {K::Primary, 2, {0x0E, 0xA9}, 0x00},  // U+005A
+    {K::Primary, 2, {0x07, 0x3F}, 0x00},  // U+005B
+    {K::Primary, 2, {0x07, 0x41}, 0x00},  // U+005C
+    {K::Primary, 2, {0x07, 0x42}, 0x00},  // U+005D
+    {K::Primary, 2, {0x07, 0x43}, 0x00},  // U+005E
+    {K::Primary, 2, {0x07, 0x44}, 0x00},  // U+005F
+    {K::Primary, 2, {0x07, 0x48}, 0x00},  // U+0060
+    {K::Primary, 2, {0x0E, 0x02}, 0x00},  // U+0061
+    {K::Primary, 2, {0x0E, 0x09}, 0x00},  // U+0062
+    {K::Primary, 2, {0x0E, 0x0A}, 0x00},  // U+0063
+    {K::Primary, 2, {0x0E, 0x1A}, 0x00},  // U+0064
+    {K::Primary, 2, {0x0E, 0x21}, 0x00},  // U+0065
+    {K::Primary, 2, {0x0E, 0x23}, 0x00},  // U+0066
+    {K::Primary, 2, {0x0E, 0x25}, 0x00},  // U+0067
+    {K::Primary, 2, {0x0E, 0x2C}, 0x00},  // U+0068
+    {K::Primary, 2, {0x0E, 0x32}, 0x00},  // U+0069
+    {K::Primary, 2, {0x0E, 0x35}, 0x00},  // U+006A
+    {K::Primary, 2, {0x0E, 0x36}, 0x00},  // U+006B
+    {K::Primary, 2, {0x0E, 0x48}, 0x00},  // U+006C
+    {K::Primary, 2, {0x0E, 0x51}, 0x00},  // U+006D
+    {K::Primary, 2, {0x0E, 0x70}, 0x00},  // U+006E
+    {K::Primary, 2, {0x0E, 0x7C}, 0x00},  // U+006F
+    {K::Primary, 2, {0x0E, 0x7E}, 0x00},  // U+0070
+    {K::Primary, 2, {0x0E, 0x89}, 0x00},  // U+0071
+    {K::Primary, 2, {0x0E, 0x8A}, 0x00},  // U+0072
+    {K::Primary, 2, {0x0E, 0x91}, 0x00},  // U+0073
+    {K::Primary, 2, {0x0E, 0x99}, 0x00},  // U+0074
+    {K::Primary, 2, {0x0E, 0x9F}, 0x00},  // U+0075
+    {K::Primary, 2, {0x0E, 0xA2}, 0x00},  // U+0076
+    {K::Primary, 2, {0x0E, 0xA4}, 0x00},  // U+0077
+    {K::Primary, 2, {0x0E, 0xA6}, 0x00},  // U+0078
+    {K::Primary, 2, {0x0E, 0xA7}, 0x00},  // U+0079
+    {K::Primary, 2, {0x0E, 0xA9}, 0x00},  // U+007A
+    {K::Primary, 2, {0x07, 0x4A}, 0x00},  // U+007B
+    {K::Primary, 2, {0x07, 0x4C}, 0x00},  // U+007C
+    {K::Primary, 2, {0x07, 0x4E}, 0x00},  // U+007D
+    {K::Primary, 2, {0x07, 0x50}, 0x00},  // U+007E
+    {K::Hidden, 1, {0x1D}, 0x00},  // U+007F
+    {K::Accented, 2, {0x0C, 0xFA}, 0x1D},  // U+0080
+    {K::Accented, 2, {0x0C, 0xFA}, 0x1E},  // U+0081
+    {K::Accented, 2, {0x0C, 0xFA}, 0x1F},  // U+0082
+    {K::Accented, 2, {0x0C, 0xFA}, 0x20},  // U+0083
+    {K::Accented, 2, {0x0C, 0xFA}, 0x21},  // U+0084
+    {K::Accented, 2, {0x0C, 0xFA}, 0x22},  // U+0085
+    {K::Accented, 2, {0x0C, 0xFA}, 0x23},  // U+0086
+    {K::Accented, 2, {0x0C, 0xFA}, 0x24},  // U+0087
+    {K::Accented, 2, {0x0C, 0xFA}, 0x25},  // U+0088
+    {K::Accented, 2, {0x0C, 0xFA}, 0x26},  // U+0089
+    {K::Accented, 2, {0x0C, 0xFA}, 0x27},  // U+008A
+    {K::Accented, 2, {0x0C, 0xFA}, 0x28},  // U+008B
+    {K::Accented, 2, {0x0C, 0xFA}, 0x29},  // U+008C
+    {K::Accented, 2, {0x0C, 0xFA}, 0x2A},  // U+008D
+    {K::Accented, 2, {0x0C, 0xFA}, 0x2B},  // U+008E
+    {K::Accented, 2, {0x0C, 0xFA}, 0x2C},  // U+008F
+    {K::Accented, 2, {0x0C, 0xFA}, 0x2D},  // U+0090
+    {K::Accented, 2, {0x0C, 0xFA}, 0x2E},  // U+0091
+    {K::Accented, 2, {0x0C, 0xFA}, 0x2F},  // U+0092
+    {K::Accented, 2, {0x0C, 0xFA}, 0x30},  // U+0093
+    {K::Accented, 2, {0x0C, 0xFA}, 0x31},  // U+0094
+    {K::Accented, 2, {0x0C, 0xFA}, 0x32},  // U+0095
+    {K::Accented, 2, {0x0C, 0xFA}, 0x33},  // U+0096
+    {K::Accented, 2, {0x0C, 0xFA}, 0x34},  // U+0097
+    {K::Accented, 2, {0x0C, 0xFA}, 0x35},  // U+0098
+    {K::Accented, 2, {0x0C, 0xFA}, 0x36},  // U+0099
+    {K::Accented, 2, {0x0C, 0xFA}, 0x37},  // U+009A
+    {K::Accented, 2, {0x0C, 0xFA}, 0x38},  // U+009B
+    {K::Accented, 2, {0x0C, 0xFA}, 0x39},  // U+009C
+    {K::Accented, 2, {0x0C, 0xFA}, 0x3A},  // U+009D
+    {K::Accented, 2, {0x0C, 0xFA}, 0x3B},  // U+009E
+    {K::Accented, 2, {0x0C, 0xFA}, 0x3C},  // U+009F
+    {K::Primary, 2, {0x07, 0x04}, 0x00},  // U+00A0
+    {K::Primary, 2, {0x07, 0x51}, 0x00},  // U+00A1
+    {K::Primary, 2, {0x07, 0x97}, 0x00},  // U+00A2
+    {K::Primary, 2, {0x07, 0x98}, 0x00},  // U+00A3
+    {K::Primary, 2, {0x07, 0x99}, 0x00},  // U+00A4
+    {K::Primary, 2, {0x07, 0x9A}, 0x00},  // U+00A5
+    {K::Primary, 2, {0x07, 0x52}, 0x00},  // U+00A6
+    {K::Primary, 2, {0x0A, 0x06}, 0x00},  // U+00A7
+    {K::Primary, 2, {0x07, 0x53}, 0x00},  // U+00A8
+    {K::Primary, 2, {0x0A, 0x07}, 0x00},  // U+00A9
+    {K::Accented, 2, {0x0E, 0x02}, 0x03},  // U+00AA
+    {K::Primary, 2, {0x08, 0x18}, 0x00},  // U+00AB
+    {K::Primary, 2, {0x0A, 0x08}, 0x00},  // U+00AC
+    {K::Ignored, 0, {}, 0x00},  // U+00AD
+    {K::Primary, 2, {0x0A, 0x09}, 0x00},  // U+00AE
+    {K::Primary, 2, {0x07, 0x54}, 0x00},  // U+00AF
+    {K::Primary, 2, {0x0A, 0x0A}, 0x00},  // U+00B0
+    {K::Primary, 2, {0x08, 0x17}, 0x00},  // U+00B1
+    {K::Primary, 2, {0x0D, 0x1A}, 0x00},  // U+00B2
+    {K::Primary, 2, {0x0D, 0x1B}, 0x00},  // U+00B3
+    {K::Primary, 2, {0x07, 0x55}, 0x00},  // U+00B4
+    {K::Primary, 2, {0x0A, 0x0B}, 0x00},  // U+00B5
+    {K::Primary, 2, {0x0A, 0x0C}, 0x00},  // U+00B6
+    {K::Primary, 2, {0x0A, 0x0D}, 0x00},  // U+00B7
+    {K::Primary, 2, {0x07, 0x56}, 0x00},  // U+00B8
+    {K::Primary, 2, {0x0D, 0x19}, 0x00},  // U+00B9
+    {K::Accented, 2, {0x0E, 0x7C}, 0x03},  // U+00BA
+    {K::Primary, 2, {0x08, 0x1A}, 0x00},  // U+00BB
+    {K::Accented, 2, {0x0D, 0x18}, 0xCE},  // U+00BC
+    {K::Accented, 2, {0x0D, 0x18}, 0xD6},  // U+00BD
+    {K::Accented, 2, {0x0D, 0x1B}, 0xDE},  // U+00BE
+    {K::Primary, 2, {0x07, 0x57}, 0x00},  // U+00BF
+    {K::Accented, 2, {0x0E, 0x02}, 0x0F},  // U+00C0
+    {K::Accented, 2, {0x0E, 0x02}, 0x0E},  // U+00C1
+    {K::Accented, 2, {0x0E, 0x02}, 0x12},  // U+00C2
+    {K::Accented, 2, {0x0E, 0x02}, 0x19},  // U+00C3
+    {K::Accented, 2, {0x0E, 0x02}, 0x13},  // U+00C4
+    {K::Accented, 2, {0x0E, 0x02}, 0x1A},  // U+00C5
+    {K::Primary, 4, {0x0E, 0x02, 0x0E, 0x21}, 0x00},  // U+00C6
+    {K::Accented, 2, {0x0E, 0x0A}, 0x1C},  // U+00C7
+    {K::Accented, 2, {0x0E, 0x21}, 0x0F},  // U+00C8
+    {K::Accented, 2, {0x0E, 0x21}, 0x0E},  // U+00C9
+    {K::Accented, 2, {0x0E, 0x21}, 0x12},  // U+00CA
+    {K::Accented, 2, {0x0E, 0x21}, 0x13},  // U+00CB
+    {K::Accented, 2, {0x0E, 0x32}, 0x0F},  // U+00CC
+    {K::Accented, 2, {0x0E, 0x32}, 0x0E},  // U+00CD
+    {K::Accented, 2, {0x0E, 0x32}, 0x12},  // U+00CE
+    {K::Accented, 2, {0x0E, 0x32}, 0x13},  // U+00CF
+    {K::Accented, 2, {0x0E, 0x1A}, 0x68},  // U+00D0
+    {K::Accented, 2, {0x0E, 0x70}, 0x19},  // U+00D1
+    {K::Accented, 2, {0x0E, 0x7C}, 0x0F},  // U+00D2
+    {K::Accented, 2, {0x0E, 0x7C}, 0x0E},  // U+00D3
+    {K::Accented, 2, {0x0E, 0x7C}, 0x12},  // U+00D4
+    {K::Accented, 2, {0x0E, 0x7C}, 0x19},  // U+00D5
+    {K::Accented, 2, {0x0E, 0x7C}, 0x13},  // U+00D6
+    {K::Primary, 2, {0x08, 0x1C}, 0x00},  // U+00D7
+    {K::Accented, 2, {0x0E, 0x7C}, 0x21},  // U+00D8
+    {K::Accented, 2, {0x0E, 0x9F}, 0x0F},  // U+00D9
+    {K::Accented, 2, {0x0E, 0x9F}, 0x0E},  // U+00DA
+    {K::Accented, 2, {0x0E, 0x9F}, 0x12},  // U+00DB
+    {K::Primary, 4, {0x0E, 0x9F, 0x0E, 0x21}, 0x00},  // U+00DC
+    {K::Accented, 2, {0x0E, 0xA7}, 0x0E},  // U+00DD
+    {K::Primary, 4, {0x0E, 0x99, 0x0E, 0x2C}, 0x00},  // U+00DE
+    {K::Primary, 4, {0x0E, 0x91, 0x0E, 0x91}, 0x00},  // U+00DF
+    {K::Accented, 2, {0x0E, 0x02}, 0x0F},  // U+00E0
+    {K::Accented, 2, {0x0E, 0x02}, 0x0E},  // U+00E1
+    {K::Accented, 2, {0x0E, 0x02}, 0x12},  // U+00E2
+    {K::Accented, 2, {0x0E, 0x02}, 0x19},  // U+00E3
+    {K::Accented, 2, {0x0E, 0x02}, 0x13},  // U+00E4
+    {K::Accented, 2, {0x0E, 0x02}, 0x1A},  // U+00E5
+    {K::Primary, 4, {0x0E, 0x02, 0x0E, 0x21}, 0x00},  // U+00E6
+    {K::Accented, 2, {0x0E, 0x0A}, 0x1C},  // U+00E7
+    {K::Accented, 2, {0x0E, 0x21}, 0x0F},  // U+00E8
+    {K::Accented, 2, {0x0E, 0x21}, 0x0E},  // U+00E9
+    {K::Accented, 2, {0x0E, 0x21}, 0x12},  // U+00EA
+    {K::Accented, 2, {0x0E, 0x21}, 0x13},  // U+00EB
+    {K::Accented, 2, {0x0E, 0x32}, 0x0F},  // U+00EC
+    {K::Accented, 2, {0x0E, 0x32}, 0x0E},  // U+00ED
+    {K::Accented, 2, {0x0E, 0x32}, 0x12},  // U+00EE
+    {K::Accented, 2, {0x0E, 0x32}, 0x13},  // U+00EF
+    {K::Accented, 2, {0x0E, 0x1A}, 0x68},  // U+00F0
+    {K::Accented, 2, {0x0E, 0x70}, 0x19},  // U+00F1
+    {K::Accented, 2, {0x0E, 0x7C}, 0x0F},  // U+00F2
+    {K::Accented, 2, {0x0E, 0x7C}, 0x0E},  // U+00F3
+    {K::Accented, 2, {0x0E, 0x7C}, 0x12},  // U+00F4
+    {K::Accented, 2, {0x0E, 0x7C}, 0x19},  // U+00F5
+    {K::Accented, 2, {0x0E, 0x7C}, 0x13},  // U+00F6
+    {K::Primary, 2, {0x08, 0x1D}, 0x00},  // U+00F7
+    {K::Accented, 2, {0x0E, 0x7C}, 0x21},  // U+00F8
+    {K::Accented, 2, {0x0E, 0x9F}, 0x0F},  // U+00F9
+    {K::Accented, 2, {0x0E, 0x9F}, 0x0E},  // U+00FA
+    {K::Accented, 2, {0x0E, 0x9F}, 0x12},  // U+00FB
+    {K::Primary, 4, {0x0E, 0x9F, 0x0E, 0x21}, 0x00},  // U+00FC
+    {K::Accented, 2, {0x0E, 0xA7}, 0x0E},  // U+00FD
+    {K::Primary, 4, {0x0E, 0x99, 0x0E, 0x2C}, 0x00},  // U+00FE
+    {K::Accented, 2, {0x0E, 0xA7}, 0x13},  // U+00FF
+};
+
+}  // namespace jet::collation

@@ -1,0 +1,187 @@
+#include "index_key.h"
+
+#include "collation.h"
+#include "writer_error.h"
+
+#include <cstdio>
+
+namespace jet {
+
+namespace {
+
+std::string describeChar(char16_t c)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(c));
+    std::string s = buf;
+    const std::string utf8 = utf16ToUtf8(std::u16string(1, c));
+    if (c >= 0x20 && !(c >= 0xD800 && c <= 0xDFFF))
+        s += " '" + utf8 + "'";
+    return s;
+}
+
+void invert(std::vector<std::uint8_t>& out, std::size_t from)
+{
+    for (std::size_t i = from; i < out.size(); ++i)
+        out[i] = static_cast<std::uint8_t>(~out[i]);
+}
+
+template <typename U>
+void appendBigEndian(std::vector<std::uint8_t>& out, U v)
+{
+    for (int i = static_cast<int>(sizeof(U)) - 1; i >= 0; --i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+template <typename U>
+U readLE(const std::vector<std::uint8_t>& b)
+{
+    U v = 0;
+    for (std::size_t i = 0; i < sizeof(U) && i < b.size(); ++i)
+        v |= static_cast<U>(static_cast<U>(b[i]) << (8 * i));
+    return v;
+}
+
+}  // namespace
+
+bool canKeyText(std::u16string_view text, char16_t& bad)
+{
+    for (char16_t c : text) {
+        if (c > 0xFF) {
+            bad = c;
+            return false;
+        }
+    }
+    return true;
+}
+
+void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, SortOrder order, bool ascending)
+{
+    char16_t bad = 0;
+    if (!canKeyText(text, bad))
+        throwError(err::Unsupported, "The text " + describeChar(bad) +
+                                         " cannot be indexed yet: only characters U+0000 to U+00FF have index "
+                                         "keys in this engine.");
+    // Index keys cover at most 255 characters.
+    if (text.size() > 255)
+        text = text.substr(0, 255);
+    const collation::CharKey* table =
+        order == SortOrder::General ? collation::kGeneral : collation::kGeneralLegacy;
+
+    const std::size_t start = out.size();
+    std::vector<std::uint8_t> accents;  // one byte per keyed position, 0x02 where there is no accent
+    bool haveAccents = false;
+    std::size_t accentPositions = 0;    // positions covered by `accents`
+    std::vector<std::uint8_t> hidden;
+    std::size_t position = 0;           // characters that produced primary bytes so far
+
+    for (char16_t c : text) {
+        const collation::CharKey& k = table[c];
+        const std::size_t here = position;
+        switch (k.kind) {
+        case collation::KeyClass::Ignored:
+            break;
+        case collation::KeyClass::Primary:
+            out.insert(out.end(), k.bytes, k.bytes + k.length);
+            ++position;
+            break;
+        case collation::KeyClass::Accented:
+            out.insert(out.end(), k.bytes, k.bytes + k.length);
+            ++position;
+            haveAccents = true;
+            if (accentPositions < here) {
+                accents.insert(accents.end(), here - accentPositions, 0x02);
+                accentPositions = here;
+            }
+            accents.push_back(k.accent);
+            ++accentPositions;
+            break;
+        case collation::KeyClass::Hidden: {
+            // The hidden part records where the character stood, counted in the secondary part's terms.
+            const std::size_t q = haveAccents ? accents.size() + (here - accentPositions) : here;
+            const unsigned code = static_cast<unsigned>((7 + 4 * q) | 0x8000);
+            hidden.push_back(static_cast<std::uint8_t>(code >> 8));
+            hidden.push_back(static_cast<std::uint8_t>(code));
+            hidden.push_back(0x06);
+            hidden.insert(hidden.end(), k.bytes, k.bytes + k.length);
+            break;
+        }
+        }
+    }
+    out.push_back(0x01);
+    while (!accents.empty() && accents.back() <= 0x02)
+        accents.pop_back();
+    out.insert(out.end(), accents.begin(), accents.end());
+    if (!hidden.empty()) {
+        out.insert(out.end(), {0x01, 0x01, 0x01});
+        out.insert(out.end(), hidden.begin(), hidden.end());
+    }
+    if (!ascending) {
+        out.push_back(0x00);
+        invert(out, start);
+    }
+    out.push_back(0x00);
+}
+
+void appendLongKey(std::vector<std::uint8_t>& out, std::int32_t value, bool ascending)
+{
+    out.push_back(ascending ? key_flag::AscValue : key_flag::DescValue);
+    const std::size_t start = out.size();
+    appendBigEndian(out, static_cast<std::uint32_t>(value) ^ 0x80000000u);
+    if (!ascending)
+        invert(out, start);
+}
+
+void appendColumnKey(std::vector<std::uint8_t>& out, sql::ColumnType type, const Cell& cell, SortOrder order,
+                     bool ascending)
+{
+    using sql::ColumnType;
+    if (cell.null && type != ColumnType::Boolean) {
+        out.push_back(ascending ? key_flag::AscNull : key_flag::DescNull);
+        return;
+    }
+    out.push_back(ascending ? key_flag::AscValue : key_flag::DescValue);
+    const std::size_t start = out.size();
+    switch (type) {
+    case ColumnType::Boolean:
+        out.push_back(cell.flag ? 0x00 : 0xFF);
+        break;
+    case ColumnType::Byte:
+        out.push_back(cell.bytes.empty() ? 0 : cell.bytes[0]);
+        break;
+    case ColumnType::Integer:
+        appendBigEndian(out, static_cast<std::uint16_t>(readLE<std::uint16_t>(cell.bytes) ^ 0x8000u));
+        break;
+    case ColumnType::Long:
+        appendBigEndian(out, readLE<std::uint32_t>(cell.bytes) ^ 0x80000000u);
+        break;
+    case ColumnType::Currency:
+    case ColumnType::BigInt:
+        appendBigEndian(out, readLE<std::uint64_t>(cell.bytes) ^ 0x8000000000000000ull);
+        break;
+    case ColumnType::Single: {
+        std::uint32_t v = readLE<std::uint32_t>(cell.bytes);
+        v = (v & 0x80000000u) ? ~v : (v ^ 0x80000000u);
+        appendBigEndian(out, v);
+        break;
+    }
+    case ColumnType::Double:
+    case ColumnType::DateTime: {
+        std::uint64_t v = readLE<std::uint64_t>(cell.bytes);
+        v = (v & 0x8000000000000000ull) ? ~v : (v ^ 0x8000000000000000ull);
+        appendBigEndian(out, v);
+        break;
+    }
+    case ColumnType::Text:
+    case ColumnType::Memo:
+        appendTextKey(out, cell.text, order, ascending);  // inverts by itself
+        return;
+    default:
+        throwError(err::Unsupported, std::string("Index keys for ") + sql::columnTypeName(type) +
+                                         " columns are not supported by this engine.");
+    }
+    if (!ascending)
+        invert(out, start);
+}
+
+}  // namespace jet
