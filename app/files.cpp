@@ -15,7 +15,7 @@ std::string& programFolderOverride() {
 bool fileExists(const std::string& path) {
     if (path.empty()) return false;
     std::error_code ec;
-    std::filesystem::last_write_time(std::filesystem::u8path(path), ec);
+    (void)std::filesystem::last_write_time(std::filesystem::u8path(path), ec);
     return !ec;
 }
 
