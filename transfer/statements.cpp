@@ -1,0 +1,140 @@
+#include "transfer/statements.h"
+
+#include "transfer/helpers.h"
+#include "transfer/names.h"
+
+namespace transfer {
+
+namespace {
+
+void appendQuotedLiteral(std::string& out, const std::string& text) {
+    out += '\'';
+    for (char c : text) {
+        if (c == '\'') out += '\'';
+        out += c;
+    }
+    out += '\'';
+}
+
+} // namespace
+
+std::string lowerTypeName(const db::FieldInfo& field) {
+    return lowerCase(AdoTypeName(static_cast<std::int16_t>(field.type)));
+}
+
+std::vector<db::FieldInfo> fieldsOf(const db::Recordset& recordset) {
+    std::vector<db::FieldInfo> fields;
+    const int n = recordset.fieldCount();
+    fields.reserve(std::size_t(n));
+    for (int i = 0; i < n; ++i) fields.push_back(recordset.field(i));
+    return fields;
+}
+
+PostgresCreate buildPostgresCreate(const std::string& table, const std::vector<db::FieldInfo>& fields) {
+    PostgresCreate create;
+    create.sql = "CREATE TABLE " + quotePostgresName(table) + "(";
+    for (std::size_t c = 0; c < fields.size(); ++c) {
+        const PostgresTypeRule& rule = postgresTypeRule(lowerTypeName(fields[c]));
+        create.sql += quotePostgresName(fields[c].name);
+        create.sql += rule.suffix;
+        create.currency.push_back(rule.currency);
+        if (rule.currency) create.currencyColumnList += std::to_string(c) + ",";
+    }
+    create.sql.pop_back(); // the comma after the last column
+    create.sql += ")";
+    return create;
+}
+
+std::string buildPostgresInsert(const std::string& table, std::span<const std::string> values,
+                                const std::vector<bool>& currency) {
+    std::string sql = "INSERT INTO " + quotePostgresName(table) + " VALUES(";
+    const std::size_t open = sql.size() - 1; // where "(" stands
+    bool firstNull = false;
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        const std::string& text = values[c];
+        if (text.empty()) {
+            if (c == 0) firstNull = true;
+            sql.pop_back();
+            sql += "NULL, ";
+        } else if (c < currency.size() && currency[c]) {
+            sql += text;
+            sql += ", ";
+        } else {
+            appendQuotedLiteral(sql, text);
+            sql += ", ";
+        }
+    }
+    sql.resize(sql.size() - 2);
+    sql += ")";
+    // A Null in first place ate the "(" of "VALUES(": put it back right there,
+    // never anywhere in a name or a value.
+    if (firstNull) sql.insert(open, 1, '(');
+    return sql;
+}
+
+std::string buildPostgresCopy(const std::string& table) { return "COPY " + quotePostgresName(table) + " FROM STDIN"; }
+
+void appendCopyRow(std::string& out, std::span<const std::string> values) {
+    bool first = true;
+    for (const std::string& text : values) {
+        if (!first) out += '\t';
+        first = false;
+        if (text.empty()) {
+            out += "\\N";
+            continue;
+        }
+        for (char c : text) {
+            switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default: out += c;
+            }
+        }
+    }
+    out += '\n';
+}
+
+AccessCreate buildAccessCreate(const std::string& table, const std::vector<db::FieldInfo>& fields,
+                               const std::function<DecimalNeed(int column)>& measure) {
+    AccessCreate create;
+    create.sql = "CREATE TABLE " + quoteAccessName(table) + "(";
+    for (std::size_t c = 0; c < fields.size(); ++c) {
+        requireAccessName(fields[c].name, "column");
+        const AccessTypeRule& rule = accessTypeRule(lowerTypeName(fields[c]));
+        DecimalShape shape;
+        const int column = int(c);
+        std::function<DecimalNeed()> measureThis;
+        if (measure) measureThis = [&measure, column] { return measure(column); };
+        create.sql += "`" + fields[c].name + accessColumnSuffix(rule, fields[c], measureThis, &shape);
+        if (rule.kind == AccessTypeKind::Decimal)
+            create.decimals.emplace_back(shape);
+        else
+            create.decimals.emplace_back();
+    }
+    create.sql.pop_back(); // the comma after the last column, or "(" when there is none
+    create.sql += ");";
+    return create;
+}
+
+std::string buildAccessInsert(const std::string& table, std::span<const std::string> values) {
+    std::string sql = "INSERT INTO `" + table + "` VALUES('";
+    for (const std::string& text : values) {
+        if (text.empty()) {
+            sql.pop_back(); // the quote opened for this value
+            sql += "NULL, '";
+        } else {
+            for (char c : text) {
+                if (c == '\'') sql += '\'';
+                sql += c;
+            }
+            sql += "', '";
+        }
+    }
+    sql.resize(sql.size() >= 3 ? sql.size() - 3 : 0);
+    sql += ")";
+    return sql;
+}
+
+} // namespace transfer
