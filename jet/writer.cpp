@@ -1,0 +1,1510 @@
+#include "writer.h"
+
+#include "convert.h"
+#include "error.h"
+#include "index_key.h"
+#include "lock.h"
+#include "writer_error.h"
+#include "writer_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <unordered_map>
+
+namespace jet {
+
+using namespace w;
+using sql::ColumnType;
+
+namespace {
+
+constexpr std::uint32_t kPerBitmapPage = (kPage - 4) * 8;
+constexpr std::size_t kInlineMapRow = 69;  // type byte, start page, 64 bitmap bytes
+
+std::u16string upper16(std::u16string_view s)
+{
+    std::u16string r(s);
+    for (char16_t& c : r) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char16_t>(c - 32);
+        else if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+            c = static_cast<char16_t>(c - 32);  // Latin-1 letters: names ignore case here too
+    }
+    return r;
+}
+
+double nowAsDays()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    // Days from 1899-12-30 to the local date.
+    int y = tm.tm_year + 1900, m = tm.tm_mon + 1;
+    const int d = tm.tm_mday;
+    y -= m <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days = era * 146097 + static_cast<long>(doe) - 719468 + 25569;
+    return static_cast<double>(days) + (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
+}
+
+std::vector<std::uint8_t> le32(std::int32_t v)
+{
+    std::vector<std::uint8_t> b(4);
+    wr32(b.data(), static_cast<std::uint32_t>(v));
+    return b;
+}
+
+std::vector<std::uint8_t> le16(std::int16_t v)
+{
+    std::vector<std::uint8_t> b(2);
+    wr16(b.data(), static_cast<std::uint16_t>(v));
+    return b;
+}
+
+std::vector<std::uint8_t> le64d(double d)
+{
+    std::vector<std::uint8_t> b(8);
+    std::uint64_t u;
+    std::memcpy(&u, &d, 8);
+    for (int i = 0; i < 8; ++i)
+        b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
+    return b;
+}
+
+// Text as stored: compressed (FF FE + one byte per character) when the column allows it and every character
+// is in U+0001..U+00FF, otherwise UCS-2.
+std::vector<std::uint8_t> storeText(std::u16string_view s, bool compressible, std::size_t maxCompress)
+{
+    std::vector<std::uint8_t> out;
+    bool compress = compressible && s.size() > 2 && s.size() <= maxCompress;
+    if (compress)
+        for (char16_t c : s)
+            if (c == 0 || c > 0xFF) {
+                compress = false;
+                break;
+            }
+    if (compress) {
+        out.reserve(s.size() + 2);
+        out.push_back(0xFF);
+        out.push_back(0xFE);
+        for (char16_t c : s)
+            out.push_back(static_cast<std::uint8_t>(c));
+        return out;
+    }
+    out.reserve(2 * s.size());
+    for (char16_t c : s) {
+        out.push_back(static_cast<std::uint8_t>(c));
+        out.push_back(static_cast<std::uint8_t>(c >> 8));
+    }
+    return out;
+}
+
+int compare(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    const int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
+    if (c != 0)
+        return c;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+bool validNameChar(char16_t c) { return c >= 0x20 && c != '.' && c != '!' && c != '`' && c != '[' && c != ']'; }
+
+}  // namespace
+
+struct CatalogRow {
+    std::int32_t id = 0, parentId = 0;
+    std::u16string name;
+    std::int16_t type = 0;
+    std::int32_t flags = 0;
+    std::uint32_t rowPtr = 0;
+};
+
+struct WriterImpl {
+    std::string path;
+    std::unique_ptr<PageCache> cache;
+    std::unique_ptr<WriteLock> lock;
+    int version = 0;
+    SortOrder catalogOrder = SortOrder::GeneralLegacy;
+    std::uint8_t sortBytes[4] = {0x09, 0x04, 0x00, 0x00};
+    bool closed = false;
+
+    std::map<std::uint32_t, Table> tables;  // by TDEF page, loaded on demand
+    std::vector<CatalogRow> catalog;
+    std::unordered_map<std::u16string, std::size_t> tableByName;  // upper-case name → catalog index
+    std::int32_t tablesId = 0;
+    std::vector<std::uint8_t> owner;
+    std::uint32_t acesPage = 0, relationshipsPage = 0;
+
+    // ---- page helpers -------------------------------------------------------------------------------
+    PageCache& pc() { return *cache; }
+    Table& table(std::uint32_t tdef)
+    {
+        auto it = tables.find(tdef);
+        if (it == tables.end())
+            it = tables.emplace(tdef, readTable(pc(), tdef)).first;
+        return it->second;
+    }
+
+    // ---- global free-page map (page 1, row 0) ------------------------------------------------------
+    void globalMapSet(std::uint32_t page, bool freeBit)
+    {
+        std::uint8_t* p = pc().modify(1);
+        const unsigned count = rd16(p + 0x0C);
+        if (p[0] != 0x01 || count < 1)
+            throwError(err::Corrupt, "The free-page map on page 1 is damaged.");
+        unsigned start0 = rd16(p + kDataHeader) & 0x1FFF;
+        const unsigned end0 = kPage;
+        std::uint8_t* row = p + start0;
+        if (row[0] != 0x00 || rd32(row + 1) != 0)
+            throwError(err::Unsupported, "This file keeps its free-page map in a form this engine does not "
+                                         "write (a reference map); open and compact it in Access first.");
+        std::size_t bits = (end0 - start0 - 5) * 8;
+        if (page >= bits) {
+            if (freeBit)
+                return;  // beyond the map counts as free already
+            // Lengthen row 0: move the rows stored below it down and fill the new bits with "free".
+            std::size_t need = (page / 8 + 1) - (end0 - start0 - 5);
+            need = (need + 63) / 64 * 64;
+            const unsigned freeSpace = rd16(p + 2);
+            if (need > freeSpace)
+                throwError(err::DatabaseFull, "The free-page map on page 1 is full; this engine cannot grow the "
+                                              "file beyond about 128 MB.");
+            unsigned lowest = start0;
+            for (unsigned s = 1; s < count; ++s)
+                lowest = std::min<unsigned>(lowest, rd16(p + kDataHeader + 2 * s) & 0x1FFF);
+            std::memmove(p + lowest - need, p + lowest, start0 - lowest);
+            for (unsigned s = 1; s < count; ++s) {
+                const std::uint16_t v = rd16(p + kDataHeader + 2 * s);
+                wr16(p + kDataHeader + 2 * s, static_cast<std::uint16_t>(v - need));
+            }
+            // Row 0 now starts `need` bytes earlier: header and old bitmap move down, new bytes follow.
+            const unsigned newStart = static_cast<unsigned>(start0 - need);
+            std::memmove(p + newStart, p + start0, end0 - start0);
+            std::memset(p + newStart + (end0 - start0), 0xFF, need);
+            wr16(p + kDataHeader, static_cast<std::uint16_t>(newStart | (rd16(p + kDataHeader) & 0xE000)));
+            wr16(p + 2, static_cast<std::uint16_t>(freeSpace - need));
+            start0 = newStart;
+            row = p + start0;
+            bits = (end0 - start0 - 5) * 8;
+        }
+        std::uint8_t& b = row[5 + page / 8];
+        if (freeBit)
+            b = static_cast<std::uint8_t>(b | (1u << (page % 8)));
+        else
+            b = static_cast<std::uint8_t>(b & ~(1u << (page % 8)));
+    }
+
+    std::uint32_t allocPage()
+    {
+        const std::uint32_t n = pc().append();
+        globalMapSet(n, false);
+        return n;
+    }
+
+    void freePage(std::uint32_t n)
+    {
+        std::uint8_t* p = pc().modify(n);
+        std::memset(p, 0, 4);
+        globalMapSet(n, true);
+    }
+
+    // ---- usage maps -------------------------------------------------------------------------------
+    std::uint8_t* mapRow(std::uint32_t ptr, std::size_t& len)
+    {
+        auto r = rowAt(pc(), ptr);
+        len = r.size();
+        std::uint8_t* p = pc().modify(ptr >> 8);
+        return p + (r.data() - pc().page(ptr >> 8).data());
+    }
+
+    void mapAdd(std::uint32_t ptr, std::uint32_t page)
+    {
+        std::size_t len = 0;
+        std::uint8_t* row = mapRow(ptr, len);
+        if (row[0] == 0x00) {
+            const std::size_t bits = (len - 5) * 8;
+            std::uint32_t start = rd32(row + 1);
+            bool empty = true;
+            for (std::size_t i = 5; i < len; ++i)
+                if (row[i]) {
+                    empty = false;
+                    break;
+                }
+            if (empty) {
+                start = page / 8 * 8;
+                wr32(row + 1, start);
+            }
+            if (page >= start && page - start < bits) {
+                row[5 + (page - start) / 8] |= static_cast<std::uint8_t>(1u << ((page - start) % 8));
+                return;
+            }
+            // Outside the window: try a new window over all members, else become a reference map.
+            std::vector<std::uint32_t> members = mapMembers(pc(), ptr);
+            members.push_back(page);
+            const std::uint32_t lo = *std::min_element(members.begin(), members.end()) / 8 * 8;
+            const std::uint32_t hi = *std::max_element(members.begin(), members.end());
+            row = mapRow(ptr, len);
+            if (hi - lo < bits) {
+                std::memset(row + 5, 0, len - 5);
+                wr32(row + 1, lo);
+                for (std::uint32_t m : members)
+                    row[5 + (m - lo) / 8] |= static_cast<std::uint8_t>(1u << ((m - lo) % 8));
+                return;
+            }
+            std::memset(row, 0, len);
+            row[0] = 0x01;
+            for (std::uint32_t m : members)
+                mapAdd(ptr, m);
+            return;
+        }
+        if (row[0] != 0x01)
+            throwError(err::Corrupt, "Unknown usage map type.");
+        const std::size_t k = page / kPerBitmapPage;
+        if (1 + 4 * (k + 1) > len)
+            throwError(err::DatabaseFull, "A usage map cannot describe page " + std::to_string(page) + ".");
+        std::uint32_t bp = rd32(row + 1 + 4 * k);
+        if (bp == 0) {
+            bp = allocPage();
+            std::uint8_t* b = pc().modify(bp);
+            b[0] = 0x05;
+            b[1] = 0x01;
+            row = mapRow(ptr, len);
+            wr32(row + 1 + 4 * k, bp);
+        }
+        std::uint8_t* b = pc().modify(bp);
+        const std::uint32_t i = page - static_cast<std::uint32_t>(k) * kPerBitmapPage;
+        b[4 + i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+    }
+
+    void mapRemove(std::uint32_t ptr, std::uint32_t page)
+    {
+        std::size_t len = 0;
+        std::uint8_t* row = mapRow(ptr, len);
+        if (row[0] == 0x00) {
+            const std::uint32_t start = rd32(row + 1);
+            if (page >= start && page - start < (len - 5) * 8)
+                row[5 + (page - start) / 8] &= static_cast<std::uint8_t>(~(1u << ((page - start) % 8)));
+            return;
+        }
+        const std::size_t k = page / kPerBitmapPage;
+        if (1 + 4 * (k + 1) > len)
+            return;
+        const std::uint32_t bp = rd32(row + 1 + 4 * k);
+        if (bp == 0)
+            return;
+        std::uint8_t* b = pc().modify(bp);
+        const std::uint32_t i = page - static_cast<std::uint32_t>(k) * kPerBitmapPage;
+        b[4 + i / 8] &= static_cast<std::uint8_t>(~(1u << (i % 8)));
+    }
+
+    bool mapContains(std::uint32_t ptr, std::uint32_t page)
+    {
+        auto row = rowAt(pc(), ptr);
+        if (row[0] == 0x00) {
+            const std::uint32_t start = rd32(&row[1]);
+            return page >= start && page - start < (row.size() - 5) * 8 &&
+                   (row[5 + (page - start) / 8] >> ((page - start) % 8) & 1);
+        }
+        const std::size_t k = page / kPerBitmapPage;
+        if (1 + 4 * (k + 1) > row.size())
+            return false;
+        const std::uint32_t bp = rd32(&row[1 + 4 * k]);
+        if (bp == 0)
+            return false;
+        auto b = pc().page(bp);
+        const std::uint32_t i = page - static_cast<std::uint32_t>(k) * kPerBitmapPage;
+        return b[4 + i / 8] >> (i % 8) & 1;
+    }
+
+    // ---- data pages -------------------------------------------------------------------------------
+    static void initDataPage(std::uint8_t* p, std::uint32_t owner)
+    {
+        std::memset(p, 0, kPage);
+        p[0] = 0x01;
+        p[1] = 0x01;
+        wr16(p + 2, kPage - kDataHeader);
+        wr32(p + 4, owner);
+    }
+
+    static bool fits(std::span<const std::uint8_t> p, std::size_t len)
+    {
+        return rd16(&p[2]) >= len + 2 && rd16(&p[0x0C]) < 255;
+    }
+
+    static std::uint8_t putRow(std::uint8_t* p, std::span<const std::uint8_t> row)
+    {
+        const unsigned count = rd16(p + 0x0C);
+        const unsigned top = count == 0 ? kPage : (rd16(p + kDataHeader + 2 * (count - 1)) & 0x1FFF);
+        const unsigned start = static_cast<unsigned>(top - row.size());
+        std::memcpy(p + start, row.data(), row.size());
+        wr16(p + kDataHeader + 2 * count, static_cast<std::uint16_t>(start));
+        wr16(p + 0x0C, static_cast<std::uint16_t>(count + 1));
+        wr16(p + 2, static_cast<std::uint16_t>(rd16(p + 2) - row.size() - 2));
+        return static_cast<std::uint8_t>(count);
+    }
+
+    // Stores a row of table `t` on one of its data pages; returns the row pointer.
+    std::uint32_t storeRow(Table& t, std::span<const std::uint8_t> row)
+    {
+        if (t.lastDataPage == 0) {
+            for (std::uint32_t pg : mapMembers(pc(), t.freeMap)) {
+                auto p = pc().page(pg);
+                if (p[0] == 0x01 && rd32(&p[4]) == t.tdefPage)
+                    t.lastDataPage = pg;
+            }
+        }
+        if (t.lastDataPage != 0) {
+            auto p = pc().page(t.lastDataPage);
+            if (p[0] == 0x01 && rd32(&p[4]) == t.tdefPage && fits(p, row.size())) {
+                const std::uint8_t slot = putRow(pc().modify(t.lastDataPage), row);
+                return t.lastDataPage << 8 | slot;
+            }
+            if (mapContains(t.freeMap, t.lastDataPage))
+                mapRemove(t.freeMap, t.lastDataPage);
+        }
+        const std::uint32_t pg = allocPage();
+        std::uint8_t* p = pc().modify(pg);
+        initDataPage(p, t.tdefPage);
+        mapAdd(t.ownedMap, pg);
+        mapAdd(t.freeMap, pg);
+        t.lastDataPage = pg;
+        const std::uint8_t slot = putRow(pc().modify(pg), row);
+        return pg << 8 | slot;
+    }
+
+    // ---- long values ------------------------------------------------------------------------------
+    std::uint32_t lvalRow(const LvMaps& lv, std::span<const std::uint8_t> data)
+    {
+        // A page of this column that still has room, else a new one.
+        std::uint32_t target = 0;
+        for (std::uint32_t pg : mapMembers(pc(), lv.free)) {
+            auto p = pc().page(pg);
+            if (p[0] == 0x01 && std::memcmp(&p[4], "LVAL", 4) == 0 && fits(p, data.size())) {
+                target = pg;
+                break;
+            }
+        }
+        if (target == 0) {
+            target = allocPage();
+            std::uint8_t* p = pc().modify(target);
+            initDataPage(p, 0);
+            std::memcpy(p + 4, "LVAL", 4);
+            mapAdd(lv.owned, target);
+            mapAdd(lv.free, target);
+        }
+        const std::uint8_t slot = putRow(pc().modify(target), data);
+        if (!fits(pc().page(target), 64))
+            mapRemove(lv.free, target);
+        return target << 8 | slot;
+    }
+
+    std::vector<std::uint8_t> longValue(const LvMaps& lv, const std::vector<std::uint8_t>& data, std::size_t rowRoom)
+    {
+        std::vector<std::uint8_t> h(12, 0);
+        const std::uint32_t len = static_cast<std::uint32_t>(data.size());
+        if (data.size() <= 64 && data.size() + 12 <= rowRoom) {
+            wr32(h.data(), len | 0x80000000u);
+            h.insert(h.end(), data.begin(), data.end());
+            return h;
+        }
+        constexpr std::size_t single = kPage - kDataHeader - 2;  // 4080: one row filling a page
+        if (data.size() <= single - 4) {
+            wr32(h.data(), len | 0x40000000u);
+            wr32(h.data() + 4, lvalRow(lv, data));
+            return h;
+        }
+        // A chain: each row is the pointer to the next one and up to 4072 bytes; written back to front.
+        constexpr std::size_t chunk = 4072;
+        std::uint32_t next = 0;
+        const std::size_t pieces = (data.size() + chunk - 1) / chunk;
+        for (std::size_t k = pieces; k-- > 0;) {
+            const std::size_t from = k * chunk, to = std::min(data.size(), from + chunk);
+            std::vector<std::uint8_t> row(4);
+            wr32(row.data(), next);
+            row.insert(row.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
+                       data.begin() + static_cast<std::ptrdiff_t>(to));
+            next = lvalRow(lv, row);
+        }
+        wr32(h.data(), len);
+        wr32(h.data() + 4, next);
+        return h;
+    }
+
+    // ---- rows -------------------------------------------------------------------------------------
+    // Builds the stored row from cells given by column number.
+    std::vector<std::uint8_t> encodeRow(Table& t, const std::vector<Cell>& cells)
+    {
+        const unsigned count = t.maxCols;
+        const std::size_t maskBytes = (count + 7) / 8;
+        std::vector<std::uint8_t> mask(maskBytes, 0);
+        std::size_t fixedLen = 0;
+        for (const Col& c : t.cols)
+            if (c.fixed() && c.type != 0x01)
+                fixedLen = std::max<std::size_t>(fixedLen, c.fixedOffset + c.length);
+        std::vector<std::uint8_t> row(2 + fixedLen, 0);
+        wr16(row.data(), count);
+        std::vector<const Col*> vars(t.varCols, nullptr);
+        for (const Col& c : t.cols) {
+            const Cell& cell = cells[c.number];
+            if (c.type == 0x01) {
+                if (cell.flag)
+                    mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+                continue;
+            }
+            if (!c.fixed()) {
+                if (c.varIndex < vars.size())
+                    vars[c.varIndex] = &c;
+                continue;
+            }
+            if (cell.null)
+                continue;
+            if (cell.bytes.size() != c.length)
+                throwError(err::TypeMismatch, "Internal error: value of field '" + utf16ToUtf8(c.name) +
+                                                  "' has the wrong size.");
+            std::memcpy(row.data() + 2 + c.fixedOffset, cell.bytes.data(), c.length);
+            mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+        }
+        if (t.varCols > 0) {
+            std::vector<std::uint16_t> offsets;
+            // Short values first so the room left for inline long values is known.
+            std::size_t room = kMaxRowSize - row.size() - maskBytes - 2 * (t.varCols + 2);
+            std::vector<std::vector<std::uint8_t>> stored(vars.size());
+            for (std::size_t k = 0; k < vars.size(); ++k) {
+                const Col* c = vars[k];
+                if (!c || c->longValue())
+                    continue;
+                const Cell& cell = cells[c->number];
+                if (cell.null)
+                    continue;
+                stored[k] = c->type == 0x0A ? storeText(cell.text, c->compressed(), 0xFFFF) : cell.bytes;
+                room -= std::min(room, stored[k].size());
+            }
+            for (std::size_t k = 0; k < vars.size(); ++k) {
+                const Col* c = vars[k];
+                if (!c || !c->longValue())
+                    continue;
+                const Cell& cell = cells[c->number];
+                if (cell.null)
+                    continue;
+                const LvMaps* lv = t.lvFor(c->number);
+                if (!lv)
+                    throwError(err::Corrupt, "The long-value maps of field '" + utf16ToUtf8(c->name) +
+                                                 "' are missing.");
+                const std::vector<std::uint8_t> data =
+                    c->type == 0x0C ? storeText(cell.text, c->compressed(), 1024) : cell.bytes;
+                stored[k] = longValue(*lv, data, room);
+                room -= std::min(room, stored[k].size());
+            }
+            for (std::size_t k = 0; k < vars.size(); ++k) {
+                offsets.push_back(static_cast<std::uint16_t>(row.size()));
+                const Col* c = vars[k];
+                if (c && !cells[c->number].null) {
+                    row.insert(row.end(), stored[k].begin(), stored[k].end());
+                    mask[c->number / 8] |= static_cast<std::uint8_t>(1u << (c->number % 8));
+                }
+            }
+            const std::size_t eod = row.size();
+            row.resize(row.size() + 2 * (vars.size() + 2));
+            std::uint8_t* tail = row.data() + eod;
+            wr16(tail, static_cast<std::uint16_t>(eod));
+            for (std::size_t k = 0; k < vars.size(); ++k)
+                wr16(tail + 2 * (vars.size() - k), offsets[k]);
+            wr16(tail + 2 * (vars.size() + 1), static_cast<std::uint16_t>(vars.size()));
+        }
+        row.insert(row.end(), mask.begin(), mask.end());
+        if (row.size() > kMaxRowSize)
+            throwError(err::RecordTooLarge, "Record is too large: " + std::to_string(row.size()) +
+                                                " bytes (at most " + std::to_string(kMaxRowSize) + ").");
+        return row;
+    }
+
+    // Inserts a row into a table with all its indexes; cells by column number.
+    std::uint32_t insertRow(Table& t, std::vector<Cell> cells)
+    {
+        cells.resize(std::max<std::size_t>(cells.size(), t.maxCols));
+        for (const Col& c : t.cols) {
+            if ((c.flags & 0x04) && c.type == 0x04 && cells[c.number].null) {
+                ++t.autoNumber;
+                cells[c.number].null = false;
+                cells[c.number].bytes = le32(static_cast<std::int32_t>(t.autoNumber));
+                wr32(pc().modify(t.tdefPage) + 0x14, t.autoNumber);
+            }
+        }
+        const std::vector<std::uint8_t> row = encodeRow(t, cells);
+        const std::uint32_t ptr = storeRow(t, row);
+        ++t.rowCount;
+        wr32(pc().modify(t.tdefPage) + 0x10, t.rowCount);
+        if (!t.indexes.empty()) {
+            const std::vector<RawCell> raw = decodeRow(pc(), t, rowAt(pc(), ptr), false);
+            for (RealIndex& ix : t.indexes)
+                indexInsert(t, ix, indexKey(t, ix, rawWithLong(t, raw, cells)), ptr);
+        }
+        return ptr;
+    }
+
+    // Index keys of long columns need the full value; rows hold only headers.
+    std::vector<RawCell> rawWithLong(const Table& t, std::vector<RawCell> raw, const std::vector<Cell>& cells)
+    {
+        for (const Col& c : t.cols)
+            if (c.longValue() && !cells[c.number].null)
+                raw[c.number].bytes =
+                    c.type == 0x0C ? storeText(cells[c.number].text, false, 0) : cells[c.number].bytes;
+        return raw;
+    }
+
+    void deleteRow(Table& t, std::uint32_t ptr)
+    {
+        const std::uint32_t pg = ptr >> 8;
+        const unsigned slot = ptr & 0xFF;
+        if (!t.indexes.empty()) {
+            const std::vector<RawCell> raw = decodeRow(pc(), t, rowAt(pc(), ptr));
+            for (RealIndex& ix : t.indexes)
+                indexRemove(t, ix, indexKey(t, ix, raw), ptr);
+        }
+        std::uint8_t* p = pc().modify(pg);
+        wr16(p + kDataHeader + 2 * slot, rd16(p + kDataHeader + 2 * slot) | 0xC000);
+        --t.rowCount;
+        wr32(pc().modify(t.tdefPage) + 0x10, t.rowCount);
+    }
+
+    // ---- index B-trees ----------------------------------------------------------------------------
+    static std::vector<std::uint8_t> withPointer(const std::vector<std::uint8_t>& key, std::uint32_t ptr)
+    {
+        std::vector<std::uint8_t> e = key;
+        const std::uint32_t pg = ptr >> 8;
+        e.push_back(static_cast<std::uint8_t>(pg >> 16));
+        e.push_back(static_cast<std::uint8_t>(pg >> 8));
+        e.push_back(static_cast<std::uint8_t>(pg));
+        e.push_back(static_cast<std::uint8_t>(ptr & 0xFF));
+        return e;
+    }
+
+    void savePage(std::uint32_t n, const IndexPage& ip) { writeIndexPage(pc().modify(n), ip); }
+
+    struct PathStep {
+        std::uint32_t page;
+        std::size_t slot;  // index of the entry followed, entries.size() for the tail
+    };
+
+    std::vector<PathStep> descend(const RealIndex& ix, const std::vector<std::uint8_t>& entry)
+    {
+        std::vector<PathStep> path;
+        std::uint32_t pg = ix.root;
+        for (int depth = 0; depth < 32; ++depth) {
+            const IndexPage ip = readIndexPage(pc(), pg);
+            if (ip.leaf()) {
+                path.push_back({pg, 0});
+                return path;
+            }
+            std::size_t i = 0;
+            while (i < ip.entries.size() && compare(ip.entries[i].bytes, entry) < 0)
+                ++i;
+            path.push_back({pg, i});
+            pg = i < ip.entries.size() ? ip.entries[i].child : ip.tail;
+            if (pg == 0)
+                throwError(err::Corrupt, "An index node has no child to follow.");
+        }
+        throwError(err::Corrupt, "An index is deeper than any real one; it may be damaged.");
+    }
+
+    // After the last entry of the page at path[level] changed: fix the entry that names it above.
+    void refreshParents(std::vector<PathStep>& path, std::size_t level, const std::vector<std::uint8_t>& last)
+    {
+        while (level > 0) {
+            PathStep& up = path[level - 1];
+            IndexPage parent = readIndexPage(pc(), up.page);
+            if (up.slot < parent.entries.size()) {
+                parent.entries[up.slot].bytes = last;
+                savePage(up.page, parent);
+                return;
+            }
+            --level;  // the page is its parent's tail: the parent's own last entry changed
+        }
+    }
+
+    void indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr)
+    {
+        const std::vector<std::uint8_t> entry = withPointer(key, ptr);
+        std::vector<PathStep> path = descend(ix, entry);
+        const std::uint32_t leafNo = path.back().page;
+        IndexPage leaf = readIndexPage(pc(), leafNo);
+        std::size_t i = 0;
+        while (i < leaf.entries.size() && compare(leaf.entries[i].bytes, entry) < 0)
+            ++i;
+        auto sameKey = [&](std::size_t j) {
+            if (j >= leaf.entries.size())
+                return false;
+            const auto& b = leaf.entries[j].bytes;
+            return b.size() == entry.size() && std::memcmp(b.data(), entry.data(), key.size()) == 0;
+        };
+        const bool dupBefore = i > 0 && sameKey(i - 1);
+        const bool dupAfter = sameKey(i);
+        if (ix.unique() && (dupBefore || dupAfter))
+            throwError(3022, "The changes you requested were not successful because they would create "
+                             "duplicate values in an index.");
+        if (!dupBefore && !dupAfter) {
+            std::uint8_t* tp = pc().modify(t.tdefPage);
+            wr32(tp + ix.counterOffset + 4, rd32(tp + ix.counterOffset + 4) + 1);
+        }
+        leaf.entries.insert(leaf.entries.begin() + static_cast<std::ptrdiff_t>(i), {entry, 0});
+        const bool newLast = i + 1 == leaf.entries.size();
+        placePage(t, ix, path, path.size() - 1, leaf);
+        if (newLast)
+            refreshParents(path, path.size() - 1, entry);
+    }
+
+    // Writes page path[level] with its new entries, splitting it when they do not fit.
+    void placePage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip)
+    {
+        const std::uint32_t pgNo = path[level].page;
+        if (indexEntriesSize(ip) <= kIndexCapacity) {
+            savePage(pgNo, ip);
+            return;
+        }
+        if (level == 0) {
+            // The root keeps its page number: its entries move to a new page under it.
+            const std::uint32_t c = allocPage();
+            mapAdd(ix.mapPtr, c);
+            IndexPage moved = ip;
+            moved.prev = moved.next = 0;
+            IndexPage root;
+            root.type = 0x03;
+            root.tdef = ip.tdef;
+            root.tail = c;
+            savePage(pgNo, root);
+            path.insert(path.begin() + 1, PathStep{c, path[0].slot});
+            path[0].slot = 0;  // the root has no entries now: slot 0 is its tail
+            ip = moved;
+            placePage(t, ix, path, 1, ip);
+            return;
+        }
+        // Split: the first half goes to a new page L placed before this one.
+        const std::uint32_t l = allocPage();
+        mapAdd(ix.mapPtr, l);
+        const std::size_t half = ip.entries.size() / 2;
+        IndexPage left;
+        left.type = ip.type;
+        left.tdef = ip.tdef;
+        left.prev = ip.prev;
+        left.next = pgNo;
+        left.entries.assign(ip.entries.begin(), ip.entries.begin() + static_cast<std::ptrdiff_t>(half));
+        ip.entries.erase(ip.entries.begin(), ip.entries.begin() + static_cast<std::ptrdiff_t>(half));
+        std::vector<std::uint8_t> leftMax;
+        if (left.leaf()) {
+            leftMax = left.entries.back().bytes;
+        } else {
+            // The last moved child becomes L's tail; its entry is L's maximum.
+            left.tail = left.entries.back().child;
+            leftMax = left.entries.back().bytes;
+            left.entries.pop_back();
+        }
+        if (ip.prev != 0) {
+            IndexPage before = readIndexPage(pc(), ip.prev);
+            before.next = l;
+            savePage(ip.prev, before);
+        }
+        ip.prev = l;
+        savePage(l, left);
+        savePage(pgNo, ip);
+        // Keep the path pointing at the page that now holds the entry it followed.
+        bool movedLeft = false;
+        if (!ip.leaf() && level + 1 < path.size()) {
+            const std::size_t s = path[level].slot;
+            if (s + 1 < half) {
+                path[level] = {l, s};
+                movedLeft = true;
+            } else if (s + 1 == half) {
+                path[level] = {l, left.entries.size()};
+                movedLeft = true;
+            } else {
+                path[level].slot = s - half;
+            }
+        }
+        // The parent gets an entry for L just before the one for this page.
+        IndexPage parent = readIndexPage(pc(), path[level - 1].page);
+        const std::size_t at = path[level - 1].slot;
+        parent.entries.insert(parent.entries.begin() + static_cast<std::ptrdiff_t>(at), {leftMax, l});
+        path[level - 1].slot = movedLeft ? at : at + 1;
+        placePage(t, ix, path, level - 1, parent);
+    }
+
+    void indexRemove(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr)
+    {
+        const std::vector<std::uint8_t> entry = withPointer(key, ptr);
+        std::vector<PathStep> path = descend(ix, entry);
+        IndexPage leaf = readIndexPage(pc(), path.back().page);
+        std::size_t i = 0;
+        while (i < leaf.entries.size() && compare(leaf.entries[i].bytes, entry) != 0)
+            ++i;
+        if (i == leaf.entries.size())
+            throwError(err::Corrupt, "An index entry to remove is missing; the index may be damaged.");
+        const bool dupBefore = i > 0 && leaf.entries[i - 1].bytes.size() == entry.size() &&
+                               std::memcmp(leaf.entries[i - 1].bytes.data(), entry.data(), key.size()) == 0;
+        const bool dupAfter = i + 1 < leaf.entries.size() && leaf.entries[i + 1].bytes.size() == entry.size() &&
+                              std::memcmp(leaf.entries[i + 1].bytes.data(), entry.data(), key.size()) == 0;
+        if (!dupBefore && !dupAfter) {
+            std::uint8_t* tp = pc().modify(t.tdefPage);
+            const std::uint32_t n = rd32(tp + ix.counterOffset + 4);
+            if (n > 0)
+                wr32(tp + ix.counterOffset + 4, n - 1);
+        }
+        const bool wasLast = i + 1 == leaf.entries.size();
+        leaf.entries.erase(leaf.entries.begin() + static_cast<std::ptrdiff_t>(i));
+        removeFromPage(ix, path, path.size() - 1, leaf, wasLast);
+    }
+
+    void removeFromPage(RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip, bool lastChanged)
+    {
+        const std::uint32_t pgNo = path[level].page;
+        const bool empty = ip.leaf() ? ip.entries.empty() : (ip.entries.empty() && ip.tail == 0);
+        if (!empty || level == 0) {
+            if (level == 0 && empty && !ip.leaf()) {
+                ip.type = 0x04;  // an emptied root becomes an empty leaf again
+                ip.tail = 0;
+            }
+            savePage(pgNo, ip);
+            // (A node's maximum lives in its tail subtree, so only a leaf's last entry matters here.)
+            if (lastChanged && !ip.entries.empty() && ip.leaf())
+                refreshParents(path, level, ip.entries.back().bytes);
+            return;
+        }
+        // Unlink the empty page from its level and from its parent.
+        if (ip.prev) {
+            IndexPage b = readIndexPage(pc(), ip.prev);
+            b.next = ip.next;
+            savePage(ip.prev, b);
+        }
+        if (ip.next) {
+            IndexPage a = readIndexPage(pc(), ip.next);
+            a.prev = ip.prev;
+            savePage(ip.next, a);
+        }
+        mapRemove(ix.mapPtr, pgNo);
+        freePage(pgNo);
+        IndexPage parent = readIndexPage(pc(), path[level - 1].page);
+        const std::size_t slot = path[level - 1].slot;
+        bool parentLastChanged = false;
+        if (slot < parent.entries.size()) {
+            parent.entries.erase(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot));
+        } else if (!parent.entries.empty()) {
+            // The tail went away: the previous child becomes the tail and its entry disappears.
+            parent.tail = parent.entries.back().child;
+            parent.entries.pop_back();
+            parentLastChanged = true;
+        } else {
+            parent.tail = 0;
+        }
+        removeFromPage(ix, path, level - 1, parent, parentLastChanged);
+        if (parentLastChanged && level >= 2) {
+            // The parent's maximum is now the maximum of its new tail subtree.
+            std::uint32_t pg = parent.tail;
+            while (pg) {
+                IndexPage d = readIndexPage(pc(), pg);
+                if (d.leaf()) {
+                    if (!d.entries.empty())
+                        refreshParents(path, level - 1, d.entries.back().bytes);
+                    break;
+                }
+                pg = d.tail;
+            }
+        }
+    }
+
+    // ---- catalogue ----------------------------------------------------------------------------------
+    void loadCatalog()
+    {
+        catalog.clear();
+        tableByName.clear();
+        Table& mso = table(2);
+        const Col* cId = mso.column(u"Id");
+        const Col* cParent = mso.column(u"ParentId");
+        const Col* cName = mso.column(u"Name");
+        const Col* cType = mso.column(u"Type");
+        const Col* cFlags = mso.column(u"Flags");
+        const Col* cOwner = mso.column(u"Owner");
+        if (!cId || !cParent || !cName || !cType || !cFlags)
+            throwError(err::Corrupt, "The catalogue (MSysObjects) lacks one of its columns.");
+        catalogOrder = sortOrderOf(*cName);
+        std::memcpy(sortBytes, cName->misc, 4);
+        std::vector<std::uint8_t> dbOwner;
+        forEachRow(pc(), mso, [&](const RowRef& r) {
+            const auto cells = decodeRow(pc(), mso, r.bytes, false);
+            CatalogRow row;
+            auto i32 = [&](const Col* c) {
+                const auto& b = cells[c->number];
+                return b.present && b.bytes.size() >= 4 ? static_cast<std::int32_t>(rd32(b.bytes.data())) : 0;
+            };
+            row.id = i32(cId);
+            row.parentId = i32(cParent);
+            row.flags = i32(cFlags);
+            const auto& tb = cells[cType->number];
+            row.type = tb.present && tb.bytes.size() >= 2 ? static_cast<std::int16_t>(rd16(tb.bytes.data())) : 0;
+            if (cells[cName->number].present)
+                row.name = decodeStoredText(cells[cName->number].bytes);
+            row.rowPtr = r.page << 8 | r.slot;
+            if (row.name == u"MSysDb" && cOwner && cells[cOwner->number].present)
+                dbOwner = cells[cOwner->number].bytes;
+            catalog.push_back(std::move(row));
+        });
+        for (const CatalogRow& r : catalog)
+            if (r.parentId == 0x0F000000 && r.name == u"Tables" && r.type == 3)
+                tablesId = r.id;
+        if (tablesId == 0)
+            throwError(err::Corrupt, "The catalogue has no Tables container.");
+        owner = dbOwner;
+        for (std::size_t i = 0; i < catalog.size(); ++i) {
+            const CatalogRow& r = catalog[i];
+            if (r.parentId == tablesId)
+                tableByName[upper16(r.name)] = i;
+            if (r.parentId == tablesId && r.type == 1 && r.name == u"MSysACEs")
+                acesPage = static_cast<std::uint32_t>(r.id);
+            if (r.parentId == tablesId && r.type == 1 && r.name == u"MSysRelationships")
+                relationshipsPage = static_cast<std::uint32_t>(r.id);
+        }
+    }
+
+    const CatalogRow* findTable(std::u16string_view name)
+    {
+        auto it = tableByName.find(upper16(name));
+        if (it == tableByName.end())
+            return nullptr;
+        return &catalog[it->second];
+    }
+
+    const CatalogRow& userTable(const std::string& name, int missingError)
+    {
+        const CatalogRow* r = findTable(utf8ToUtf16(name));
+        if (!r || r->type != 1)
+            throwError(missingError, missingError == err::NoSuchTable
+                                         ? "Table '" + name + "' does not exist."
+                                         : "The Microsoft Access database engine cannot find the input table or "
+                                           "query '" + name + "'. Make sure it exists and that its name is "
+                                           "spelled correctly.");
+        return *r;
+    }
+
+    void validateName(const std::u16string& n, const std::string& utf8, const char* what)
+    {
+        if (n.empty() || n.size() > 64 || n.front() == ' ' || n.back() == ' ')
+            throwError(err::InvalidName, "'" + utf8 + "' is not a valid " + what +
+                                             " name: it must be 1 to 64 characters and not begin or end with a blank.");
+        for (char16_t c : n)
+            if (!validNameChar(c))
+                throwError(err::InvalidName, "'" + utf8 + "' is not a valid " + what +
+                                                 " name: it must not contain . ! ` [ ] or control characters.");
+    }
+
+    // ---- statements -------------------------------------------------------------------------------
+    void createTable(const sql::CreateTable& ct, bool keepAutoNumber = true)
+    {
+        const std::u16string name = utf8ToUtf16(ct.table);
+        validateName(name, ct.table, "table");
+        char16_t bad = 0;
+        if (!canKeyText(name, bad)) {
+            std::vector<std::uint8_t> probe;
+            appendTextKey(probe, name, catalogOrder, true);  // throws naming the character
+        }
+        if (findTable(name))
+            throwError(err::TableExists, "Table '" + ct.table + "' already exists.");
+        if (ct.columns.empty())
+            throwError(err::NoFields, "Table '" + ct.table + "' must have at least one field.");
+        if (ct.columns.size() > 255)
+            throwError(err::TooManyFields, "Too many fields defined: " + std::to_string(ct.columns.size()) +
+                                               " (at most 255).");
+        std::vector<std::u16string> names;
+        for (const auto& c : ct.columns) {
+            std::u16string cn = utf8ToUtf16(c.name);
+            validateName(cn, c.name, "field");
+            for (const auto& o : names)
+                if (upper16(o) == upper16(cn))
+                    throwError(err::FieldDefinedTwice, "Field '" + c.name + "' is defined more than once.");
+            names.push_back(cn);
+            if (c.type == ColumnType::BigInt && version < 5)
+                throwError(err::Unsupported, "Large Number (BIGINT) fields need an Access 2016 or later file; '" +
+                                                 path + "' is older.");
+        }
+        (void)keepAutoNumber;
+
+        // Layout: numbers in order, variable columns get variable indexes, fixed ones offsets.
+        const std::size_t n = ct.columns.size();
+        std::vector<std::uint8_t> desc;
+        std::uint16_t varIdx = 0, fixedOff = 0;
+        std::size_t longCols = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const sql::ColumnDef& c = ct.columns[i];
+            std::uint8_t d[25] = {};
+            d[0] = static_cast<std::uint8_t>(c.type);
+            wr32(d + 1, 1625);
+            wr16(d + 5, static_cast<std::uint16_t>(i));
+            wr16(d + 9, static_cast<std::uint16_t>(i));
+            bool fixed = true;
+            std::uint16_t len = 0;
+            switch (c.type) {
+            case ColumnType::Boolean: len = 1; break;
+            case ColumnType::Byte: len = 1; break;
+            case ColumnType::Integer: len = 2; break;
+            case ColumnType::Long: len = 4; break;
+            case ColumnType::Single: len = 4; break;
+            case ColumnType::Currency:
+            case ColumnType::Double:
+            case ColumnType::DateTime:
+            case ColumnType::BigInt: len = 8; break;
+            case ColumnType::Guid: len = 16; break;
+            case ColumnType::Decimal: len = 17; break;
+            case ColumnType::Text: fixed = false; len = static_cast<std::uint16_t>(2 * c.size); break;
+            case ColumnType::Binary: fixed = false; len = static_cast<std::uint16_t>(c.size); break;
+            case ColumnType::Memo:
+            case ColumnType::Ole: fixed = false; len = 0; break;
+            }
+            if (c.type == ColumnType::Text || c.type == ColumnType::Memo) {
+                std::memcpy(d + 11, sortBytes, 4);
+                d[16] = 0x01;  // Unicode compression
+            } else if (c.type == ColumnType::Decimal) {
+                d[11] = static_cast<std::uint8_t>(c.precision);
+                d[12] = static_cast<std::uint8_t>(c.scale);
+            } else {
+                d[11] = 0x09;
+                d[12] = 0x04;
+            }
+            d[15] = static_cast<std::uint8_t>((fixed ? 0x03 : 0x02) | (c.autoNumber ? 0x04 : 0x00));
+            if (fixed) {
+                wr16(d + 7, varIdx);
+                if (c.type != ColumnType::Boolean) {
+                    wr16(d + 21, fixedOff);
+                    fixedOff = static_cast<std::uint16_t>(fixedOff + len);
+                }
+            } else {
+                wr16(d + 7, varIdx++);
+                if (c.type == ColumnType::Memo || c.type == ColumnType::Ole)
+                    ++longCols;
+            }
+            wr16(d + 23, len);
+            desc.insert(desc.end(), d, d + 25);
+        }
+        std::size_t namesLen = 0;
+        for (const auto& nm : names)
+            namesLen += 2 + 2 * nm.size();
+        const std::size_t tdefLen = 63 + 25 * n + namesLen + 10 * longCols + 2;
+        const std::size_t mapRows = 2 + 2 * longCols;
+        if (mapRows * (kInlineMapRow + 2) > kPage - kDataHeader)
+            throwError(err::TooManyFields, "Too many Memo and OLE Object fields in one table.");
+
+        // Pages: the definition (first page = table id) and one page for the usage-map rows.
+        const std::uint32_t tdef = allocPage();
+        std::vector<std::uint32_t> tdefPages{tdef};
+        std::size_t capacity = kPage;
+        while (capacity < tdefLen) {
+            tdefPages.push_back(allocPage());
+            capacity += kPage - 8;
+        }
+        const std::uint32_t mapPage = allocPage();
+        std::uint8_t* mp = pc().modify(mapPage);
+        initDataPage(mp, 0);
+        for (std::size_t r = 0; r < mapRows; ++r) {
+            std::uint8_t row[kInlineMapRow] = {};
+            putRow(mp, std::span<const std::uint8_t>(row, kInlineMapRow));
+        }
+        std::vector<std::uint8_t> buf(tdefLen, 0);
+        buf[0] = 0x02;
+        buf[1] = 0x01;
+        wr32(&buf[8], static_cast<std::uint32_t>(tdefLen));
+        wr32(&buf[0x0C], 1625);
+        buf[0x18] = 0x01;
+        buf[0x28] = 0x4E;
+        wr16(&buf[0x29], static_cast<std::uint16_t>(n));
+        wr16(&buf[0x2B], varIdx);
+        wr16(&buf[0x2D], static_cast<std::uint16_t>(n));
+        wr32(&buf[0x37], mapPage << 8 | 0);
+        wr32(&buf[0x3B], mapPage << 8 | 1);
+        std::size_t pos = 0x3F;
+        std::memcpy(&buf[pos], desc.data(), desc.size());
+        pos += desc.size();
+        for (const auto& nm : names) {
+            wr16(&buf[pos], static_cast<std::uint16_t>(2 * nm.size()));
+            pos += 2;
+            for (char16_t ch : nm) {
+                wr16(&buf[pos], ch);
+                pos += 2;
+            }
+        }
+        std::size_t lvRow = 2;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (ct.columns[i].type != ColumnType::Memo && ct.columns[i].type != ColumnType::Ole)
+                continue;
+            wr16(&buf[pos], static_cast<std::uint16_t>(i));
+            wr32(&buf[pos + 2], static_cast<std::uint32_t>(mapPage << 8 | lvRow));
+            wr32(&buf[pos + 6], static_cast<std::uint32_t>(mapPage << 8 | (lvRow + 1)));
+            lvRow += 2;
+            pos += 10;
+        }
+        wr16(&buf[pos], 0xFFFF);
+        // Spread the buffer over the definition pages.
+        std::size_t from = 0;
+        for (std::size_t k = 0; k < tdefPages.size(); ++k) {
+            std::uint8_t* p = pc().modify(tdefPages[k]);
+            std::memset(p, 0, kPage);
+            const std::size_t head = k == 0 ? 0 : 8;
+            const std::size_t take = std::min(buf.size() - from, kPage - head - (k == 0 ? 0 : 0));
+            if (k == 0) {
+                std::memcpy(p, buf.data(), std::min<std::size_t>(buf.size(), kPage));
+                from = std::min<std::size_t>(buf.size(), kPage);
+            } else {
+                std::memcpy(p + 8, buf.data() + from, take);
+                from += take;
+            }
+            p[0] = 0x02;
+            p[1] = 0x01;
+            const std::size_t used = k == 0 ? std::min<std::size_t>(buf.size(), kPage) : take + 8;
+            wr16(p + 2, static_cast<std::uint16_t>(kPage - used >= 8 ? kPage - used - 8 : 0));
+            wr32(p + 4, k + 1 < tdefPages.size() ? tdefPages[k + 1] : 0);
+        }
+        tables.erase(tdef);
+
+        // The catalogue row and its index entries, then the permissions.
+        Table& mso = table(2);
+        std::vector<Cell> cells(mso.maxCols);
+        auto set = [&](const char16_t* col, std::vector<std::uint8_t> bytes) {
+            const Col* c = mso.column(col);
+            if (!c)
+                return;
+            cells[c->number].null = false;
+            cells[c->number].bytes = std::move(bytes);
+        };
+        const double now = nowAsDays();
+        set(u"Id", le32(static_cast<std::int32_t>(tdef)));
+        set(u"ParentId", le32(tablesId));
+        set(u"Type", le16(1));
+        set(u"DateCreate", le64d(now));
+        set(u"DateUpdate", le64d(now));
+        set(u"Flags", le32(0));
+        if (!owner.empty())
+            set(u"Owner", owner);
+        if (const Col* c = mso.column(u"Name")) {
+            cells[c->number].null = false;
+            cells[c->number].text = name;
+        }
+        const std::uint32_t rowPtr = insertRow(mso, cells);
+        addAces(static_cast<std::int32_t>(tdef));
+
+        CatalogRow cr;
+        cr.id = static_cast<std::int32_t>(tdef);
+        cr.parentId = tablesId;
+        cr.name = name;
+        cr.type = 1;
+        cr.rowPtr = rowPtr;
+        catalog.push_back(cr);
+        tableByName[upper16(name)] = catalog.size() - 1;
+    }
+
+    void addAces(std::int32_t objectId)
+    {
+        if (acesPage == 0)
+            return;
+        Table& aces = table(acesPage);
+        const Col* cObj = aces.column(u"ObjectId");
+        const Col* cSid = aces.column(u"SID");
+        const Col* cAcm = aces.column(u"ACM");
+        const Col* cInh = aces.column(u"FInheritable");
+        if (!cObj || !cSid || !cAcm)
+            return;
+        std::vector<std::vector<std::uint8_t>> sids;
+        forEachRow(pc(), aces, [&](const RowRef& r) {
+            const auto cells = decodeRow(pc(), aces, r.bytes, false);
+            const auto& o = cells[cObj->number];
+            if (o.present && o.bytes.size() == 4 && static_cast<std::int32_t>(rd32(o.bytes.data())) == tablesId &&
+                cells[cSid->number].present) {
+                const auto& sid = cells[cSid->number].bytes;
+                if (std::find(sids.begin(), sids.end(), sid) == sids.end())
+                    sids.push_back(sid);
+            }
+        });
+        if (sids.empty())
+            sids.push_back({0xA6, 0x33});
+        for (const auto& sid : sids) {
+            std::vector<Cell> cells(aces.maxCols);
+            cells[cObj->number].null = false;
+            cells[cObj->number].bytes = le32(objectId);
+            cells[cSid->number].null = false;
+            cells[cSid->number].bytes = sid;
+            cells[cAcm->number].null = false;
+            cells[cAcm->number].bytes = le32(0x000FFFFF);
+            if (cInh) {
+                cells[cInh->number].null = false;
+                cells[cInh->number].flag = false;
+            }
+            insertRow(aces, cells);
+        }
+    }
+
+    void insert(const sql::Insert& ins)
+    {
+        const CatalogRow& cr = userTable(ins.table, err::CannotFindInput);
+        Table& t = table(static_cast<std::uint32_t>(cr.id));
+        std::vector<const Col*> targets;
+        if (ins.columns.empty()) {
+            std::vector<const Col*> all;
+            for (const Col& c : t.cols)
+                all.push_back(&c);
+            std::sort(all.begin(), all.end(), [](const Col* a, const Col* b) { return a->number < b->number; });
+            targets = all;
+        } else {
+            for (const auto& cn : ins.columns) {
+                const Col* c = t.column(utf8ToUtf16(cn));
+                if (!c)
+                    throwError(err::UnknownField,
+                               "The INSERT INTO statement contains the following unknown field name: '" + cn +
+                                   "'. Make sure you have typed the name correctly, and try the operation again.");
+                targets.push_back(c);
+            }
+        }
+        if (targets.size() != ins.values.size())
+            throwError(err::ValueCount, "Number of query values and destination fields are not the same (" +
+                                            std::to_string(ins.values.size()) + " values, " +
+                                            std::to_string(targets.size()) + " fields).");
+        std::vector<Cell> cells(t.maxCols);
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            const Col* c = targets[i];
+            if (c->type == 0x12 || c->type == 0x14 || c->type == 0x0D || c->type == 0x11 ||
+                (c->extFlags & 0xC0) == 0xC0)
+                throwError(err::Unsupported, "Field '" + utf16ToUtf8(c->name) +
+                                                 "' has a type this engine cannot write yet.");
+            cells[c->number] = convertLiteral(ins.values[i], c->shape());
+        }
+        for (const Col& c : t.cols)
+            if ((c.type == 0x12 || c.type == 0x14 || (c.extFlags & 0xC0) == 0xC0) && !cells[c.number].null)
+                throwError(err::Unsupported, "Field '" + utf16ToUtf8(c.name) + "' cannot be written yet.");
+        insertRow(t, std::move(cells));
+    }
+
+    void dropTable(const std::string& nameUtf8)
+    {
+        const CatalogRow cr = userTable(nameUtf8, err::NoSuchTable);
+        if ((cr.flags & static_cast<std::int32_t>(0x80000002u)) != 0)
+            throwError(err::ReadOnly, "Table '" + nameUtf8 + "' is a system table and cannot be deleted.");
+        // Refuse when a relationship names the table.
+        if (relationshipsPage != 0) {
+            Table& rel = table(relationshipsPage);
+            const Col* a = rel.column(u"szObject");
+            const Col* b = rel.column(u"szReferencedObject");
+            bool used = false;
+            forEachRow(pc(), rel, [&](const RowRef& r) {
+                const auto cells = decodeRow(pc(), rel, r.bytes, false);
+                for (const Col* c : {a, b})
+                    if (c && cells[c->number].present &&
+                        upper16(decodeStoredText(cells[c->number].bytes)) == upper16(cr.name))
+                        used = true;
+            });
+            if (used)
+                throwError(err::InRelationship, "Cannot delete table '" + nameUtf8 +
+                                                    "'; it participates in one or more relationships.");
+        }
+        const std::uint32_t tdef = static_cast<std::uint32_t>(cr.id);
+        Table t = readTable(pc(), tdef);
+        for (const Col& c : t.cols)
+            if (c.type == 0x12)
+                throwError(err::Unsupported, "Table '" + nameUtf8 +
+                                                 "' has attachment or multi-value fields; this engine cannot drop "
+                                                 "it yet.");
+        // Everything the table owns.
+        std::vector<std::uint32_t> pages = t.tdefPages;
+        std::vector<std::uint32_t> mapPtrs{t.ownedMap, t.freeMap};
+        auto addMembers = [&](std::uint32_t ptr) {
+            for (std::uint32_t p : mapMembers(pc(), ptr))
+                pages.push_back(p);
+            auto row = rowAt(pc(), ptr);
+            if (row[0] == 0x01)
+                for (std::size_t k = 0; k * 4 + 5 <= row.size(); ++k)
+                    if (std::uint32_t bp = rd32(&row[1 + 4 * k]))
+                        pages.push_back(bp);
+        };
+        addMembers(t.ownedMap);
+        for (const LvMaps& lv : t.lvMaps) {
+            addMembers(lv.owned);
+            mapPtrs.push_back(lv.owned);
+            mapPtrs.push_back(lv.free);
+        }
+        for (const RealIndex& ix : t.indexes) {
+            addMembers(ix.mapPtr);
+            mapPtrs.push_back(ix.mapPtr);
+            pages.push_back(ix.root);
+        }
+        for (std::uint32_t ptr : mapPtrs) {
+            auto row = rowAt(pc(), ptr);
+            if (row[0] == 0x01)
+                for (std::size_t k = 0; k * 4 + 5 <= row.size(); ++k)
+                    if (std::uint32_t bp = rd32(&row[1 + 4 * k]))
+                        pages.push_back(bp);
+        }
+        // Map pages whose every live row belongs to this table.
+        std::map<std::uint32_t, std::vector<unsigned>> mapRowsByPage;
+        for (std::uint32_t ptr : mapPtrs)
+            mapRowsByPage[ptr >> 8].push_back(ptr & 0xFF);
+        for (auto& [pg, slots] : mapRowsByPage) {
+            auto p = pc().page(pg);
+            if (p[0] != 0x01 || rd32(&p[4]) != 0)
+                continue;
+            const unsigned count = rd16(&p[0x0C]);
+            bool onlyOurs = true;
+            for (unsigned s = 0; s < count; ++s)
+                if (!(rd16(&p[kDataHeader + 2 * s]) & 0x8000) &&
+                    std::find(slots.begin(), slots.end(), s) == slots.end())
+                    onlyOurs = false;
+            if (onlyOurs)
+                pages.push_back(pg);
+        }
+        // Catalogue rows and permissions.
+        Table& mso = table(2);
+        deleteRow(mso, cr.rowPtr);
+        if (acesPage != 0) {
+            Table& aces = table(acesPage);
+            const Col* cObj = aces.column(u"ObjectId");
+            std::vector<std::uint32_t> victims;
+            if (cObj)
+                forEachRow(pc(), aces, [&](const RowRef& r) {
+                    const auto cells = decodeRow(pc(), aces, r.bytes, false);
+                    const auto& o = cells[cObj->number];
+                    if (o.present && o.bytes.size() == 4 && rd32(o.bytes.data()) == tdef)
+                        victims.push_back(r.page << 8 | r.slot);
+                });
+            for (std::uint32_t v : victims)
+                deleteRow(aces, v);
+        }
+        std::sort(pages.begin(), pages.end());
+        pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+        for (std::uint32_t p : pages)
+            if (p > 2 && p < pc().pageCount())
+                freePage(p);
+        tables.erase(tdef);
+        loadCatalog();
+    }
+
+    void copyTable(const std::string& source, const std::string& target)
+    {
+        const CatalogRow src = userTable(source, err::CannotFindInput);
+        Table from = readTable(pc(), static_cast<std::uint32_t>(src.id));
+        sql::CreateTable ct;
+        ct.table = target;
+        std::vector<const Col*> order;
+        for (const Col& c : from.cols)
+            order.push_back(&c);
+        std::sort(order.begin(), order.end(), [](const Col* a, const Col* b) { return a->number < b->number; });
+        for (const Col* c : order) {
+            sql::ColumnDef d;
+            d.name = utf16ToUtf8(c->name);
+            switch (c->type) {
+            case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
+            case 0x0B: case 0x0C: case 0x0F: case 0x13:
+                d.type = static_cast<ColumnType>(c->type);
+                break;
+            case 0x0A: d.type = ColumnType::Text; d.size = std::max(1, c->length / 2); break;
+            case 0x09: d.type = ColumnType::Binary; d.size = std::clamp<int>(c->length, 1, 255); break;
+            case 0x10:
+                d.type = ColumnType::Decimal;
+                d.precision = c->misc[0];
+                d.scale = c->misc[1];
+                break;
+            default:
+                throwError(err::Unsupported, "Field '" + d.name + "' of table '" + source +
+                                                 "' has a type this engine cannot copy yet.");
+            }
+            ct.columns.push_back(d);
+        }
+        // Rows first into memory: the new table must not see its own rows.
+        std::vector<std::vector<Cell>> rows;
+        forEachRow(pc(), from, [&](const RowRef& r) {
+            const auto raw = decodeRow(pc(), from, r.bytes, true);
+            std::vector<Cell> cells;
+            for (const Col* c : order)
+                cells.push_back(toCell(*c, c->number < raw.size() ? raw[c->number] : RawCell{}));
+            rows.push_back(std::move(cells));
+        });
+        createTable(ct);
+        Table& to = table(static_cast<std::uint32_t>(findTable(utf8ToUtf16(target))->id));
+        for (auto& cells : rows) {
+            // New columns are numbered 0..n-1 in the source's column-number order.
+            insertRow(to, std::move(cells));
+        }
+    }
+};
+
+std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions options)
+{
+    std::unique_ptr<Writer> wtr(new Writer);
+    auto impl = std::make_unique<WriterImpl>();
+    impl->path = path;
+    std::unique_ptr<FileIo> io = options.io ? std::move(options.io) : openPosixFile(path);
+    if (options.takeLock)
+        impl->lock = WriteLock::acquire(path, io->fd());
+    std::uint8_t head[0x100] = {};
+    if (io->size() < 3 * 2048)
+        throwError(err::Corrupt, "Unrecognized database format '" + path + "'.");
+    io->read(0, head, sizeof head);
+    if (std::memcmp(head + 4, "Standard Jet DB", 15) != 0 && std::memcmp(head + 4, "Standard ACE DB", 15) != 0)
+        throwError(err::Corrupt, "Unrecognized database format '" + path + "'.");
+    impl->version = head[0x14];
+    if (impl->version == 0)
+        throwError(err::Unsupported, "'" + path + "' is an Access 97 (Jet 3) database. Writing Access 97 files is "
+                                     "not supported yet; convert it to Access 2000 or later first.");
+    if (impl->version > 6)
+        throwError(err::Unsupported, "'" + path + "' has an unknown file version (" +
+                                         std::to_string(impl->version) + ").");
+    // Unmask the header fields (RC4 with a fixed key).
+    const std::uint8_t mkey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+    rc4Apply(mkey, 4, head + 0x18, 128);
+    const std::uint32_t dbKey = rd32(head + 0x3E);
+    const std::uint16_t lcid = rd16(head + 0x6E);
+    if (impl->version >= 2 && dbKey != 0)
+        throwError(err::Unsupported, "'" + path + "' is encrypted with a password; writing encrypted .accdb files "
+                                     "is not supported.");
+    if (lcid != 0x0409 && lcid != 0)
+        throwError(err::Unsupported, "'" + path + "' was created with sort order " + std::to_string(lcid) +
+                                         "; this engine writes only databases with the General sort order (1033).");
+    if (!options.password.empty() || true) {
+        // Jet 4 password: 40 bytes at 0x42, XOR-ed with the creation date's integer part.
+        if (impl->version == 1) {
+            double created;
+            std::memcpy(&created, head + 0x72, 8);
+            const std::uint32_t pat = static_cast<std::uint32_t>(static_cast<std::int32_t>(created));
+            std::u16string pw;
+            for (int i = 0; i < 20; ++i) {
+                const std::uint8_t* q = head + 0x42 + 2 * i;
+                const std::uint8_t lo = q[0] ^ static_cast<std::uint8_t>(pat >> (8 * ((2 * i) % 4)));
+                const std::uint8_t hi = q[1] ^ static_cast<std::uint8_t>(pat >> (8 * ((2 * i + 1) % 4)));
+                const char16_t ch = static_cast<char16_t>(lo | hi << 8);
+                if (ch == 0)
+                    break;
+                pw.push_back(ch);
+            }
+            if (!pw.empty() && pw != utf8ToUtf16(options.password))
+                throwError(3031, "Not a valid password.");
+        }
+    }
+    impl->cache = std::make_unique<PageCache>(std::move(io), kPage, path, impl->version == 1 ? dbKey : 0);
+    if (impl->cache->page(2)[0] != 0x02)
+        throwError(err::Corrupt, "Unrecognized database format '" + path + "': page 2 is not the catalogue.");
+    impl->loadCatalog();
+    wtr->impl_ = std::move(impl);
+    return wtr;
+}
+
+Writer::~Writer()
+{
+    try {
+        close();
+    } catch (...) {
+    }
+}
+
+void Writer::close()
+{
+    if (!impl_ || impl_->closed)
+        return;
+    impl_->closed = true;
+    if (impl_->cache->inStatement())
+        impl_->cache->rollback();
+    impl_->cache->sync();
+    impl_->lock.reset();
+}
+
+PageCache& Writer::pages() { return *impl_->cache; }
+const std::string& Writer::path() const { return impl_->path; }
+
+void Writer::execute(std::string_view sqlText)
+{
+    run(sql::parse(sqlText));
+}
+
+void Writer::run(const sql::Statement& st)
+{
+    if (impl_->closed)
+        throwError(err::ReadOnly, "The database '" + impl_->path + "' has been closed.");
+    if (const auto* sa = std::get_if<sql::SelectAll>(&st)) {
+        impl_->userTable(sa->table, err::CannotFindInput);
+        return;
+    }
+    PageCache& pc = *impl_->cache;
+    pc.begin();
+    try {
+        std::visit(
+            [&](const auto& s) {
+                using T = std::decay_t<decltype(s)>;
+                if constexpr (std::is_same_v<T, sql::CreateTable>)
+                    impl_->createTable(s);
+                else if constexpr (std::is_same_v<T, sql::Insert>)
+                    impl_->insert(s);
+                else if constexpr (std::is_same_v<T, sql::DropTable>)
+                    impl_->dropTable(s.table);
+                else if constexpr (std::is_same_v<T, sql::SelectInto>)
+                    impl_->copyTable(s.source, s.target);
+            },
+            st);
+        pc.commit();
+    } catch (...) {
+        if (pc.inStatement())
+            pc.rollback();
+        // Cached table state (row counts, current pages, catalogue) is read again from the restored pages.
+        impl_->tables.clear();
+        pc.begin();
+        try {
+            impl_->loadCatalog();
+        } catch (...) {
+        }
+        pc.rollback();
+        throw;
+    }
+}
+
+void Writer::createTable(const sql::CreateTable& ct) { run(ct); }
+void Writer::insert(const sql::Insert& ins) { run(ins); }
+void Writer::dropTable(const std::string& name) { run(sql::DropTable{name}); }
+void Writer::copyTable(const std::string& source, const std::string& target)
+{
+    run(sql::SelectInto{target, source});
+}
+
+std::vector<std::string> Writer::tableNames()
+{
+    std::vector<std::string> out;
+    for (const CatalogRow& r : impl_->catalog)
+        if (r.type == 1 && r.parentId == impl_->tablesId && (r.flags & static_cast<std::int32_t>(0x80000002u)) == 0)
+            out.push_back(utf16ToUtf8(r.name));
+    return out;
+}
+
+bool Writer::hasTable(const std::string& name)
+{
+    const CatalogRow* r = impl_->findTable(utf8ToUtf16(name));
+    return r && r->type == 1;
+}
+
+std::vector<WriterColumn> Writer::columns(const std::string& name)
+{
+    const CatalogRow& cr = impl_->userTable(name, err::CannotFindInput);
+    const Table& t = impl_->table(static_cast<std::uint32_t>(cr.id));
+    std::vector<const Col*> order;
+    for (const Col& c : t.cols)
+        order.push_back(&c);
+    std::sort(order.begin(), order.end(), [](const Col* a, const Col* b) { return a->number < b->number; });
+    std::vector<WriterColumn> out;
+    for (const Col* c : order) {
+        WriterColumn wc;
+        wc.name = utf16ToUtf8(c->name);
+        wc.type = static_cast<ColumnType>(c->type);
+        const ColumnShape s = c->shape();
+        wc.size = s.size;
+        wc.precision = s.precision;
+        wc.scale = s.scale;
+        wc.autoNumber = (c->flags & 0x04) != 0;
+        out.push_back(wc);
+    }
+    return out;
+}
+
+}  // namespace jet

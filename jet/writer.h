@@ -1,0 +1,74 @@
+// jet::Writer — changes an Access file (Jet 4 .mdb, ACE .accdb) in place: CREATE TABLE, INSERT, DROP TABLE and
+// SELECT a1.* INTO new FROM old AS a1, each statement all or nothing.
+//
+//   auto w = jet::Writer::open(path);
+//   w->execute("CREATE TABLE `T`(`a` VARCHAR,`b` DOUBLE)");
+//   w->execute("INSERT INTO `T` VALUES('7', NULL)");
+//   w->close();                             // fsync; also done by the destructor
+//
+// The writer keeps every page it reads in memory, changes pages there and writes the changed bytes when a
+// statement ends; if anything fails (a conversion, a full page map, a disk error) the file is left exactly as
+// it was before the statement. It holds a write lock on the file for its whole life (jet/lock.h).
+#pragma once
+
+#include "page_cache.h"
+#include "sql.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace jet {
+
+struct WriterOptions {
+    std::string password;          // Jet 4 database password, checked when set in the file
+    bool takeLock = true;          // tests that run two writers on purpose can switch it off
+    std::unique_ptr<FileIo> io;    // optional file to use instead of opening `path` (tests: failing writes)
+};
+
+// A column of a table as the writer sees it.
+struct WriterColumn {
+    std::string name;
+    sql::ColumnType type = sql::ColumnType::Text;
+    int size = 0;  // Text: characters; Binary: bytes
+    int precision = 0, scale = 0;
+    bool autoNumber = false;
+};
+
+struct WriterImpl;
+
+class Writer {
+public:
+    static std::unique_ptr<Writer> open(const std::string& path, WriterOptions options = {});
+    ~Writer();
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    // Parses and runs one statement. SELECT * FROM only checks that the table exists.
+    void execute(std::string_view sqlText);
+    void run(const sql::Statement& statement);
+
+    void createTable(const sql::CreateTable& ct);
+    void insert(const sql::Insert& ins);
+    void dropTable(const std::string& name);
+    void copyTable(const std::string& source, const std::string& target);
+
+    // User tables (type 1, Tables container, not system), in catalogue order.
+    std::vector<std::string> tableNames();
+    std::vector<WriterColumn> columns(const std::string& table);
+    bool hasTable(const std::string& name);
+
+    // Writes nothing more; fsyncs the file and releases the lock. Called by the destructor too.
+    void close();
+
+    PageCache& pages();
+    const std::string& path() const;
+
+private:
+    Writer() = default;
+    std::unique_ptr<WriterImpl> impl_;
+};
+
+}  // namespace jet

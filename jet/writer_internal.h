@@ -1,0 +1,147 @@
+// Pieces of the writer shared with the file checker: table definitions as the writer keeps them, row
+// decoding into stored cells, index pages, usage maps and the free-page map of page 1. Jet 4 / ACE layout.
+#pragma once
+
+#include "convert.h"
+#include "index_key.h"
+#include "page_cache.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jet::w {
+
+inline constexpr std::uint32_t kPage = 4096;
+inline constexpr std::size_t kDataHeader = 14;     // data page header before the slot table
+inline constexpr std::size_t kIndexBitmap = 0x1B;   // index page: entry-end bitmap
+inline constexpr std::size_t kIndexEntries = 0x1E0; // index page: first entry byte
+inline constexpr std::size_t kIndexCapacity = kPage - kIndexEntries;  // 3616
+inline constexpr int kMaxRowSize = 4060;
+
+inline std::uint16_t rd16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+inline std::uint32_t rd32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+inline void wr16(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void wr32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+struct Col {
+    std::u16string name;
+    std::uint8_t type = 0;
+    std::uint16_t number = 0;
+    std::uint16_t varIndex = 0;
+    std::uint16_t fixedOffset = 0;
+    std::uint16_t length = 0;
+    std::uint8_t flags = 0;
+    std::uint8_t extFlags = 0;
+    std::uint8_t misc[4] = {};  // sort order / precision+scale / complex id
+    bool fixed() const { return (flags & 0x01) != 0; }
+    bool longValue() const { return type == 0x0B || type == 0x0C; }
+    bool compressed() const { return (extFlags & 0x01) != 0; }
+    ColumnShape shape() const;
+};
+
+struct RealIndex {
+    std::vector<std::pair<std::uint16_t, bool>> columns;  // column number, ascending
+    std::uint32_t mapPtr = 0;
+    std::uint32_t root = 0;
+    std::uint8_t flags = 0;
+    std::size_t counterOffset = 0;  // offset of this index's 12-byte counter block in the TDEF
+    bool unique() const { return (flags & 0x01) != 0; }
+};
+
+struct LogicalIndex {
+    std::u16string name;
+    std::uint32_t realIndex = 0;
+    std::uint8_t kind = 0;
+};
+
+struct LvMaps {
+    std::uint16_t column = 0;
+    std::uint32_t owned = 0, free = 0;
+};
+
+struct Table {
+    std::uint32_t tdefPage = 0;
+    std::vector<std::uint32_t> tdefPages;
+    std::uint32_t rowCount = 0;
+    std::uint32_t autoNumber = 0;
+    std::uint16_t maxCols = 0;
+    std::uint16_t varCols = 0;
+    std::uint32_t ownedMap = 0, freeMap = 0;
+    std::vector<Col> cols;  // in descriptor (display) order
+    std::vector<RealIndex> indexes;
+    std::vector<LogicalIndex> logical;
+    std::vector<LvMaps> lvMaps;
+    std::uint32_t lastDataPage = 0;  // writer's current page for new rows (0 = look in the free map)
+    const Col* column(std::u16string_view name) const;
+    const Col* columnByNumber(std::uint16_t number) const;
+    const LvMaps* lvFor(std::uint16_t number) const;
+};
+
+// Reads and parses a table definition (Jet 4 / ACE).
+Table readTable(PageSource& src, std::uint32_t tdefPage);
+
+// One decoded cell of a stored row: `present` (for Boolean: the value), raw bytes of fixed and variable
+// columns; long values resolved to their full bytes.
+struct RawCell {
+    bool present = false;
+    std::vector<std::uint8_t> bytes;
+};
+
+// Cells by column number (size maxCols); long values read through `src` when `resolveLong`.
+std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row,
+                               bool resolveLong = true);
+// Stored text (plain UCS-2 or compressed) to UTF-16.
+std::u16string decodeStoredText(std::span<const std::uint8_t> b);
+// A stored cell in the writer's value form.
+Cell toCell(const Col& c, const RawCell& raw);
+
+// Live rows of a table: page, slot, bytes. Follows overflow pointers; skips deleted rows.
+struct RowRef {
+    std::uint32_t page = 0;
+    std::uint8_t slot = 0;
+    std::span<const std::uint8_t> bytes;
+};
+void forEachRow(PageSource& src, const Table& t, const std::function<void(const RowRef&)>& fn);
+
+// Usage maps.
+std::vector<std::uint32_t> mapMembers(PageSource& src, std::uint32_t rowPtr);
+std::span<const std::uint8_t> rowAt(PageSource& src, std::uint32_t rowPtr);  // a row by pointer
+
+// Index pages.
+struct IndexPage {
+    std::uint8_t type = 0x04;  // 0x03 node, 0x04 leaf
+    std::uint32_t tdef = 0;
+    std::uint32_t prev = 0, next = 0, tail = 0;
+    struct Entry {
+        std::vector<std::uint8_t> bytes;  // key + 4-byte row pointer
+        std::uint32_t child = 0;          // node entries
+    };
+    std::vector<Entry> entries;
+    bool leaf() const { return type == 0x04; }
+};
+IndexPage readIndexPage(PageSource& src, std::uint32_t page);
+std::size_t indexEntriesSize(const IndexPage& p);
+void writeIndexPage(std::uint8_t* dst, const IndexPage& p);
+
+// The key of a row for one real index (flag bytes and values, no row pointer).
+std::vector<std::uint8_t> indexKey(const Table& t, const RealIndex& ix, const std::vector<RawCell>& cells);
+
+// Sort order of a text column (throws for orders the engine cannot key).
+SortOrder sortOrderOf(const Col& c);
+
+}  // namespace jet::w
