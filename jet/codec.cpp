@@ -186,6 +186,8 @@ CryptoApiHeader readCryptoApiHeader(std::span<const std::uint8_t> desc, const st
         }
     }
 
+    // The verifier only means something for the ciphers we know; the caller refuses the rest.
+    if (h.algId != alg::Rc4 && !isAes(h.algId)) return h;
     std::uint32_t saltSize = c.u32();
     if (saltSize != 16) throwBadDescriptor(fileName, "salt size is not 16");
     h.salt = c.bytes(16);
