@@ -146,13 +146,15 @@ bool readTime(std::string_view s, std::size_t& pos, double& seconds) {
     double fraction = 0;
     if (pos < s.size() && s[pos] == '.') {
         ++pos;
-        double scale = 0.1;
         const std::size_t start = pos;
-        while (pos < s.size() && std::isdigit((unsigned char)s[pos])) {
-            fraction += (s[pos++] - '0') * scale;
-            scale /= 10;
+        long long digits = 0, divisor = 1;
+        for (; pos < s.size() && std::isdigit((unsigned char)s[pos]); ++pos) {
+            if (pos - start >= 9) continue; // finer than a nanosecond carries nothing
+            digits = digits * 10 + (s[pos] - '0');
+            divisor *= 10;
         }
         if (pos == start) return false;
+        fraction = double(digits) / double(divisor);
     }
     if (m > 59 || sec > 60) return false;
     seconds = double(h * 3600 + m * 60 + sec) + fraction;
@@ -612,6 +614,8 @@ PostgreSQLBackend::PostgreSQLBackend(const std::string& connectionString) {
     PgConnPtr conn(PQconnectdbParams(keywords.data(), values.data(), 0));
     if (!conn) throw Error(kPgError, "Out of memory while connecting to the PostgreSQL server.");
     if (PQstatus(conn.get()) != CONNECTION_OK) throw Error(kPgError, trimEnd(PQerrorMessage(conn.get())));
+    // Notices ("drop cascades to ...") are not failures and have no reader here.
+    PQsetNoticeProcessor(conn.get(), [](void*, const char*) {}, nullptr);
     // Fixed output forms, whatever the server or the user's PGOPTIONS say, so
     // that values parse the same everywhere.
     run(conn.get(),
@@ -734,10 +738,20 @@ long long PostgreSQLBackend::copyIn(const std::string& copySql,
     {
         PgResultPtr started(PQexec(conn, copySql.c_str()));
         if (!started) throwResult(nullptr, conn);
-        if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
-            if (PQresultStatus(started.get()) == PGRES_COMMAND_OK || PQresultStatus(started.get()) == PGRES_TUPLES_OK)
-                throw Error(kPgError, "Not a COPY ... FROM STDIN statement: " + copySql);
-            throwResult(started.get(), conn);
+        switch (PQresultStatus(started.get())) {
+        case PGRES_COPY_IN: break;
+        case PGRES_COPY_OUT: {
+            // Nothing to send to: read the data away so the connection stays usable.
+            char* buffer = nullptr;
+            while (PQgetCopyData(conn, &buffer, 0) > 0) PQfreemem(buffer);
+            while (PgResultPtr(PQgetResult(conn))) {
+            }
+            [[fallthrough]];
+        }
+        case PGRES_COMMAND_OK:
+        case PGRES_TUPLES_OK:
+        case PGRES_EMPTY_QUERY: throw Error(kPgError, "Not a COPY ... FROM STDIN statement: " + copySql);
+        default: throwResult(started.get(), conn);
         }
     }
     auto drain = [conn] {
