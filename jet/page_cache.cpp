@@ -73,9 +73,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FileIo> openPosixFile(const std::string& path)
+std::unique_ptr<FileIo> openPosixFile(const std::string& path, bool writable)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;
         if (e == ENOENT)

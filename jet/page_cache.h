@@ -27,8 +27,8 @@ public:
     virtual int fd() const { return -1; }  // for locking; -1 when there is no descriptor
 };
 
-// A POSIX file opened for reading and writing. Errors: 3024 missing, 3051 no permission.
-std::unique_ptr<FileIo> openPosixFile(const std::string& path);
+// A POSIX file opened for reading and writing (or only reading). Errors: 3024 missing, 3051 no permission.
+std::unique_ptr<FileIo> openPosixFile(const std::string& path, bool writable = true);
 
 // Page encoder/decoder for RC4-"encoded" Jet 4 files (key = database key XOR page number).
 void rc4Apply(const std::uint8_t* key, std::size_t keyLen, std::uint8_t* data, std::size_t size);

@@ -199,6 +199,8 @@ std::span<const std::uint8_t> rowAt(PageSource& src, std::uint32_t rowPtr)
 std::vector<std::uint32_t> mapMembers(PageSource& src, std::uint32_t rowPtr)
 {
     std::vector<std::uint32_t> out;
+    if (rowPtr == 0)
+        return out;  // no map: no pages
     auto row = rowAt(src, rowPtr);
     if (row.empty())
         corrupt("empty usage map");
