@@ -24,10 +24,6 @@ db::ParameterSource fixed(const db::ConnectionParameters& p) {
 
 class PgCatalogue : public pgtest::PgFixture {
 protected:
-    void SetUp() override {
-        db::registerPostgreSQLEngine();
-        PgFixture::SetUp();
-    }
     void TearDown() override {
         db::setConnectionCreationFailure(nullptr);
         for (const auto& role : roles) {

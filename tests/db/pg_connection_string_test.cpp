@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct ParseCase {
     std::string text;
     Attrs expected;
 };
+
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 
 class OdbcParse : public ::testing::TestWithParam<ParseCase> {};
 
@@ -96,6 +99,8 @@ struct StringCase {
     db::ConnectionParameters fields;
     std::string expected;
 };
+
+void PrintTo(const StringCase& c, std::ostream* os) { *os << c.name; }
 
 class ConnectionStringForms : public ::testing::TestWithParam<StringCase> {};
 

@@ -340,9 +340,9 @@ TEST_F(PgSession, ExecuteOfCopyIsRefusedCleanly) {
     EXPECT_EQ(scalar(*pg, "SELECT 1"), "1");
 }
 
-// The engine behind db::Connection: a "Driver=" string opens a PostgreSQL session.
+// The engine behind db::Connection: a "Driver=" string opens a PostgreSQL
+// session, with no registration by the caller.
 TEST_F(PgSession, ConnectionObjectOpensThePostgreSQLEngine) {
-    db::registerPostgreSQLEngine();
     auto connection = db::createConnection();
     connection->setCursorLocation(3);
     connection->open(db::PostgreSQLConnectionString(pgtest::serverParameters()));
