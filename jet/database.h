@@ -20,6 +20,7 @@
 
 #include "jet/error.h"
 #include "jet/format.h"
+#include "jet/properties.h"
 #include "jet/tdef.h"
 #include "jet/value.h"
 
@@ -68,6 +69,7 @@ struct CatalogEntry {
     std::string connect;        // linked tables: connect string
     std::string foreignName;    // linked tables: name in the source
     double dateCreate = 0, dateUpdate = 0;
+    std::uint32_t catalogRow = 0; // row pointer (page << 8 | row) of the MSysObjects row
 };
 
 class Table;
@@ -101,6 +103,10 @@ public:
     std::unique_ptr<Table> openTable(std::string_view name) const;
     // Opens the table whose TDEF starts at `tdefPage` (used for MSys* tables).
     std::unique_ptr<Table> openTableAt(std::uint32_t tdefPage, const std::string& name) const;
+
+    // The properties (MSysObjects.LvProp) of a catalogue object: one map for the object
+    // itself (name "") and one per column that has any. Empty when it has none.
+    std::vector<PropertyMap> objectProperties(const CatalogEntry& entry) const;
 
     PageSource& pages() const;          // for tools and a writer
     const TextDecoder& textDecoder() const;

@@ -17,7 +17,9 @@ struct TextDecoder;
 // One column descriptor, as stored.
 struct ColumnDef {
     std::string name;
-    std::uint8_t type = 0;          // ColumnType code
+    std::uint8_t type = 0;          // ColumnType code (calculated columns: the result type, from the
+                                    // column's ResultType property when the reader could load it)
+    std::uint8_t storedType = 0;    // the type code as stored in the descriptor
     std::uint16_t number = 0;       // column number: bit in the null mask, key of the LV map list
     std::uint16_t varIndex = 0;     // index in the row's variable-offset table (variable columns)
     std::uint16_t fixedOffset = 0;  // offset in the fixed area (fixed columns)
