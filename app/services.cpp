@@ -13,7 +13,9 @@
 
 namespace app {
 
-#ifndef QUILLMERE_HAVE_ACCESS
+#ifdef QUILLMERE_HAVE_ACCESS
+using db::FillAccessTableList;
+#else
 // Until the Access engine lists catalogues, "Next >" leaves the Access list
 // empty and says nothing.
 void FillAccessTableList(ui::ListBox& list, const std::string&, const db::ParameterSource&, ui::Dialogs&) {

@@ -1,12 +1,13 @@
 #include "db/engines.h"
 
+#include "db/access_session.h"
 #include "db/pg_session.h"
 
 namespace db {
 
 void registerBuiltinEngines() {
-    // Engines are added here as they are built.
     registerPostgreSQLEngine();
+    registerAccessEngine(); // "Provider=" and "PROVIDER=" alike: names compare ignoring case
 }
 
 } // namespace db

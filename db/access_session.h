@@ -1,0 +1,62 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/session.h"
+
+namespace jet {
+class Database;
+class Writer;
+} // namespace jet
+
+namespace db {
+
+// One attribute of an OLE DB connection string.
+struct OleDbAttribute {
+    std::string name;
+    std::string value;
+    bool operator==(const OleDbAttribute&) const = default;
+};
+
+// Splits an OLE DB connection string: attributes separated by ';', a value in
+// double quotes (or single quotes) may hold ';' and doubles its quote
+// character. Names are trimmed; values are kept as written.
+std::vector<OleDbAttribute> parseOleDbConnectionString(std::string_view text);
+
+// The Access engine behind db::Connection. Reads go through a fresh reader of
+// the file for each record set, so they always see what earlier statements of
+// the same connection wrote; statements that change the file go through one
+// writer that is opened on the first such statement and holds the file's
+// write lock until the connection closes.
+class AccessBackend : public Backend {
+public:
+    AccessBackend(const std::string& connectionString, short mode);
+    ~AccessBackend() override;
+
+    std::unique_ptr<Recordset> execute(const std::string& sql) override;
+    std::unique_ptr<Recordset> openSchema(int schema) override;
+    std::unique_ptr<Recordset> openRecordset(const std::string& source, int cursorType, int lockType) override;
+    void close() override;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::unique_ptr<Recordset> selectAll(const std::string& table);
+    std::shared_ptr<jet::Database> reader();
+    jet::Writer& writer();
+    void closeWriter();
+
+    std::string path_;
+    std::string password_;
+    std::shared_ptr<jet::Database> reader_;
+    std::unique_ptr<jet::Writer> writer_;
+};
+
+void registerAccessEngine();
+
+// ADO type number the Access provider reports for a column type code.
+int accessAdoType(std::uint8_t typeCode, int size, bool fixed);
+
+} // namespace db
