@@ -103,19 +103,23 @@ void BlockCipher::run(std::span<const std::uint8_t> iv, std::span<std::uint8_t> 
 
 void rc4(std::span<const std::uint8_t> key, std::span<std::uint8_t> data) {
     if (key.empty()) return;
-    std::array<std::uint8_t, 256> s;
-    for (std::size_t i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
-    std::uint8_t j = 0;
-    for (std::size_t i = 0; i < 256; ++i) {
-        j = static_cast<std::uint8_t>(j + s[i] + key[i % key.size()]);
+    // Word-sized state: noticeably faster than bytes (no partial-register stalls).
+    std::array<std::uint32_t, 256> s;
+    for (std::uint32_t i = 0; i < 256; ++i) s[i] = i;
+    std::uint32_t j = 0;
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        j = (j + s[i] + key[i % key.size()]) & 0xFF;
         std::swap(s[i], s[j]);
     }
-    std::uint8_t a = 0, b = 0;
+    std::uint32_t a = 0, b = 0;
     for (auto& byte : data) {
-        a = static_cast<std::uint8_t>(a + 1);
-        b = static_cast<std::uint8_t>(b + s[a]);
-        std::swap(s[a], s[b]);
-        byte ^= s[static_cast<std::uint8_t>(s[a] + s[b])];
+        a = (a + 1) & 0xFF;
+        const std::uint32_t x = s[a];
+        b = (b + x) & 0xFF;
+        const std::uint32_t y = s[b];
+        s[a] = y;
+        s[b] = x;
+        byte ^= static_cast<std::uint8_t>(s[(x + y) & 0xFF]);
     }
 }
 

@@ -1,0 +1,168 @@
+// How much encryption costs when reading: the same database read plain and encrypted
+// (agile AES-256/SHA-512, agile AES-128/SHA-1, RC4 CryptoAPI), open + dump of every
+// table, best of several runs; and raw page decoding speed per codec.
+//
+//   crypto_bench [--rows N] [--runs K] [--file plain.accdb] [--check]
+//
+// Without --file a plain database is made in a temporary folder: a copy of a fixture
+// with one table of N rows (text, memo, numbers, dates) written by our writer. The
+// encrypted twins carry the descriptor and keys of the encrypted fixtures. --check
+// exits 1 when reading any encrypted twin takes more than 1.5 times the plain one.
+
+#include "crypto_test_support.h"
+
+#include "jet/codec.h"
+#include "jet/database.h"
+#include "jet/dump.h"
+#include "jet/error.h"
+#include "jet/writer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace qm_crypto_test;
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// Null output: the dump's text is produced but not kept.
+class NullBuffer : public std::streambuf {
+protected:
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+    int overflow(int c) override { return c == EOF ? 0 : c; }
+};
+
+struct ReadResult {
+    double best = 1e9;
+    std::uint64_t rows = 0;
+};
+
+ReadResult timeRead(const std::string& path, const std::string& password, int runs) {
+    ReadResult r;
+    for (int i = 0; i < runs; ++i) {
+        NullBuffer nb;
+        std::ostream out(&nb);
+        auto t0 = Clock::now();
+        auto db = jet::Database::open(path, {.password = password});
+        auto res = jet::dump(*db, out);
+        auto t1 = Clock::now();
+        r.best = std::min(r.best, seconds(t0, t1));
+        r.rows = res.rowsWritten;
+    }
+    return r;
+}
+
+std::string makePlainDatabase(const TempDir& dir, int rows) {
+    const std::string path = dir.path("plain.accdb");
+    writeBytes(path, readBytes(fixturePath("mdb-reader/V2010/test.accdb")));
+    auto w = jet::Writer::open(path);
+    w->execute("CREATE TABLE Bench (ID LONG, Name TEXT(100), Notes MEMO, Amount DOUBLE, Stamp DATETIME)");
+    for (int i = 0; i < rows; ++i) {
+        std::string notes(static_cast<std::size_t>(40 + i % 300), static_cast<char>('a' + i % 26));
+        char sql[1024];
+        std::snprintf(sql, sizeof sql, "INSERT INTO Bench VALUES (%d, 'Name number %d', '%s', %d.25, %d.5)", i, i,
+                      notes.c_str(), i * 3, 40000 + i % 5000);
+        w->execute(sql);
+    }
+    w->close();
+    return path;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int rows = 20000, runs = 5;
+    bool check = false;
+    std::string plainPath;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--rows" && i + 1 < argc) rows = std::stoi(argv[++i]);
+        else if (a == "--runs" && i + 1 < argc) runs = std::stoi(argv[++i]);
+        else if (a == "--file" && i + 1 < argc) plainPath = argv[++i];
+        else if (a == "--check") check = true;
+        else {
+            std::cerr << "usage: crypto_bench [--rows N] [--runs K] [--file plain.accdb] [--check]\n";
+            return 2;
+        }
+    }
+    try {
+        TempDir dir;
+        if (plainPath.empty()) {
+            auto t0 = Clock::now();
+            plainPath = makePlainDatabase(dir, rows);
+            std::printf("made %s with %d rows in %.2f s\n", plainPath.c_str(), rows, seconds(t0, Clock::now()));
+        }
+        const auto plain = readBytes(plainPath);
+        std::printf("file: %zu pages of 4096 bytes (%.1f MiB)\n", plain.size() / 4096, plain.size() / 1048576.0);
+
+        struct Model {
+            const char* label;
+            const char* file;
+            const char* password;
+        } models[] = {
+            {"agile AES-256/SHA-512", "jackcess-encrypt/db2013-enc.accdb", "1234"},
+            {"agile AES-128/SHA-1", "jackcess-encrypt/db2007-enc.accdb", "Test123"},
+            {"RC4 CryptoAPI 128", "mdb-reader/encryption/office-agile-4.2.accdb", "password"},
+        };
+
+        ReadResult base = timeRead(plainPath, "", runs);
+        std::printf("\n%-24s %10s %10s %8s %14s\n", "read (open + dump)", "seconds", "rows", "ratio", "decode MiB/s");
+        std::printf("%-24s %10.4f %10llu %8s %14s\n", "plain", base.best, static_cast<unsigned long long>(base.rows), "1.00",
+                    "-");
+        bool ok = true;
+        for (const auto& m : models) {
+            const auto model = readBytes(fixturePath(m.file));
+            const auto enc = encryptLike(plain, model, m.password);
+            const std::string encPath = dir.path(std::string("enc-") + testName(m.file) + ".accdb");
+            writeBytes(encPath, enc);
+
+            // Raw decoding speed: every page once, per run.
+            auto codec = jet::makePageCodec(plainHeader(enc), formatOfVersion(enc[0x14]), m.password);
+            std::vector<std::uint8_t> page(4096);
+            double bestDecode = 1e9;
+            for (int r = 0; r < runs; ++r) {
+                auto t0 = Clock::now();
+                for (std::size_t n = 1; n < enc.size() / 4096; ++n) {
+                    std::memcpy(page.data(), enc.data() + n * 4096, 4096);
+                    codec->decode(static_cast<std::uint32_t>(n), page.data(), page.size());
+                }
+                bestDecode = std::min(bestDecode, seconds(t0, Clock::now()));
+            }
+            const double mibs = (enc.size() - 4096) / 1048576.0 / bestDecode;
+
+            ReadResult r = timeRead(encPath, m.password, runs);
+            const double ratio = r.best / base.best;
+            if (r.rows != base.rows) {
+                std::printf("%s: %llu rows read, plain file has %llu\n", m.label, static_cast<unsigned long long>(r.rows),
+                            static_cast<unsigned long long>(base.rows));
+                ok = false;
+            }
+            if (ratio > 1.5) ok = false;
+            std::printf("%-24s %10.4f %10llu %8.2f %14.0f\n", m.label, r.best, static_cast<unsigned long long>(r.rows),
+                        ratio, mibs);
+        }
+        std::printf("\nkey derivation (open only, agile spin count 100000 is paid once per open): ");
+        {
+            const auto model = readBytes(fixturePath("jackcess-encrypt/db2013-enc.accdb"));
+            auto t0 = Clock::now();
+            auto codec = jet::makePageCodec(plainHeader(model), formatOfVersion(model[0x14]), "1234");
+            std::printf("%.1f ms\n", seconds(t0, Clock::now()) * 1000);
+        }
+        if (check && !ok) {
+            std::printf("FAILED: an encrypted read is more than 1.5 times slower than the plain one\n");
+            return 1;
+        }
+        return 0;
+    } catch (const jet::Error& e) {
+        std::fprintf(stderr, "error %d: %s\n", e.number(), e.what());
+        return 1;
+    }
+}
