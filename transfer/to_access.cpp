@@ -34,7 +34,8 @@ int integerText(const db::Variant& v) {
 // digits before the point and after it.
 DecimalNeed measureNumericColumn(db::Connection& pg, const std::string& table, const std::string& column) {
     const std::string c = quotePostgresName(column);
-    auto rs = pg.execute("SELECT max(scale(" + c + ")), max(length(trunc(abs(" + c + "))::text)) FROM " +
+    // min_scale: the digits the value needs after the point, trailing zeros not counted.
+    auto rs = pg.execute("SELECT max(min_scale(" + c + ")), max(length(trunc(abs(" + c + "))::text)) FROM " +
                          quotePostgresName(table) + " WHERE " + c + " <> 'NaN'");
     DecimalNeed need;
     if (rs && !rs->eof()) {
@@ -158,7 +159,7 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
             if (trap.step(216, [&] { count = source->recordCount(); })) {
                 detail::RowProgress progress(page.progress, count);
                 const int columns = source->fieldCount();
-                std::vector<std::string> values(std::size_t(columns));
+                std::vector<std::string> values(static_cast<std::size_t>(columns));
                 for (long long row = 0; row < count && !stopRequested(); ++row) {
                     pacer.tick();
                     progress.row(row);

@@ -1,0 +1,176 @@
+// PostgreSQL to Access, headless, against the real server and a copy of a real Access file.
+#include <gtest/gtest.h>
+
+#include "page.h"
+#include "transfer/handlers.h"
+#include "transfer/transfer.h"
+
+namespace {
+
+using env::kNull;
+using env::Rows;
+
+class ToAccess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_POSTGRES();
+        file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
+        pg = std::make_unique<env::Session>(env::Session::postgres());
+        for (const char* t : {"orders", "kinds", "wide", "a.b", "nothing", "Table1", "table3"})
+            pg->exec("DROP TABLE IF EXISTS \"" + std::string(t) + "\"");
+        pg->exec("CREATE TABLE orders(id int, amount numeric(10,2), note text, paid bool)");
+        pg->exec("INSERT INTO orders VALUES (1, 12.5, NULL, true), (NULL, 12.5, 'it''s', false), "
+                 "(3, 0, '', false), (4, -1.25, 'VALUESNULL', true)");
+        page = std::make_unique<Page>(file);
+        for (const char* t : {"Table1", "Table2", "Table3", "Table4"}) page->access.addItem(t);
+        for (const char* t : {"orders", "kinds", "wide", "a.b", "nothing"}) page->postgres.addItem(t);
+    }
+
+    transfer::TransferSummary send() {
+        auto context = page->context();
+        return transfer::sendTablesToAccess(context);
+    }
+    env::Session access() { return env::Session::access(file); }
+
+    env::TempDir dir;
+    std::string file;
+    std::unique_ptr<env::Session> pg;
+    std::unique_ptr<Page> page;
+};
+
+TEST_F(ToAccess, OrdersArriveWithProgressAndListEntry) {
+    page->postgres.select({"orders"});
+    const auto summary = send();
+    EXPECT_TRUE(summary.complete());
+    EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
+    auto a = access();
+    EXPECT_EQ(a.rows("SELECT * FROM `orders`"), (Rows{{"1", "12.5", kNull, "True"},
+                                                      {kNull, "12.5", "it's", "False"},
+                                                      {"3", "0", kNull, "False"},
+                                                      {"4", "-1.25", "VALUESNULL", "True"}}));
+    const auto fields = a.fields("SELECT * FROM `orders`");
+    ASSERT_EQ(fields.size(), 4u);
+    EXPECT_EQ(fields[0].type, db::ado::adInteger);
+    EXPECT_EQ(fields[1].type, db::ado::adNumeric);
+    EXPECT_EQ(fields[1].precision, 10);
+    EXPECT_EQ(fields[1].scale, 2);
+    EXPECT_EQ(fields[2].type, db::ado::adLongVarWChar); // text becomes MEMO
+    EXPECT_EQ(fields[3].type, db::ado::adVarWChar);     // bool: VARCHAR, as the rules say
+    EXPECT_EQ(page->progress.values, (std::vector<int>{25, 50, 75, 100, 0}));
+    EXPECT_EQ(page->progress.text(), "Progress Bar");
+    EXPECT_EQ(page->access.items(), (std::vector<std::string>{"orders", "Table1", "Table2", "Table3", "Table4"}));
+}
+
+TEST_F(ToAccess, EveryValueKeepsItsValue) {
+    pg->exec("CREATE TABLE kinds(r real, d double precision, n numeric, big numeric(40,5), b bytea, "
+             "v varchar(300), s varchar(20), t timestamp, i bigint)");
+    pg->exec("INSERT INTO kinds VALUES (1.5, 0.1, 123456.789, 12345.5, '\\x00ff10'::bytea, repeat('x', 300), "
+             "'short', '2024-01-31 12:34:56', 2147483647)");
+    pg->exec("INSERT INTO kinds VALUES (NULL, NULL, -0.001, NULL, NULL, NULL, NULL, NULL, NULL)");
+    page->postgres.addItem("kinds");
+    page->postgres.select({"kinds"});
+    send();
+    EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
+    auto a = access();
+    const auto f = a.fields("SELECT * FROM `kinds`");
+    ASSERT_EQ(f.size(), 9u);
+    const struct {
+        int type, precision, scale;
+    } expected[] = {{db::ado::adSingle, -2, -2},  {db::ado::adDouble, -2, -2},  {db::ado::adNumeric, 28, 3},
+                    {db::ado::adNumeric, 28, 1},  {db::ado::adLongVarBinary, -2, -2}, {db::ado::adLongVarWChar, -2, -2},
+                    {db::ado::adVarWChar, -2, -2}, {db::ado::adDate, -2, -2},    {db::ado::adInteger, -2, -2}};
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        SCOPED_TRACE(f[i].name);
+        EXPECT_EQ(f[i].type, expected[i].type);
+        if (expected[i].precision != -2) {
+            EXPECT_EQ(f[i].precision, expected[i].precision);
+            EXPECT_EQ(f[i].scale, expected[i].scale);
+        }
+    }
+    const Rows rows = a.rows("SELECT * FROM `kinds`");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"1.5", "0.1", "123456.789", "12345.5", "\\x00ff10",
+                                                 std::string(300, 'x'), "short", "2024-01-31 12:34:56",
+                                                 "2147483647"}));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{kNull, kNull, "-0.001", kNull, kNull, kNull, kNull, kNull, kNull}));
+}
+
+TEST_F(ToAccess, ValuesAccessCannotHoldFailLoudlyOncePerTable) {
+    pg->exec("CREATE TABLE wide(n numeric, note text)");
+    pg->exec("INSERT INTO wide VALUES (1, 'a'), (12345678901234567890123456789.5, 'b'), "
+             "(2, 'c'), (99999999999999999999999999999999, 'd'), (3, 'e')");
+    page->postgres.select({"wide"});
+    const auto summary = send();
+    ASSERT_EQ(page->dialogs.reports.size(), 1u);
+    const Report report = parseReport(page->dialogs.reports[0]);
+    EXPECT_EQ(report.line, 230);
+    EXPECT_EQ(report.sql, "INSERT INTO `wide` VALUES('12345678901234567890123456789.5', 'b')");
+    EXPECT_EQ(page->dialogs.messages, std::vector<std::string>{"2 of 5 rows of the table wide could not be sent."});
+    EXPECT_EQ(summary.rowsFailed, 2);
+    EXPECT_EQ(access().rows("SELECT * FROM `wide`"), (Rows{{"1", "a"}, {"2", "c"}, {"3", "e"}}));
+}
+
+TEST_F(ToAccess, EdgeCasesOfOneRun) {
+    pg->exec("CREATE TABLE \"a.b\"(x int)");
+    pg->exec("CREATE TABLE nothing(x int)");
+    pg->exec("CREATE TABLE \"Table1\"(x int)"); // in the Access list as Table1
+    pg->exec("CREATE TABLE table3(x int)");     // in the Access list as Table3
+    pg->exec("INSERT INTO table3 VALUES (7)");
+    struct Case {
+        const char* what;
+        std::vector<std::string> selected;
+        bool current;
+        std::vector<int> answers;
+        std::vector<std::string> messages;
+        std::vector<std::string> questions;
+        int reportLine; // 0: none
+        std::vector<std::string> accessList;
+    };
+    const std::vector<std::string> start{"Table1", "Table2", "Table3", "Table4"};
+    const Case cases[] = {
+        {"nothing current", {}, false, {}, {"Please select a table to send."}, {}, 0, start},
+        {"a name Access cannot hold is refused", {"a.b"}, true, {}, {}, {}, 130, start},
+        {"an empty table is created and listed", {"nothing"}, true, {}, {}, {}, 0,
+         {"nothing", "Table1", "Table2", "Table3", "Table4"}},
+        {"No leaves the Access table", {"Table1"}, true, {ui::AnswerNo}, {}, {"Would you like to overwrite Table1?"}, 0,
+         start},
+        {"Yes in other letter case replaces Table3 and its entry", {"table3"}, true, {ui::AnswerYes}, {},
+         {"Would you like to overwrite table3?"}, 0, {"Table1", "Table2", "table3", "Table4"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        page = std::make_unique<Page>(file);
+        for (const auto& t : start) page->access.addItem(t);
+        for (const char* t : {"a.b", "nothing", "Table1", "table3"}) page->postgres.addItem(t);
+        for (const auto& s : c.selected) page->postgres.select({s});
+        if (c.current && c.selected.empty()) page->postgres.setCurrentIndex(0);
+        page->dialogs.answers.assign(c.answers.begin(), c.answers.end());
+        send();
+        EXPECT_EQ(page->dialogs.messages, c.messages);
+        EXPECT_EQ(page->dialogs.questions, c.questions);
+        if (c.reportLine) {
+            ASSERT_EQ(page->dialogs.reports.size(), 1u);
+            const Report r = parseReport(page->dialogs.reports[0]);
+            EXPECT_EQ(r.line, c.reportLine);
+            EXPECT_NE(r.description.find("a.b"), std::string::npos);
+        } else {
+            EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
+        }
+        EXPECT_EQ(page->access.items(), c.accessList);
+    }
+    auto a = access();
+    EXPECT_EQ(a.rows("SELECT * FROM `table3`"), (Rows{{"7"}}));
+    EXPECT_EQ(a.rows("SELECT * FROM `Table1`").size(), 2u); // the Access Table1 is still there
+}
+
+TEST_F(ToAccess, ASessionThatDoesNotOpenIsReportedOnce) {
+    page->fields.accessFile = (dir.path() / "missing.mdb").string();
+    page->postgres.select({"orders", "kinds"});
+    const auto summary = send();
+    ASSERT_EQ(page->dialogs.reports.size(), 1u);
+    EXPECT_EQ(parseReport(page->dialogs.reports[0]).line, 124);
+    EXPECT_FALSE(summary.sessionsOpened);
+    EXPECT_EQ(page->pointer.state(), 0);
+}
+
+} // namespace
