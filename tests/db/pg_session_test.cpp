@@ -50,6 +50,27 @@ TEST_F(PgSession, EmptyFieldsFallBackToLibpqDefaults) {
     }
 }
 
+// Whatever output styles the user's PGOPTIONS or the server pick, values
+// arrive the same: the session fixes the forms it parses.
+TEST_F(PgSession, OutputStylesOfTheUserDoNotChangeValues) {
+    const std::string saved = pgtest::env("PGOPTIONS");
+    ::setenv("PGOPTIONS", "-c DateStyle=German,DMY -c extra_float_digits=-3 -c bytea_output=escape", 1);
+    std::unique_ptr<db::PostgreSQLBackend> styled;
+    try {
+        styled = pgtest::connect();
+    } catch (...) {
+        ::setenv("PGOPTIONS", saved.c_str(), 1);
+        throw;
+    }
+    ::setenv("PGOPTIONS", saved.c_str(), 1);
+    auto rs = styled->execute("SELECT date '2024-02-29', timestamp '2024-02-29 13:45:30', 1.0000000000000002::float8, "
+                              "'\\x00ff'::bytea");
+    EXPECT_EQ(rs->value(0), db::Variant(db::Date{db::daysFromCivil(2024, 2, 29)}));
+    EXPECT_EQ(rs->value(1), db::Variant(db::Date{db::daysFromCivil(2024, 2, 29, 13, 45, 30)}));
+    EXPECT_EQ(rs->value(2), db::Variant(1.0000000000000002));
+    EXPECT_EQ(rs->value(3), db::Variant(db::Bytes{0x00, 0xff}));
+}
+
 TEST_F(PgSession, ExecuteReturnsRowsOnlyForRowStatements) {
     EXPECT_EQ(pg->execute("CREATE TABLE t (id int)"), nullptr);
     EXPECT_EQ(pg->execute("INSERT INTO t VALUES (1), (2), (3)"), nullptr);

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,13 @@
 #include "db/parameters.h"
 #include "db/pg_session.h"
 #include "db/postgresql.h"
+
+namespace db {
+// Readable failure messages: the text form and which alternative it is.
+inline void PrintTo(const Variant& v, std::ostream* os) {
+    *os << "[" << v.toText() << "] (alternative " << v.storage().index() << ")";
+}
+} // namespace db
 
 namespace pgtest {
 
