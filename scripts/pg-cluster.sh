@@ -81,7 +81,10 @@ as_server_user() {
 }
 
 # --- Folder and clean-up.
-BASE=$(mktemp -d "${TMPDIR:-/tmp}/quillmere-pg.XXXXXX")
+# The server's user must reach the folder: under root, /tmp rather than a
+# TMPDIR that may sit inside a private home.
+if [[ -n "$RUN_AS" ]]; then tmp_parent=/tmp; else tmp_parent=${TMPDIR:-/tmp}; fi
+BASE=$(mktemp -d "$tmp_parent/quillmere-pg.XXXXXX")
 chmod 0755 "$BASE"
 DATA="$BASE/data"
 SOCKDIR="$BASE/socket"
