@@ -185,7 +185,8 @@ TEST_F(DeleteRename, AccessSide) {
     tables::RenameSelectedAccessTable(ctx);
     ASSERT_EQ(dialogs.reports.size(), 1u);
     EXPECT_EQ(parseReport(dialogs.reports[0]).line, 120);
-    EXPECT_TRUE(std::count(access.items().begin(), access.items().end(), "Sales"));
+    const auto listed = access.items();
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), "Sales"), 1);
 
     // Delete: three selected, last to first; an entry whose table is gone stays listed.
     dialogs.reports.clear();

@@ -1,0 +1,55 @@
+// tables: the user tables of an Access file, or of a PostgreSQL database.
+#include <QCommandLineParser>
+#include <cstdio>
+#include <cstdlib>
+
+#include "cli/command.h"
+#include "cli/pg_target.h"
+#include "jet/database.h"
+
+namespace cli {
+
+namespace {
+
+int run(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Lists the user tables of an Access file, one per line, or of "
+                                                    "the PostgreSQL database given with --pg."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The Access file."), QStringLiteral("[FILE]"));
+    parser.addOption({QStringLiteral("pg"), QStringLiteral("A PostgreSQL database instead."), QStringLiteral("CONNINFO")});
+    if (!parser.parse(arguments)) {
+        fail(parser.errorText().toStdString());
+        return ExitUnavailable;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s", parser.helpText().toStdString().c_str());
+        return ExitOk;
+    }
+    const QStringList positional = parser.positionalArguments();
+    std::vector<std::string> names;
+    try {
+        if (parser.isSet(QStringLiteral("pg"))) {
+            names = postgresUserTables(parametersFromConninfo(parser.value(QStringLiteral("pg")).toStdString()));
+        } else if (positional.size() == 1) {
+            const char* password = std::getenv("QUILLMERE_ACCESS_PASSWORD");
+            auto database =
+                jet::Database::open(positional.first().toStdString(), {.password = password ? password : ""});
+            names = database->userTableNames();
+        } else {
+            fail("usage: quillmere-cli tables FILE | --pg CONNINFO");
+            return ExitUnavailable;
+        }
+    } catch (const std::exception& e) {
+        fail(e.what());
+        return ExitUnavailable;
+    }
+    for (const auto& n : names) std::printf("%s\n", n.c_str());
+    return ExitOk;
+}
+
+const Registrar registrar{{"tables", "List the user tables of an Access file or a PostgreSQL database", run}};
+
+} // namespace
+
+} // namespace cli
