@@ -8,9 +8,6 @@
 #include "connection/form1.h"
 
 int main(int argc, char** argv) {
-    // A server that does not answer must not hold the window longer than this.
-    if (qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT")) qputenv("PGCONNECT_TIMEOUT", "10");
-
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
     QApplication::setDesktopFileName(QStringLiteral("example.quillmere.Quillmere"));
