@@ -499,9 +499,18 @@ public:
     }
     void moveNext() override {
         if (eof()) throw Error(3021, kNoCurrentRecord);
+        if (position_ + 1 < count_ && row_ + 1 >= PQntuples(chunk_.get())) {
+            // A failed FETCH leaves the record set on the row it was on.
+            PgResultPtr next = fetch();
+            chunk_ = std::move(next);
+            row_ = 0;
+            // The cursor holds a materialised result, so its length cannot
+            // change under us; should it come up short anyway, it ends there.
+            if (PQntuples(chunk_.get()) == 0) count_ = position_ + 1;
+        } else {
+            ++row_;
+        }
         ++position_;
-        ++row_;
-        if (position_ < count_ && row_ >= PQntuples(chunk_.get())) fetch();
         load();
     }
     void close() override {
@@ -533,15 +542,11 @@ private:
         load();
     }
 
-    void fetch() {
+    PgResultPtr fetch() const {
         auto conn = conn_.lock();
         if (!conn || cursor_.empty()) throw Error(3704, kClosedMessage);
-        chunk_ = run(conn.get(), "FETCH FORWARD " + std::to_string(PostgreSQLBackend::kFetchRows) + " FROM " + cursor_,
-                     PGRES_TUPLES_OK);
-        row_ = 0;
-        // The cursor holds a materialised result, so its length cannot change
-        // under us; should it come up short anyway, the record set ends there.
-        if (PQntuples(chunk_.get()) == 0) count_ = position_;
+        return run(conn.get(), "FETCH FORWARD " + std::to_string(PostgreSQLBackend::kFetchRows) + " FROM " + cursor_,
+                   PGRES_TUPLES_OK);
     }
 
     void load() {

@@ -260,7 +260,7 @@ TEST_F(PgSession, OpenSchemaListsTables) {
 
 TEST_F(PgSession, ClosedConnectionsRefuseWork) {
     exec(*pg, "CREATE TABLE many AS SELECT g AS n FROM generate_series(1, 30000) g");
-    auto rs = pg->openRecordset("SELECT n FROM many", -1, -1);
+    auto rs = pg->openRecordset("SELECT n FROM many ORDER BY n", -1, -1);
     pg->close();
     EXPECT_THROW(pg->execute("SELECT 1"), db::Error);
     EXPECT_THROW(pg->native(), db::Error);
@@ -273,6 +273,9 @@ TEST_F(PgSession, ClosedConnectionsRefuseWork) {
         EXPECT_EQ(e.number(), 3704);
     }
     EXPECT_EQ(read, db::PostgreSQLBackend::kFetchRows);
+    // The failed step left it on the last row it had.
+    ASSERT_FALSE(rs->eof());
+    EXPECT_EQ(rs->value(0), db::Variant(std::int32_t(db::PostgreSQLBackend::kFetchRows)));
     rs->close();
     pg.reset();
 }
