@@ -1,12 +1,29 @@
 #!/usr/bin/env bash
 # Installs the Debian packages listed in scripts/debian-packages that are not
 # installed yet. Does nothing (and needs no network) when all are present.
+#   scripts/install-packages.sh run     the [run] section: build and run
+#   scripts/install-packages.sh test    [run] and [test]: everything the tests need
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+purpose=${1:-test}
+case "$purpose" in
+run) sections=" run " ;;
+test) sections=" run test " ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
+section=run
 while read -r pkg cmd _; do
     [[ -z "$pkg" ]] && continue
+    if [[ "$pkg" =~ ^\[(.*)\]$ ]]; then
+        section=${BASH_REMATCH[1]}
+        continue
+    fi
+    [[ "$sections" == *" $section "* ]] || continue
     if [[ -n "${cmd:-}" ]] && command -v "$cmd" >/dev/null; then continue; fi
     status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
     [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
