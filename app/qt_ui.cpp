@@ -142,6 +142,9 @@ void PagePointer::setState(int state) {
     state_ = state;
     if (state == ui::PointerDefault) page_->unsetCursor();
     else page_->setCursor(cursorFor(state));
+    // The operations that set busy keep the event loop waiting; hand the new
+    // pointer to the window system now so that it shows meanwhile.
+    if (state == ui::PointerBusy) QGuiApplication::sync();
 }
 
 // QtDialogs ---------------------------------------------------------------------

@@ -106,13 +106,15 @@ void Form1::startUp() { app::StartUp(*this, store_, *program_, services_); }
 
 void Form1::showPage() {
     hiddenByHandler_ = false;
-    if (!shownOnce_) {
+    const bool first = !shownOnce_;
+    if (first) {
         shownOnce_ = true;
-        centreOnScreen(this);
+        app::centreOnScreen(this);
     }
     show();
     raise();
     activateWindow();
+    if (first) field(app::Field::Server)->setFocus(Qt::TabFocusReason); // the lowest tab position
 }
 
 void Form1::hidePage() {

@@ -141,6 +141,7 @@ TEST(RealPages, EachKeystrokeWritesItsKeyAndFocusSelectsTheWholeText) {
     fakes::RealPages pages;
     auto& form1 = pages.start();
     ASSERT_TRUE(form1.isVisible());
+    EXPECT_EQ(form1.focusWidget(), form1.field(app::Field::Server)) << "the page opens in the server field";
     QLineEdit* user = form1.field(app::Field::User);
     const std::vector<std::string> expected{"a", "ab", "abc"};
     for (const std::string& want : expected) {
