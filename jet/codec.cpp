@@ -1,4 +1,5 @@
 #include "jet/codec.h"
+#include "jet/codec_hook.h"
 
 #include "jet/codec_primitives.h"
 #include "jet/error.h"
@@ -786,6 +787,16 @@ std::unique_ptr<PageCodec> makePageCodec(std::span<const std::uint8_t> plainHead
     if (major == 1 && minor == 1) return makeBinaryRc4(encodingKey, desc, pw, fileName);
     if (minor == 3 && (major == 3 || major == 4)) throwUnsupported(fileName, "Office extensible encryption");
     throwUnsupported(fileName, "Office encryption version " + std::to_string(major) + "." + std::to_string(minor));
+}
+
+std::unique_ptr<PageCodec> makePageCodecForVersion(std::span<const std::uint8_t> plainHeaderPage,
+                                                   std::uint8_t versionByte, const std::string& password,
+                                                   const std::string& fileName) {
+    static constexpr Format kByVersion[] = {Format::Jet3,  Format::Jet4,  Format::Ace12, Format::Ace14,
+                                            Format::Ace15, Format::Ace16, Format::Ace17};
+    if (versionByte >= std::size(kByVersion))
+        throw Error(errc::UnrecognizedFormat, "Unrecognized database format '" + fileName + "'.");
+    return makePageCodec(plainHeaderPage, kByVersion[versionByte], password, fileName);
 }
 
 namespace crypto {

@@ -129,7 +129,9 @@ std::uint8_t* PageCache::load(std::uint32_t n)
     if (!p) {
         p = std::make_unique<std::uint8_t[]>(pageSize_);
         io_->read(static_cast<std::uint64_t>(n) * pageSize_, p.get(), pageSize_);
-        if (encodeKey_ != 0 && n != 0) {
+        if (codec_ && n != 0) {
+            codec_->decode(n, p.get(), pageSize_);
+        } else if (encodeKey_ != 0 && n != 0) {
             std::uint8_t key[4];
             const std::uint32_t k = encodeKey_ ^ n;
             for (int i = 0; i < 4; ++i)
@@ -181,6 +183,14 @@ void PageCache::begin()
 void PageCache::writeRange(std::uint32_t n, const std::uint8_t* data, std::size_t from, std::size_t to)
 {
     const std::uint64_t offset = static_cast<std::uint64_t>(n) * pageSize_;
+    if (codec_ && n != 0) {
+        // Block ciphers chain through the page: always the whole page.
+        std::vector<std::uint8_t> enc(data, data + pageSize_);
+        codec_->encode(n, enc.data(), pageSize_);
+        io_->write(offset, enc.data(), pageSize_);
+        bytesWritten_ += pageSize_;
+        return;
+    }
     if (encodeKey_ != 0 && n != 0) {
         std::vector<std::uint8_t> enc(data, data + pageSize_);
         std::uint8_t key[4];
@@ -217,7 +227,7 @@ void PageCache::commit()
             if (std::memcmp(now, before, pageSize_) == 0)
                 continue;
             written.push_back(n);
-            if (encodeKey_ != 0 && n != 0) {
+            if ((encodeKey_ != 0 || codec_) && n != 0) {
                 writeRange(n, now, 0, pageSize_);  // RC4 pages: the whole page once
                 continue;
             }

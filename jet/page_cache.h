@@ -37,6 +37,8 @@ class PageCache final : public PageSource {
 public:
     // `encodeKey` != 0: pages >= 1 are RC4-encoded with LE32(encodeKey ^ n).
     PageCache(std::unique_ptr<FileIo> io, std::uint32_t pageSize, std::string path, std::uint32_t encodeKey = 0);
+    // Encrypted .accdb (jet/codec.h): pages >= 1 are decoded on load and encoded, whole, when written.
+    void setCodec(std::unique_ptr<PageCodec> codec) { codec_ = std::move(codec); }
     ~PageCache() override;
 
     std::span<const std::uint8_t> page(std::uint32_t n) override;
@@ -60,6 +62,7 @@ private:
 
     std::unique_ptr<FileIo> io_;
     std::uint32_t encodeKey_;
+    std::unique_ptr<PageCodec> codec_;
     std::vector<std::unique_ptr<std::uint8_t[]>> pages_;
     std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> undo_;
     std::vector<std::uint32_t> touched_;

@@ -1,5 +1,6 @@
 #include "writer.h"
 
+#include "codec_hook.h"
 #include "convert.h"
 #include "error.h"
 #include "index_key.h"
@@ -1360,9 +1361,15 @@ std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions opti
     rc4Apply(mkey, 4, head + 0x18, 128);
     const std::uint32_t dbKey = rd32(head + 0x3E);
     const std::uint16_t lcid = rd16(head + 0x6E);
-    if (impl->version >= 2 && dbKey != 0)
-        throwError(err::Unsupported, "'" + path + "' is encrypted with a password; writing encrypted .accdb files "
-                                     "is not supported.");
+    // Encrypted .accdb: pages are decrypted on load and re-encrypted with the file's own keys
+    // (jet/codec.h; a wrong or missing password is 3031).
+    std::unique_ptr<PageCodec> codec;
+    if (impl->version >= 2 && dbKey != 0) {
+        std::vector<std::uint8_t> page0(kPage);
+        io->read(0, page0.data(), kPage);
+        rc4Apply(mkey, 4, page0.data() + 0x18, 128);
+        codec = makePageCodecForVersion(page0, impl->version, options.password, path);
+    }
     if (lcid != 0x0409 && lcid != 0)
         throwError(err::Unsupported, "'" + path + "' was created with sort order " + std::to_string(lcid) +
                                          "; this engine writes only databases with the General sort order (1033).");
@@ -1387,6 +1394,8 @@ std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions opti
         }
     }
     impl->cache = std::make_unique<PageCache>(std::move(io), kPage, path, impl->version == 1 ? dbKey : 0);
+    if (codec)
+        impl->cache->setCodec(std::move(codec));
     if (impl->cache->page(2)[0] != 0x02)
         throwError(err::Corrupt, "Unrecognized database format '" + path + "': page 2 is not the catalogue.");
     impl->loadCatalog();
