@@ -130,7 +130,6 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
                                  QStringLiteral("[TABLE...]"));
     parser.addOption({QStringLiteral("overwrite"), QStringLiteral("Replace tables that exist on the other side.")});
     parser.addOption({QStringLiteral("skip-existing"), QStringLiteral("Leave tables that exist on the other side.")});
-    parser.addHelpOption();
     if (!parser.parse(arguments)) {
         fail(parser.errorText().toStdString());
         return ExitUnavailable;
