@@ -11,11 +11,6 @@ bool listOrderLess(const std::string& a, const std::string& b) {
     return QString::compare(QString::fromStdString(a), QString::fromStdString(b), Qt::CaseInsensitive) < 0;
 }
 
-int sortedInsertPosition(const std::vector<std::string>& entries, const std::string& text) {
-    auto it = std::upper_bound(entries.begin(), entries.end(), text, listOrderLess);
-    return static_cast<int>(it - entries.begin());
-}
-
 const SortedListModel::Entry& SortedListModel::at(int index) const {
     if (index < 0 || index >= count()) throw db::Error(381, "Invalid property array index");
     return entries_[static_cast<std::size_t>(index)];
@@ -39,7 +34,9 @@ void SortedListModel::setCurrentIndex(int index) {
 }
 
 void SortedListModel::addItem(const std::string& text) {
-    const int pos = sortedInsertPosition(items(), text);
+    const auto at = std::upper_bound(entries_.begin(), entries_.end(), text,
+                                     [](const std::string& t, const Entry& e) { return listOrderLess(t, e.text); });
+    const int pos = static_cast<int>(at - entries_.begin());
     entries_.insert(entries_.begin() + pos, Entry{text, false});
     if (current_ >= pos) ++current_;
 }

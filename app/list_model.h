@@ -9,9 +9,6 @@ namespace app {
 // The order of both table lists: ascending, ignoring letter case (Unicode case
 // folding). Entries that differ only in case keep their insertion order.
 bool listOrderLess(const std::string& a, const std::string& b);
-// Where a new entry goes in a list already in that order: after every entry
-// that is not greater than it.
-int sortedInsertPosition(const std::vector<std::string>& entries, const std::string& text);
 
 // A sorted list with extended selection and a current entry, held in memory.
 // The headless handlers run against it; the Qt lists follow the same rules.

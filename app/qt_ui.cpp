@@ -84,10 +84,15 @@ void ListWidgetBox::setCurrentIndex(int index) {
     list_->setCurrentRow(index, QItemSelectionModel::NoUpdate);
 }
 void ListWidgetBox::addItem(const std::string& text) {
-    std::vector<std::string> entries;
-    entries.reserve(static_cast<std::size_t>(list_->count()));
-    for (int i = 0; i < list_->count(); ++i) entries.push_back(list_->item(i)->text().toStdString());
-    list_->insertItem(sortedInsertPosition(entries, text), qs(text));
+    // After every entry that is not greater, ignoring case (as listOrderLess).
+    const QString entry = qs(text);
+    int low = 0, high = list_->count();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (QString::compare(entry, list_->item(middle)->text(), Qt::CaseInsensitive) < 0) high = middle;
+        else low = middle + 1;
+    }
+    list_->insertItem(low, entry);
 }
 void ListWidgetBox::removeItem(int index) {
     check(index);

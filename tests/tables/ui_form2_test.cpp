@@ -113,6 +113,29 @@ TEST_F(Form2Page, DataButtonsIgnoreClicksWhileAnOperationRuns) {
     EXPECT_EQ(page.postgresList().count(), 1);
 }
 
+TEST_F(Form2Page, QtListsKeepTheSameOrderAndSelectionAsTheModel) {
+    pages.start();
+    auto& page = form2();
+    app::SortedListModel model;
+    const char* names[] = {"orders", "Zeta", "ärger", "Orders", "_tmp", "alpha", "ALPHA", "10", "9", "Ärger"};
+    for (const char* n : names) {
+        model.addItem(n);
+        page.accessList().addItem(n);
+    }
+    ASSERT_EQ(page.accessList().count(), model.count());
+    for (int i = 0; i < model.count(); ++i) EXPECT_EQ(page.accessList().item(i), model.item(i)) << i;
+    // A current entry that is not selected, then a removal before it.
+    page.accessList().setCurrentIndex(4);
+    EXPECT_EQ(page.accessList().currentIndex(), 4);
+    EXPECT_EQ(page.accessList().selCount(), 0);
+    page.accessList().setSelected(6, true);
+    page.accessList().removeItem(0);
+    EXPECT_EQ(page.accessList().currentIndex(), 3);
+    EXPECT_EQ(page.accessList().selCount(), 1);
+    EXPECT_TRUE(page.accessList().selected(5));
+    EXPECT_THROW(page.accessList().item(page.accessList().count()), db::Error);
+}
+
 TEST_F(Form2Page, HelpNamesTheContactPage) {
     pages.start();
     fakes::RealPages::click(form2().control("PushButton12"));
