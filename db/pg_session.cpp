@@ -545,8 +545,18 @@ private:
     PgResultPtr fetch() const {
         auto conn = conn_.lock();
         if (!conn || cursor_.empty()) throw Error(3704, kClosedMessage);
-        return run(conn.get(), "FETCH FORWARD " + std::to_string(PostgreSQLBackend::kFetchRows) + " FROM " + cursor_,
-                   PGRES_TUPLES_OK);
+        return run(conn.get(), "FETCH FORWARD " + std::to_string(nextFetchRows()) + " FROM " + cursor_, PGRES_TUPLES_OK);
+    }
+
+    // As many rows as about kChunkBytes hold, judged by the current chunk.
+    int nextFetchRows() const {
+        const int rows = PQntuples(chunk_.get());
+        long long bytes = 0;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < PQnfields(chunk_.get()); ++c) bytes += PQgetlength(chunk_.get(), r, c) + 8;
+        if (rows == 0 || bytes == 0) return PostgreSQLBackend::kFetchRows;
+        const long long fit = PostgreSQLBackend::kChunkBytes * rows / bytes;
+        return int(std::clamp<long long>(fit, 1, PostgreSQLBackend::kFetchRows));
     }
 
     void load() {
@@ -715,7 +725,7 @@ std::unique_ptr<Recordset> PostgreSQLBackend::openRecordset(const std::string& s
         if (!parseInt(std::string_view(PQcmdTuples(moved.get())), count))
             throw Error(kPgError, "The server did not report the number of rows.");
         run(conn, "MOVE ABSOLUTE 0 IN " + cursor, PGRES_COMMAND_OK);
-        auto first = run(conn, "FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + cursor, PGRES_TUPLES_OK);
+        auto first = run(conn, "FETCH FORWARD " + std::to_string(kFirstFetchRows) + " FROM " + cursor, PGRES_TUPLES_OK);
         std::shared_ptr<PGconn> alias(link_, link_->conn.get());
         return std::make_unique<PgRecordset>(std::weak_ptr<PGconn>(alias), cursor, count, std::move(first));
     } catch (...) {

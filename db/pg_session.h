@@ -15,7 +15,10 @@
 // (DECLARE ... SCROLL CURSOR WITH HOLD), which the server materialises when
 // the declaring statement commits. "MOVE FORWARD ALL" on it gives the exact
 // row count of that very result, "MOVE ABSOLUTE 0" rewinds, and the rows are
-// then fetched kFetchRows at a time. Because the cursor is holdable the
+// then fetched in chunks: kFirstFetchRows first, then as many rows as fit in
+// about kChunkBytes judged by the rows seen so far, never more than
+// kFetchRows (so wide rows with big text or bytea values stay flat in memory
+// too). Because the cursor is holdable the
 // connection stays in autocommit between fetches, so other statements can run
 // on the same connection while a record set is being read.
 
@@ -85,8 +88,11 @@ void appendCopyText(std::string& line, std::string_view value);
 
 class PostgreSQLBackend : public Backend {
 public:
-    // Rows per FETCH of a cursor record set.
+    // Rows per FETCH of a cursor record set: the first, the most, and the
+    // bytes a chunk aims at.
+    static constexpr int kFirstFetchRows = 16;
     static constexpr int kFetchRows = 10000;
+    static constexpr long long kChunkBytes = 8LL << 20;
 
     explicit PostgreSQLBackend(const std::string& connectionString);
     ~PostgreSQLBackend() override;

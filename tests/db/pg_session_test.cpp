@@ -133,9 +133,12 @@ TEST_F(PgSession, ReadingPastTheEndIsAnError) {
 // Counts across the FETCH chunk boundaries: exact before the first row, and
 // every row comes once, in order.
 TEST_F(PgSession, CursorCountsAreExactAcrossChunkBoundaries) {
-    constexpr int chunk = db::PostgreSQLBackend::kFetchRows;
-    exec(*pg, "CREATE TABLE numbers AS SELECT g AS n FROM generate_series(1, " + std::to_string(2 * chunk + 3) + ") g");
-    for (int rows : {0, 1, 2, chunk - 1, chunk, chunk + 1, 2 * chunk, 2 * chunk + 3}) {
+    // Narrow rows: a first small chunk, then full ones.
+    constexpr int first = db::PostgreSQLBackend::kFirstFetchRows, chunk = db::PostgreSQLBackend::kFetchRows;
+    exec(*pg, "CREATE TABLE numbers AS SELECT g AS n FROM generate_series(1, " + std::to_string(first + 2 * chunk + 3) +
+                  ") g");
+    for (int rows : {0, 1, 2, first - 1, first, first + 1, first + chunk - 1, first + chunk, first + chunk + 1,
+                     first + 2 * chunk + 3}) {
         SCOPED_TRACE("rows " + std::to_string(rows));
         auto rs = pg->openRecordset("SELECT n FROM numbers WHERE n <= " + std::to_string(rows) + " ORDER BY n", 3, 3);
         ASSERT_TRUE(rs);
@@ -243,6 +246,30 @@ TEST_F(PgSession, HugeTablesReadWithFlatMemory) {
     EXPECT_LT(peak - before, 60 * 1024) << "memory grew from " << before << " kB to " << peak << " kB";
 }
 
+// 120 rows of 1 MB each: chunks of a fixed row count would hold them all.
+TEST_F(PgSession, WideRowsReadWithFlatMemory) {
+    constexpr int rows = 120, width = 1 << 20;
+    exec(*pg, "CREATE UNLOGGED TABLE wide AS SELECT g AS id, repeat(chr(64 + g % 26), " + std::to_string(width) +
+                  ") AS payload, decode(repeat('ab', 1000), 'hex') AS data FROM generate_series(1, " +
+                  std::to_string(rows) + ") g");
+    const long before = residentKilobytes();
+    long peak = before;
+    auto rs = pg->openRecordset("SELECT id, payload, data FROM wide ORDER BY id", -1, -1);
+    ASSERT_EQ(rs->recordCount(), rows);
+    int seen = 0;
+    for (; !rs->eof(); rs->moveNext()) {
+        ++seen;
+        ASSERT_EQ(rs->value(0).get<std::int32_t>(), seen);
+        const auto& payload = rs->value(1).get<std::string>();
+        ASSERT_EQ(payload.size(), std::size_t(width));
+        ASSERT_EQ(payload.front(), char(64 + seen % 26));
+        ASSERT_EQ(rs->value(2).get<db::Bytes>().size(), 1000u);
+        peak = std::max(peak, residentKilobytes());
+    }
+    EXPECT_EQ(seen, rows);
+    EXPECT_LT(peak - before, 60 * 1024) << "memory grew from " << before << " kB to " << peak << " kB";
+}
+
 TEST_F(PgSession, OpenSchemaListsTables) {
     exec(*pg, "CREATE TABLE listed (a int)");
     exec(*pg, "CREATE VIEW seen AS SELECT 1 AS a");
@@ -272,10 +299,10 @@ TEST_F(PgSession, ClosedConnectionsRefuseWork) {
     } catch (const db::Error& e) {
         EXPECT_EQ(e.number(), 3704);
     }
-    EXPECT_EQ(read, db::PostgreSQLBackend::kFetchRows);
+    EXPECT_EQ(read, db::PostgreSQLBackend::kFirstFetchRows);
     // The failed step left it on the last row it had.
     ASSERT_FALSE(rs->eof());
-    EXPECT_EQ(rs->value(0), db::Variant(std::int32_t(db::PostgreSQLBackend::kFetchRows)));
+    EXPECT_EQ(rs->value(0), db::Variant(std::int32_t(db::PostgreSQLBackend::kFirstFetchRows)));
     rs->close();
     pg.reset();
 }
