@@ -217,20 +217,15 @@ TEST(RealPages, TestConnectionAgainstTheServer) {
     EXPECT_TRUE(pages.dialogs.reports.empty());
 }
 
-// "Next >" with the real PostgreSQL catalogue; the Access side is scripted.
-TEST(RealPages, NextFillsThePostgreSQLListThenSelectAllAndBack) {
+// "Next >" with the real catalogues: PostgreSQL's and an Access file's.
+TEST(RealPages, NextFillsBothListsThenSelectAllAndBack) {
     QM_NEED_SERVER();
-    app::Services services = app::defaultServices();
-    services.fillAccessTableList = [](ui::ListBox& list, const std::string&, const db::ParameterSource&,
-                                      ui::Dialogs&) {
-        list.clear();
-        for (auto* t : {"Orders", "customers", "Invoices"}) list.addItem(t);
-    };
-    fakes::RealPages pages(services);
+    fakes::RealPages pages;
     auto& form1 = pages.start();
+    const QString fixture =
+        QStringLiteral(QUILLMERE_SHARED_DIR "/fixtures/access/files/jackcess/V2000/indexTestV2000.mdb");
     QFile access(pages.dir.path() + "/orders.mdb");
-    ASSERT_TRUE(access.open(QIODevice::WriteOnly));
-    access.close();
+    ASSERT_TRUE(QFile::copy(fixture, access.fileName())) << fixture.toStdString();
     form1.field(app::Field::Server)->setText(QString::fromStdString(fakes::env("PGHOST")));
     form1.field(app::Field::Port)->setText(QString::fromStdString(fakes::env("PGPORT")));
     form1.field(app::Field::User)->setText(QString::fromStdString(fakes::env("PGUSER")));
@@ -255,6 +250,8 @@ TEST(RealPages, NextFillsThePostgreSQLListThenSelectAllAndBack) {
     // Click one Access entry, control-click another, then Select All and Deselect All.
     QListWidget* list1 = form2->list1();
     ASSERT_EQ(list1->count(), 3);
+    EXPECT_EQ(list1->item(0)->text(), "Table1");
+    EXPECT_EQ(list1->item(2)->text(), "Table3");
     auto clickItem = [](QListWidget* list, int row, Qt::KeyboardModifiers mods = {}) {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, list->visualItemRect(list->item(row)).center());
     };
