@@ -380,8 +380,9 @@ private:
                     c.scale = s;
                 }
             } else {
-                if (a < 1 || a > 255)
-                    failAt(p, "size must be 1 to 255");
+                const int most = c.type == ColumnType::Binary ? 510 : 255;
+                if (a < 1 || a > most)
+                    failAt(p, "size must be 1 to " + std::to_string(most));
                 c.size = a;
             }
             expect(Tok::RParen, "')'");

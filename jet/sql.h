@@ -43,7 +43,7 @@ const char* columnTypeName(ColumnType t);
 struct ColumnDef {
     std::string name;
     ColumnType type = ColumnType::Text;
-    int size = 0;        // Text: characters (1-255); Binary: bytes (1-255); 0 otherwise
+    int size = 0;        // Text: characters (1-255); Binary: bytes (1-510); 0 otherwise
     int precision = 0;   // Decimal only
     int scale = 0;       // Decimal only
     bool notNull = false;

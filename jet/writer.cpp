@@ -18,7 +18,7 @@
 namespace jet {
 
 using namespace w;
-using sql::ColumnType;
+using SqlType = sql::ColumnType;
 
 namespace {
 
@@ -927,7 +927,7 @@ struct WriterImpl {
                 if (upper16(o) == upper16(cn))
                     throwError(err::FieldDefinedTwice, "Field '" + c.name + "' is defined more than once.");
             names.push_back(cn);
-            if (c.type == ColumnType::BigInt && version < 5)
+            if (c.type == SqlType::BigInt && version < 5)
                 throwError(err::Unsupported, "Large Number (BIGINT) fields need an Access 2016 or later file; '" +
                                                  path + "' is older.");
         }
@@ -948,26 +948,26 @@ struct WriterImpl {
             bool fixed = true;
             std::uint16_t len = 0;
             switch (c.type) {
-            case ColumnType::Boolean: len = 1; break;
-            case ColumnType::Byte: len = 1; break;
-            case ColumnType::Integer: len = 2; break;
-            case ColumnType::Long: len = 4; break;
-            case ColumnType::Single: len = 4; break;
-            case ColumnType::Currency:
-            case ColumnType::Double:
-            case ColumnType::DateTime:
-            case ColumnType::BigInt: len = 8; break;
-            case ColumnType::Guid: len = 16; break;
-            case ColumnType::Decimal: len = 17; break;
-            case ColumnType::Text: fixed = false; len = static_cast<std::uint16_t>(2 * c.size); break;
-            case ColumnType::Binary: fixed = false; len = static_cast<std::uint16_t>(c.size); break;
-            case ColumnType::Memo:
-            case ColumnType::Ole: fixed = false; len = 0; break;
+            case SqlType::Boolean: len = 1; break;
+            case SqlType::Byte: len = 1; break;
+            case SqlType::Integer: len = 2; break;
+            case SqlType::Long: len = 4; break;
+            case SqlType::Single: len = 4; break;
+            case SqlType::Currency:
+            case SqlType::Double:
+            case SqlType::DateTime:
+            case SqlType::BigInt: len = 8; break;
+            case SqlType::Guid: len = 16; break;
+            case SqlType::Decimal: len = 17; break;
+            case SqlType::Text: fixed = false; len = static_cast<std::uint16_t>(2 * c.size); break;
+            case SqlType::Binary: fixed = false; len = static_cast<std::uint16_t>(c.size); break;
+            case SqlType::Memo:
+            case SqlType::Ole: fixed = false; len = 0; break;
             }
-            if (c.type == ColumnType::Text || c.type == ColumnType::Memo) {
+            if (c.type == SqlType::Text || c.type == SqlType::Memo) {
                 std::memcpy(d + 11, sortBytes, 4);
                 d[16] = 0x01;  // Unicode compression
-            } else if (c.type == ColumnType::Decimal) {
+            } else if (c.type == SqlType::Decimal) {
                 d[11] = static_cast<std::uint8_t>(c.precision);
                 d[12] = static_cast<std::uint8_t>(c.scale);
             } else {
@@ -977,13 +977,13 @@ struct WriterImpl {
             d[15] = static_cast<std::uint8_t>((fixed ? 0x03 : 0x02) | (c.autoNumber ? 0x04 : 0x00));
             if (fixed) {
                 wr16(d + 7, varIdx);
-                if (c.type != ColumnType::Boolean) {
+                if (c.type != SqlType::Boolean) {
                     wr16(d + 21, fixedOff);
                     fixedOff = static_cast<std::uint16_t>(fixedOff + len);
                 }
             } else {
                 wr16(d + 7, varIdx++);
-                if (c.type == ColumnType::Memo || c.type == ColumnType::Ole)
+                if (c.type == SqlType::Memo || c.type == SqlType::Ole)
                     ++longCols;
             }
             wr16(d + 23, len);
@@ -1037,7 +1037,7 @@ struct WriterImpl {
         }
         std::size_t lvRow = 2;
         for (std::size_t i = 0; i < n; ++i) {
-            if (ct.columns[i].type != ColumnType::Memo && ct.columns[i].type != ColumnType::Ole)
+            if (ct.columns[i].type != SqlType::Memo && ct.columns[i].type != SqlType::Ole)
                 continue;
             wr16(&buf[pos], static_cast<std::uint16_t>(i));
             wr32(&buf[pos + 2], static_cast<std::uint32_t>(mapPage << 8 | lvRow));
@@ -1302,12 +1302,12 @@ struct WriterImpl {
             switch (c->type) {
             case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
             case 0x0B: case 0x0C: case 0x0F: case 0x13:
-                d.type = static_cast<ColumnType>(c->type);
+                d.type = static_cast<SqlType>(c->type);
                 break;
-            case 0x0A: d.type = ColumnType::Text; d.size = std::max(1, c->length / 2); break;
-            case 0x09: d.type = ColumnType::Binary; d.size = std::clamp<int>(c->length, 1, 255); break;
+            case 0x0A: d.type = SqlType::Text; d.size = std::max(1, c->length / 2); break;
+            case 0x09: d.type = SqlType::Binary; d.size = std::clamp<int>(c->length, 1, 510); break;
             case 0x10:
-                d.type = ColumnType::Decimal;
+                d.type = SqlType::Decimal;
                 d.precision = c->misc[0];
                 d.scale = c->misc[1];
                 break;
@@ -1505,7 +1505,7 @@ std::vector<WriterColumn> Writer::columns(const std::string& name)
     for (const Col* c : order) {
         WriterColumn wc;
         wc.name = utf16ToUtf8(c->name);
-        wc.type = static_cast<ColumnType>(c->type);
+        wc.type = static_cast<SqlType>(c->type);
         const ColumnShape s = c->shape();
         wc.size = s.size;
         wc.precision = s.precision;
