@@ -1,0 +1,68 @@
+// The real pages under the offscreen platform: "Next >", then one click on
+// each transfer button, against the real server and a copy of a real Access file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "environment.h"
+#include "support/pages.h"
+
+namespace {
+
+int indexOf(ui::ListBox& list, const std::string& name) {
+    for (int i = 0; i < list.count(); ++i)
+        if (list.item(i) == name) return i;
+    return -1;
+}
+
+void selectOnly(ui::ListBox& list, const std::string& name) {
+    for (int i = 0; i < list.count(); ++i) list.setSelected(i, false);
+    const int i = indexOf(list, name);
+    ASSERT_GE(i, 0) << name;
+    list.setSelected(i, true);
+    list.setCurrentIndex(i);
+}
+
+TEST(PageButtons, OneTransferEachWay) {
+    REQUIRE_POSTGRES();
+    env::TempDir dir;
+    const std::string file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
+    auto pg = env::Session::postgres();
+    pg.exec("DROP TABLE IF EXISTS \"Table1\"");
+    pg.exec("DROP TABLE IF EXISTS page_orders");
+    pg.exec("CREATE TABLE page_orders(id int, note text)");
+    pg.exec("INSERT INTO page_orders VALUES (1, 'it''s'), (2, NULL), (3, 'x')");
+
+    fakes::RealPages pages;
+    auto& form1 = pages.start();
+    const db::ConnectionParameters p = env::parameters(file);
+    form1.setText(app::Field::Server, p.server);
+    form1.setText(app::Field::Port, p.port);
+    form1.setText(app::Field::User, p.user);
+    form1.setText(app::Field::Password, p.password);
+    form1.setText(app::Field::Database, p.database);
+    form1.setText(app::Field::AccessFile, file);
+    fakes::RealPages::click(form1.control(QStringLiteral("PushButton2"))); // "Next >"
+    auto& page = static_cast<tables::Form2&>(form1.tableManager());
+    ASSERT_GE(indexOf(page.accessList(), "Table1"), 0);
+
+    selectOnly(page.accessList(), "Table1");
+    fakes::RealPages::click(page.control(QStringLiteral("PushButton3"))); // "Send Table/s To PostgreSQL"
+    EXPECT_TRUE(pages.dialogs.reports.empty());
+    EXPECT_GE(indexOf(page.postgresList(), "Table1"), 0);
+    EXPECT_EQ(pg.rows("SELECT \"A\" FROM \"Table1\" ORDER BY 1"), (env::Rows{{"a"}, {"abcdefg"}}));
+
+    selectOnly(page.postgresList(), "page_orders");
+    fakes::RealPages::click(page.control(QStringLiteral("PushButton4"))); // "Send Table/s To Access"
+    EXPECT_TRUE(pages.dialogs.reports.empty());
+    EXPECT_GE(indexOf(page.accessList(), "page_orders"), 0);
+    auto access = env::Session::access(file);
+    env::Rows rows = access.rows("SELECT * FROM `page_orders`");
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (env::Rows{{"1", "it's"}, {"2", env::kNull}, {"3", "x"}}));
+    EXPECT_EQ(page.pointer().state(), ui::PointerDefault);
+    EXPECT_EQ(page.progress().value(), 0);
+    pg.exec("DROP TABLE page_orders");
+}
+
+} // namespace
