@@ -96,8 +96,8 @@ STARTED=0
 cleanup() {
     local status=$?
     if [[ $STARTED -eq 1 ]]; then
-        as_server_user "$BINDIR/pg_ctl" -D "$DATA" -m fast -w stop >/dev/null 2>&1 ||
-            as_server_user "$BINDIR/pg_ctl" -D "$DATA" -m immediate -w stop >/dev/null 2>&1 || true
+        # The data is thrown away: no shutdown checkpoint needed.
+        as_server_user "$BINDIR/pg_ctl" -D "$DATA" -m immediate -w -t 30 stop >/dev/null 2>&1 || true
     fi
     rm -rf "$BASE"
     exit "$status"
@@ -158,9 +158,16 @@ echo "pg-cluster: PostgreSQL $("$BINDIR/postgres" --version | awk '{print $3}') 
 set +e
 if [[ ${#command_args[@]} -eq 0 ]]; then
     "${SHELL:-/bin/bash}"
+    status=$?
 else
-    "${command_args[@]}"
+    # In the background, so that a signal to this script stops the command
+    # and the cluster at once instead of after the command ends.
+    "${command_args[@]}" <&0 &
+    child=$!
+    trap 'kill -TERM "$child" 2>/dev/null; wait "$child"; exit 143' TERM
+    trap 'kill -INT "$child" 2>/dev/null; wait "$child"; exit 130' INT
+    wait "$child"
+    status=$?
 fi
-status=$?
 set -e
 exit "$status"
