@@ -559,9 +559,19 @@ std::string schemaTypeFor(const CatalogEntry& e, bool parameterQuery) {
 } // namespace
 
 std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options) {
+    return openSource(FilePageSource::open(path), path, options);
+}
+
+std::unique_ptr<Database> Database::openBytes(std::vector<std::uint8_t> bytes, const std::string& name,
+                                              const OpenOptions& options) {
+    return openSource(FilePageSource::fromMemory(std::move(bytes), name), name, options);
+}
+
+std::unique_ptr<Database> Database::openSource(std::unique_ptr<FilePageSource> source, const std::string& path,
+                                               const OpenOptions& options) {
     auto impl = std::make_shared<DatabaseImpl>();
     impl->path = path;
-    impl->src = FilePageSource::open(path);
+    impl->src = std::move(source);
     auto bytes = impl->src->fileBytes();
     impl->header = parseHeader(bytes.subspan(0, std::min<std::size_t>(bytes.size(), 4096)), path);
     impl->fmt = &jet::formatInfo(impl->header.format);

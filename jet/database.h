@@ -27,6 +27,7 @@
 namespace jet {
 
 class PageSource;
+class FilePageSource;
 struct TextDecoder;
 
 struct OpenOptions {
@@ -81,6 +82,9 @@ public:
     // 3343 (not an Access database), 3031 (wrong or missing password), 3049 (corrupt),
     // 3251 (encrypted .accdb: not yet supported).
     static std::unique_ptr<Database> open(const std::string& path, const OpenOptions& options = {});
+    // The same over bytes already in memory (tests, fuzzing); `name` stands for the path in messages.
+    static std::unique_ptr<Database> openBytes(std::vector<std::uint8_t> bytes, const std::string& name,
+                                               const OpenOptions& options = {});
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -113,6 +117,8 @@ public:
 
 private:
     Database() = default;
+    static std::unique_ptr<Database> openSource(std::unique_ptr<FilePageSource> source, const std::string& path,
+                                                const OpenOptions& options);
     std::shared_ptr<DatabaseImpl> impl_;
 };
 

@@ -93,8 +93,16 @@ void cp1252ToUtf8(const std::uint8_t* data, std::size_t size, std::string& out) 
 
 // iconv descriptors per code page, created on first use (iconv_t is not thread-safe:
 // guarded by a mutex).
+struct IconvCache {
+    std::unordered_map<std::uint16_t, iconv_t> map;
+    ~IconvCache() {
+        for (auto& [cp, cd] : map)
+            if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+};
 std::mutex gIconvMutex;
-std::unordered_map<std::uint16_t, iconv_t> gIconv;
+IconvCache gIconvCache;
+auto& gIconv = gIconvCache.map;
 
 bool iconvToUtf8(std::uint16_t codePage, const std::uint8_t* data, std::size_t size, std::string& out) {
     std::lock_guard<std::mutex> lock(gIconvMutex);
