@@ -1,0 +1,431 @@
+// The writer as a storage engine: statements all or nothing (a write failing at every point of a statement
+// leaves the file as it was), locks, refusals, long values, page maps growing, drop and recreate.
+#include "jet/check.h"
+#include "jet/error.h"
+#include "jet/lock.h"
+#include "jet/statement.h"
+#include "jet/writer.h"
+#include "write_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <set>
+
+namespace {
+
+using jet::Writer;
+
+// A file whose n-th write (counting from when it is armed) fails once.
+class FailingFile final : public jet::FileIo {
+public:
+    FailingFile(std::unique_ptr<jet::FileIo> inner, int* countdown, int* writes)
+        : inner_(std::move(inner)), countdown_(countdown), writes_(writes)
+    {
+    }
+    std::uint64_t size() override { return inner_->size(); }
+    void read(std::uint64_t o, std::uint8_t* d, std::size_t n) override { inner_->read(o, d, n); }
+    void write(std::uint64_t o, const std::uint8_t* d, std::size_t n) override
+    {
+        ++*writes_;
+        if (*countdown_ > 0 && --*countdown_ == 0)
+            throw jet::Error(3043, "Disk or network error (test).");
+        inner_->write(o, d, n);
+    }
+    void truncate(std::uint64_t n) override { inner_->truncate(n); }
+    void sync() override { inner_->sync(); }
+
+private:
+    std::unique_ptr<jet::FileIo> inner_;
+    int* countdown_;
+    int* writes_;
+};
+
+std::unique_ptr<Writer> openFailing(const std::string& path, int* countdown, int* writes)
+{
+    jet::WriterOptions o;
+    o.io = std::make_unique<FailingFile>(jet::openPosixFile(path), countdown, writes);
+    return Writer::open(path, std::move(o));
+}
+
+void expectClean(const std::string& path)
+{
+    for (const auto& f : jet::checkFile(path))
+        ADD_FAILURE() << path << ": " << jet::describe(f);
+}
+
+int errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const jet::Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+std::string longText(std::size_t n, char16_t base = u'a')
+{
+    std::u16string s;
+    for (std::size_t i = 0; i < n; ++i)
+        s.push_back(static_cast<char16_t>(base + i % 26));
+    return jet::utf16ToUtf8(s);
+}
+
+struct Step {
+    const char* what;
+    std::string sql;
+};
+
+// Every statement kind, each failing at each of its writes in turn: the file must be byte for byte as before
+// the statement, and the same writer must then run the statement successfully.
+TEST(WriteEngine, AStatementFailingAtAnyWriteLeavesTheFileUnchanged)
+{
+    for (const char* templ : {"jackcess/templates/empty2003.mdb", "jackcess/templates/empty2010.accdb"}) {
+        SCOPED_TRACE(templ);
+        const std::vector<Step> steps = {
+            {"create", "CREATE TABLE [Orders] (id LONG, name TEXT(50), note MEMO, pic OLEOBJECT, d DATETIME)"},
+            {"insert inline", "INSERT INTO Orders VALUES(1, 'one', 'short', '\\x0102', '2024-01-31')"},
+            {"insert chained memo", "INSERT INTO Orders VALUES(2, 'two', '" + longText(9000) + "', NULL, NULL)"},
+            {"insert single-page ole", "INSERT INTO Orders (id, pic) VALUES(3, '\\x" + std::string(3000, 'a') + "')"},
+            {"copy", "SELECT a1.* INTO [Orders copy] FROM Orders AS a1"},
+            {"drop", "DROP TABLE Orders"},
+        };
+        wt::TempDir tmp;
+        const std::string path = tmp.copy(templ);
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.what);
+            // How many writes does the statement take?
+            int countdown = 0, writes = 0;
+            {
+                const std::string probe = tmp.path() / "probe";
+                std::filesystem::copy_file(path, probe, std::filesystem::copy_options::overwrite_existing);
+                auto w = openFailing(probe, &countdown, &writes);
+                writes = 0;
+                w->execute(step.sql);
+            }
+            ASSERT_GT(writes, 0);
+            for (int k = 1; k <= writes; ++k) {
+                const std::string before = wt::slurp(path);
+                int cd = 0, wr = 0;
+                auto w = openFailing(path, &cd, &wr);
+                cd = k;
+                EXPECT_EQ(errorOf([&] { w->execute(step.sql); }), 3043) << "write " << k << " of " << writes;
+                ASSERT_EQ(wt::slurp(path), before) << "file changed after failing write " << k << " of " << writes;
+                // The writer carries on from the restored state.
+                if (k == writes) {
+                    w->execute(step.sql);
+                    w->close();
+                    expectClean(path);
+                }
+            }
+        }
+        const auto back = wt::readBack(path);
+        ASSERT_TRUE(back.contains("Orders copy"));
+        EXPECT_FALSE(back.contains("Orders"));
+        EXPECT_EQ(back.at("Orders copy").rows.size(), 3u);
+    }
+}
+
+TEST(WriteEngine, ConversionErrorsChangeNothing)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2016.accdb");
+    auto w = Writer::open(path);
+    w->execute("CREATE TABLE t (a TEXT(3), b BYTE, c DATETIME, d MEMO)");
+    w->execute("INSERT INTO t VALUES('abc', 1, NULL, 'x')");
+    const std::string before = wt::slurp(path);
+    const struct {
+        std::string sql;
+        int number;
+    } bad[] = {
+        {"INSERT INTO t VALUES('abcd', 1, NULL, NULL)", 3163},
+        {"INSERT INTO t VALUES('a', 256, NULL, NULL)", 3349},
+        {"INSERT INTO t VALUES('a', 1, '2024-13-01', NULL)", 3464},
+        {"INSERT INTO t VALUES('a', 1, NULL)", 3346},
+        {"INSERT INTO t (a, zz) VALUES('a', 1)", 3127},
+        {"INSERT INTO nosuch VALUES(1)", 3078},
+        {"INSERT INTO t VALUES('" + longText(1) + "', 1, NULL, '" + longText(5000) + "', 7)", 3346},
+        {"DROP TABLE nosuch", 3376},
+        {"CREATE TABLE T (x LONG)", 3010},
+        {"CREATE TABLE [MSysObjects] (x LONG)", 3010},
+        {"CREATE TABLE [a.b] (x LONG)", 3125},
+        {"CREATE TABLE [ lead] (x LONG)", 3125},
+        {"CREATE TABLE u (x LONG, X TEXT)", 3191},
+        {"CREATE TABLE [Ωmega] (x LONG)", 3251},
+        {"SELECT a1.* INTO t FROM t AS a1", 3010},
+        {"SELECT a1.* INTO u FROM nosuch AS a1", 3078},
+        {"DROP TABLE MSysACEs", 3027},
+    };
+    for (const auto& b : bad) {
+        SCOPED_TRACE(b.sql.substr(0, 80));
+        EXPECT_EQ(errorOf([&] { w->execute(b.sql); }), b.number);
+        EXPECT_EQ(wt::slurp(path), before);
+    }
+    std::string wide = "CREATE TABLE wide (";
+    for (int i = 0; i < 256; ++i)
+        wide += (i ? ", c" : "c") + std::to_string(i) + " BYTE";
+    EXPECT_EQ(errorOf([&] { w->execute(wide + ")"); }), 3190);
+    w->close();
+    EXPECT_EQ(wt::slurp(path), before);
+    expectClean(path);
+}
+
+TEST(WriteEngine, RefusesFilesItMustNotWrite)
+{
+    wt::TempDir tmp;
+    // Access 97.
+    const std::string j3 = tmp.copy("jackcess/V1997/testV1997.mdb");
+    try {
+        Writer::open(j3);
+        ADD_FAILURE() << "opened a Jet 3 file for writing";
+    } catch (const jet::Error& e) {
+        EXPECT_EQ(e.number(), 3251);
+        EXPECT_NE(std::string(e.what()).find("Access 97"), std::string::npos) << e.what();
+    }
+    // Another sort order: the header's sort order field (masked with RC4) set to Swedish (1053).
+    const std::string sv = tmp.copy("jackcess/templates/empty2003.mdb", "swedish.mdb");
+    {
+        std::string bytes = wt::slurp(sv);
+        std::vector<std::uint8_t> head(bytes.begin(), bytes.begin() + 0x100);
+        const std::uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
+        jet::rc4Apply(key, 4, head.data() + 0x18, 128);
+        head[0x6E] = 0x1D;
+        head[0x6F] = 0x04;
+        jet::rc4Apply(key, 4, head.data() + 0x18, 128);
+        std::memcpy(bytes.data(), head.data(), head.size());
+        std::ofstream(sv, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    try {
+        Writer::open(sv);
+        ADD_FAILURE() << "opened a file with another sort order";
+    } catch (const jet::Error& e) {
+        EXPECT_EQ(e.number(), 3251);
+        EXPECT_NE(std::string(e.what()).find("1053"), std::string::npos) << e.what();
+    }
+}
+
+TEST(WriteEngine, LocksKeepASecondWriterOut)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2003.mdb", "db.mdb");
+    const std::string ldb = jet::WriteLock::lockFilePath(path);
+    EXPECT_EQ(ldb, (tmp.path() / "db.ldb").string());
+    EXPECT_EQ(jet::WriteLock::lockFilePath("/x/y.ACCDB"), "/x/y.laccdb");
+    {
+        auto w = Writer::open(path);
+        EXPECT_TRUE(std::filesystem::exists(ldb));
+        EXPECT_EQ(errorOf([&] { Writer::open(path); }), 3045);
+        w->execute("CREATE TABLE t (a LONG)");
+    }
+    EXPECT_FALSE(std::filesystem::exists(ldb)) << "our own lock file is removed again";
+    // A lock file that another program holds.
+    {
+        const int fd = ::open(ldb.c_str(), O_RDWR | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &fl), 0);
+        try {
+            Writer::open(path);
+            ADD_FAILURE() << "wrote while the lock file was held";
+        } catch (const jet::Error& e) {
+            EXPECT_EQ(e.number(), 3045);
+            EXPECT_NE(std::string(e.what()).find("in use"), std::string::npos);
+        }
+        ::close(fd);
+    }
+    // A leftover lock file nobody holds is reused and left in place.
+    EXPECT_TRUE(std::filesystem::exists(ldb));
+    { auto w = Writer::open(path); }
+    EXPECT_TRUE(std::filesystem::exists(ldb));
+}
+
+TEST(WriteEngine, DropRefusedForTablesInRelationships)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/V2000/indexTestV2000.mdb");
+    auto w = Writer::open(path);
+    w->execute("CREATE TABLE [not related] (x LONG)");
+    int refused = 0, dropped = 0;
+    for (const std::string& name : w->tableNames()) {
+        const int e = errorOf([&] { w->dropTable(name); });
+        if (e == 3303)
+            ++refused;
+        else if (e == 0)
+            ++dropped;
+        else
+            ADD_FAILURE() << name << ": error " << e;
+    }
+    EXPECT_EQ(refused, 3);  // Table1..Table3 of this file are all related
+    EXPECT_EQ(dropped, 1);
+    w->close();
+    expectClean(path);
+}
+
+TEST(WriteEngine, LongValuesOfEverySize)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2010.accdb");
+    const std::size_t sizes[] = {0, 1, 2, 3, 64, 65, 1024, 1025, 2037, 2038, 4072, 4076, 4077, 8144, 20000, 100000};
+    {
+        auto w = Writer::open(path);
+        w->execute("CREATE TABLE lv (n LONG, m MEMO, o OLEOBJECT, u MEMO)");
+        for (std::size_t n : sizes) {
+            std::string hex;
+            for (std::size_t i = 0; i < n; ++i) {
+                char b[3];
+                std::snprintf(b, sizeof b, "%02x", static_cast<unsigned>((i * 7) & 0xFF));
+                hex += b;
+            }
+            w->execute("INSERT INTO lv VALUES(" + std::to_string(n) + ", '" + longText(n) + "', '\\x" + hex + "', '" +
+                       longText(n / 3, u'Ā') + "')");
+        }
+    }
+    expectClean(path);
+    const auto back = wt::readBack(path);
+    const auto& rows = back.at("lv").rows;
+    ASSERT_EQ(rows.size(), std::size(sizes));
+    for (const auto& r : rows) {
+        std::size_t n = 0;
+        for (int i = 0; i < 4; ++i)
+            n |= static_cast<std::size_t>(r[0].bytes[static_cast<std::size_t>(i)]) << (8 * i);
+        SCOPED_TRACE(n);
+        EXPECT_EQ(jet::utf16ToUtf8(r[1].text), longText(n));
+        ASSERT_EQ(r[2].bytes.size(), n);
+        for (std::size_t i = 0; i < n; ++i)
+            if (r[2].bytes[i] != ((i * 7) & 0xFF)) {
+                ADD_FAILURE() << "OLE byte " << i;
+                break;
+            }
+        EXPECT_EQ(jet::utf16ToUtf8(r[3].text), longText(n / 3, u'Ā'));
+    }
+    int st = 0;
+    const std::string json = wt::run("mdb-json " + wt::shellQuote(path) + " lv 2>/dev/null", st);
+    if (st == 0) {
+        EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), static_cast<long>(std::size(sizes)));
+    }
+}
+
+TEST(WriteEngine, TextIsCompressedWhereAccessWouldAndStoredExactly)
+{
+    using namespace jet::w;
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2003.mdb");
+    {
+        auto w = Writer::open(path);
+        w->execute("CREATE TABLE t (a TEXT(20))");
+        for (const char* v : {"abc", "ab", "", "Ωab", "Ünïcödé", "a b c"})
+            w->execute(std::string("INSERT INTO t VALUES('") + v + "')");
+    }
+    jet::PageCache cache(jet::openPosixFile(path, false), kPage, path);
+    auto back = wt::readBack(path, cache);
+    std::vector<std::string> texts;
+    for (const auto& r : back.at("t").rows)
+        texts.push_back(jet::utf16ToUtf8(r[0].text));
+    EXPECT_EQ(texts, (std::vector<std::string>{"abc", "ab", "", "Ωab", "Ünïcödé", "a b c"}));
+    EXPECT_FALSE(back.at("t").rows[2][0].null) << "an empty text is not Null";
+    // Raw stored forms: compressed (FF FE + one byte each) only for 3+ characters all in U+0001..U+00FF.
+    Table mso = readTable(cache, 2);
+    std::uint32_t tdef = 0;
+    forEachRow(cache, mso, [&](const RowRef& r) {
+        auto c = decodeRow(cache, mso, r.bytes, false);
+        if (decodeStoredText(c[mso.column(u"Name")->number].bytes) == u"t")
+            tdef = rd32(c[mso.column(u"Id")->number].bytes.data());
+    });
+    ASSERT_NE(tdef, 0u);
+    Table t = readTable(cache, tdef);
+    std::vector<std::size_t> stored;
+    forEachRow(cache, t, [&](const RowRef& r) { stored.push_back(decodeRow(cache, t, r.bytes, false)[0].bytes.size()); });
+    EXPECT_EQ(stored, (std::vector<std::size_t>{5, 4, 0, 6, 9, 7}));
+}
+
+TEST(WriteEngine, ManyRowsGrowThePageMapsAndTheFreePageMap)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2003.mdb");
+    const int rows = 4000;  // ~7 rows of 510 bytes per page: more pages than an inline map holds
+    {
+        auto s = jet::Session::open(path);
+        s->execute("CREATE TABLE big (n LONG, t TEXT(255))");
+        const std::string wide = longText(250, u'Ā');  // not compressible: 500 bytes
+        for (int i = 0; i < rows; ++i)
+            s->execute("INSERT INTO big VALUES(" + std::to_string(i) + ", '" + wide + "')");
+    }
+    EXPECT_GT(std::filesystem::file_size(path) / 4096, 600u);
+    expectClean(path);
+    const auto back = wt::readBack(path);
+    ASSERT_EQ(back.at("big").rows.size(), static_cast<std::size_t>(rows));
+    std::set<std::int32_t> seen;
+    for (const auto& r : back.at("big").rows) {
+        std::int32_t n;
+        std::memcpy(&n, r[0].bytes.data(), 4);
+        seen.insert(n);
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(rows));
+    // Dropping gives every page back; creating again reuses nothing but must stay sound.
+    {
+        auto w = Writer::open(path);
+        w->dropTable("big");
+        w->execute("CREATE TABLE big (n LONG)");
+        w->execute("INSERT INTO big VALUES(1)");
+    }
+    expectClean(path);
+}
+
+TEST(WriteEngine, CopyKeepsDefinitionAndRowsAndAutoNumber)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2019.accdb");
+    auto w = Writer::open(path);
+    w->execute("CREATE TABLE src (id COUNTER, name TEXT(40) NOT NULL, amount DECIMAL(12,3), big BIGINT, flag BIT, "
+               "g GUID, bin BINARY(8), money CURRENCY, r REAL, memo MEMO)");
+    w->execute("INSERT INTO src (name, amount, big, flag, g, bin, money, r, memo) VALUES('x', '1.5', "
+               "'-9000000000', 'True', '{00112233-4455-6677-8899-AABBCCDDEEFF}', 0x0102, '12.3456', '0.1', 'm')");
+    w->execute("INSERT INTO src (name) VALUES('y')");
+    w->execute("SELECT a1.* INTO dst FROM src AS a1");
+    const auto cols = w->columns("dst");
+    ASSERT_EQ(cols.size(), 10u);
+    EXPECT_EQ(cols[0].type, jet::sql::ColumnType::Long);
+    EXPECT_EQ(cols[1].size, 40);
+    EXPECT_EQ(cols[2].precision, 12);
+    EXPECT_EQ(cols[2].scale, 3);
+    EXPECT_EQ(cols[3].type, jet::sql::ColumnType::BigInt);
+    EXPECT_EQ(cols[6].size, 8);
+    w->close();
+    expectClean(path);
+    const auto back = wt::readBack(path);
+    const auto& a = back.at("src").rows;
+    const auto& b = back.at("dst").rows;
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(b.size(), 2u);
+    for (std::size_t r = 0; r < 2; ++r)
+        for (std::size_t c = 0; c < 10; ++c) {
+            EXPECT_EQ(a[r][c].null, b[r][c].null) << r << "/" << c;
+            EXPECT_EQ(a[r][c].bytes, b[r][c].bytes) << r << "/" << c;
+            EXPECT_EQ(a[r][c].text, b[r][c].text) << r << "/" << c;
+            EXPECT_EQ(a[r][c].flag, b[r][c].flag) << r << "/" << c;
+        }
+    // AutoNumber handed out 1 and 2.
+    std::int32_t id0, id1;
+    std::memcpy(&id0, a[0][0].bytes.data(), 4);
+    std::memcpy(&id1, a[1][0].bytes.data(), 4);
+    EXPECT_EQ(std::min(id0, id1), 1);
+    EXPECT_EQ(std::max(id0, id1), 2);
+}
+
+TEST(WriteEngine, BigIntNeedsAnAccess2016File)
+{
+    wt::TempDir tmp;
+    for (const char* t : {"jackcess/templates/empty2003.mdb", "jackcess/templates/empty2010.accdb"}) {
+        const std::string path = tmp.copy(t);
+        auto w = Writer::open(path);
+        EXPECT_EQ(errorOf([&] { w->execute("CREATE TABLE b (x BIGINT)"); }), 3251) << t;
+    }
+}
+
+}  // namespace
