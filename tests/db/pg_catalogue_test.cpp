@@ -43,6 +43,28 @@ protected:
         return sorted.items;
     }
 
+    // The list holds exactly what pg_tables held during the fill: when nothing
+    // else changed the catalogue meanwhile, the same entries; otherwise at
+    // least those that stayed throughout.
+    static void expectCatalogue(const pgtest::RecordingList& list, const std::vector<std::string>& before,
+                                const std::vector<std::string>& after) {
+        if (before == after) {
+            EXPECT_EQ(list.items, after);
+            return;
+        }
+        for (const auto& name : before) {
+            if (std::find(after.begin(), after.end(), name) != after.end()) {
+                EXPECT_GE(list.occurrences(name), 1) << name;
+            }
+        }
+    }
+
+    void fill(pgtest::RecordingList& list, ui::Dialogs& dialogs) {
+        const auto before = catalogueNames();
+        db::FillPostgreSQLTableList(list, fixed(pgtest::serverParameters()), dialogs);
+        expectCatalogue(list, before, catalogueNames());
+    }
+
     std::vector<std::string> roles;
 };
 
@@ -69,8 +91,9 @@ TEST_F(PgCatalogue, FillListsEveryTableOfEverySchema) {
 
     pgtest::RecordingList list;
     EventLog dialogs(list);
+    const auto before = catalogueNames();
     db::FillPostgreSQLTableList(list, fixed(pgtest::serverParameters()), dialogs);
-    const auto names = catalogueNames();
+    const auto after = catalogueNames();
     exec(*pg, "DROP SCHEMA " + other + " CASCADE");
 
     EXPECT_EQ(list.occurrences("Mixed_Case_Table"), 1);
@@ -82,8 +105,7 @@ TEST_F(PgCatalogue, FillListsEveryTableOfEverySchema) {
     std::vector<int> expected(list.items.size());
     for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = int(i);
     EXPECT_EQ(dialogs.counts, expected);
-    // Exactly what pg_tables holds.
-    EXPECT_EQ(list.items, names);
+    expectCatalogue(list, before, after);
 }
 
 TEST_F(PgCatalogue, RefillingReplacesTheEntries) {
@@ -91,21 +113,20 @@ TEST_F(PgCatalogue, RefillingReplacesTheEntries) {
     pgtest::RecordingList list;
     list.addItem("stale entry");
     pgtest::RecordingDialogs dialogs;
-    db::FillPostgreSQLTableList(list, fixed(pgtest::serverParameters()), dialogs);
-    const auto once = list.items;
+    fill(list, dialogs);
     EXPECT_EQ(list.occurrences("stale entry"), 0);
     EXPECT_EQ(list.occurrences("first_table"), 1);
 
-    db::FillPostgreSQLTableList(list, fixed(pgtest::serverParameters()), dialogs);
-    EXPECT_EQ(list.items, once);
+    fill(list, dialogs); // no entry twice
+    EXPECT_EQ(list.occurrences("first_table"), 1);
+    EXPECT_EQ(list.occurrences("pg_class"), 1);
     EXPECT_EQ(list.clears, 2);
 
     exec(*pg, "DROP TABLE first_table");
     exec(*pg, "CREATE TABLE second_table (a int)");
-    db::FillPostgreSQLTableList(list, fixed(pgtest::serverParameters()), dialogs);
+    fill(list, dialogs);
     EXPECT_EQ(list.occurrences("first_table"), 0);
     EXPECT_EQ(list.occurrences("second_table"), 1);
-    EXPECT_EQ(list.count(), int(once.size()));
 }
 
 TEST_F(PgCatalogue, FailuresReachTheCallerAndLeaveTheListAlone) {
