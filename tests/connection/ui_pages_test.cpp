@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QTimer>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -197,6 +199,51 @@ TEST(RealPages, ConnectionPageButtonsAndTheStore) {
     EXPECT_EQ(form1.pointer().state(), ui::PointerDefault);
     EXPECT_TRUE(pages.dialogs.reports.empty());
     app::setProgramFolderForTesting("");
+}
+
+TEST(RealPages, PlatformFileDialogOffersTheFiltersAndReturnsTheChoice) {
+    fakes::RealPages pages;
+    pages.platformFileDialog = true;
+    auto& form1 = pages.start();
+    QFile chosen(pages.dir.path() + "/orders.accdb");
+    ASSERT_TRUE(chosen.open(QIODevice::WriteOnly));
+    chosen.close();
+    form1.field(app::Field::AccessFile)->setText("/before.mdb");
+    for (bool accept : {false, true}) {
+        SCOPED_TRACE(accept ? "file chosen" : "cancelled");
+        QStringList filters;
+        QString title, selectedFilter;
+        // The user, once the dialog is up: looks at it, then cancels or opens the file.
+        QTimer user;
+        user.setInterval(50);
+        int ticks = 0;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            if (++ticks > 40) return dialog->reject(); // never hang the test run
+            if (title.isEmpty()) {
+                title = dialog->windowTitle();
+                filters = dialog->nameFilters();
+                selectedFilter = dialog->selectedNameFilter();
+                if (!accept) return dialog->reject();
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                ASSERT_NE(name, nullptr);
+                name->setText(chosen.fileName()); // typed in
+                return;
+            }
+            static_cast<QDialog*>(dialog)->accept(); // as the Open button does
+        });
+        user.start();
+        fakes::RealPages::click(form1.control("PushButton1"));
+        EXPECT_EQ(title, "Select Access Database");
+        EXPECT_EQ(filters, QStringList({"All Microsoft Databases (*.mdb,*.accdb) (*.*db)",
+                                        "Microsoft Database (*.mdb) (*.mdb)",
+                                        "Microsoft 2007 Database (*.accdb) (*.accdb)"}));
+        EXPECT_EQ(selectedFilter, filters.value(0));
+        const std::string want = accept ? chosen.fileName().toStdString() : "/before.mdb";
+        EXPECT_EQ(form1.text(app::Field::AccessFile), want);
+        EXPECT_EQ(pages.store->read("AccessFile"), want);
+    }
 }
 
 TEST(RealPages, TestConnectionAgainstTheServer) {

@@ -39,10 +39,11 @@ struct RealPages {
     std::unique_ptr<app::SettingsStore> store =
         std::make_unique<app::SettingsStore>((dir.path() + "/Velmora.conf").toStdString());
     std::unique_ptr<connection::Form1> form1;
+    bool platformFileDialog = false; // the page's own QFileDialog instead of the scripted one
 
     connection::Form1& create() {
         form1 = std::make_unique<connection::Form1>(connection::Form1::Dependencies{
-            store.get(), &program, &dialogs, &fileDialog, services});
+            store.get(), &program, &dialogs, platformFileDialog ? nullptr : &fileDialog, services});
         return *form1;
     }
     connection::Form1& start() {
