@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -338,6 +339,49 @@ TEST(PageCodecFactory, DamagedDescriptorsAreRefused) {
             EXPECT_EQ(std::string(e.what()).find(secret), std::string::npos) << c.what << ": " << e.what();
         }
     }
+}
+
+// Random damage anywhere in the descriptor ends as one of the three expected errors (or,
+// rarely, a codec when only unused bytes changed): never another exception or a crash.
+TEST(PageCodecFactory, RandomDamageGivesOnlyExpectedErrors) {
+    Loaded agile = load("mdb-reader/encryption/office-agile-4.4.accdb");
+    Loaded rc4 = load("mdb-reader/encryption/office-agile-4.2.accdb");
+    // A spin count of 1 keeps each attempt cheap (same length, so the descriptor keeps its size).
+    std::string xml(reinterpret_cast<char*>(agile.header.data()), agile.header.size());
+    auto pos = xml.find("spinCount=\"100000\"");
+    ASSERT_NE(pos, std::string::npos);
+    std::memcpy(agile.header.data() + pos, "spinCount=\"000001\"", 18);
+
+    std::mt19937 rng(1234);
+    std::map<int, int> seen;
+    for (const Loaded* l : {&agile, &rc4}) {
+        const std::size_t len = jet::readU16(l->header.data() + 0x299);
+        for (int attempt = 0; attempt < 1500; ++attempt) {
+            auto h = l->header;
+            const int flips = 1 + static_cast<int>(rng() % 4);
+            for (int f = 0; f < flips; ++f) {
+                // Mostly inside the descriptor, sometimes its length or the encoding key.
+                const std::size_t at = (rng() % 8 == 0) ? 0x299 + rng() % 2 : 0x29B + rng() % len;
+                h[at] = static_cast<std::uint8_t>(rng());
+            }
+            if (rng() % 16 == 0) jet::writeU32(h.data() + 0x3E, static_cast<std::uint32_t>(rng()));
+            try {
+                auto codec = jet::makePageCodec(h, Format::Ace14, "password");
+                ++seen[0];
+            } catch (const jet::Error& e) {
+                ++seen[e.number()];
+                EXPECT_TRUE(e.number() == jet::errc::NotValidPassword || e.number() == jet::errc::CorruptDatabase ||
+                            e.number() == jet::errc::EncryptedNotSupported)
+                    << e.number() << " " << e.what();
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << "unexpected exception: " << e.what();
+            }
+        }
+    }
+    // The damage reached every kind of check.
+    EXPECT_GT(seen[jet::errc::NotValidPassword], 0);
+    EXPECT_GT(seen[jet::errc::CorruptDatabase], 0);
+    EXPECT_GT(seen[jet::errc::EncryptedNotSupported], 0);
 }
 
 TEST(CryptoPieces, PasswordBytesAreUtf16le) {
