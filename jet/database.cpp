@@ -189,6 +189,9 @@ public:
                 }
                 continue;
             }
+            // Fetched again on every row: values decoded between two calls may have
+            // loaded other pages (a decoding source keeps only a window of pages).
+            page_ = db_.src->page(pageNo_);
             unsigned i = slot_++;
             RowSlot s;
             if (!dataPageSlot(page_, *db_.fmt, i, s))
@@ -218,11 +221,11 @@ public:
                     if (ts.overflow() && !ts.deleted()) continue; // a pointer again
                     break;
                 }
-                row = bytes;
+                row = copy(bytes);
                 at = target;
                 return true;
             }
-            row = page_.subspan(s.start, static_cast<std::size_t>(s.end - s.start));
+            row = copy(page_.subspan(s.start, static_cast<std::size_t>(s.end - s.start)));
             at = {pageNo_, static_cast<std::uint8_t>(i)};
             return true;
         }
@@ -249,6 +252,12 @@ public:
     }
 
 private:
+    // Rows are handed out as copies, so that they outlive any page window.
+    std::span<const std::uint8_t> copy(std::span<const std::uint8_t> b) {
+        rowCopy_.assign(b.begin(), b.end());
+        return {rowCopy_.data(), rowCopy_.size()};
+    }
+
     bool nextPage() {
         havePage_ = false;
         const auto& segs = map_.segments();
@@ -293,6 +302,7 @@ private:
     std::size_t seg_ = 0;
     std::uint64_t bit_ = 0;
     std::span<const std::uint8_t> page_;
+    std::vector<std::uint8_t> rowCopy_;
     std::uint32_t pageNo_ = 0;
     unsigned slot_ = 0, slotCount_ = 0;
 };
@@ -733,7 +743,8 @@ std::vector<PropertyMap> DatabaseImpl::properties(const CatalogEntry& e) {
     for (const auto& c : def->columns)
         if (nameEquals(c.name, "LvProp")) lvProp = &c;
     if (!lvProp || e.catalogRow == 0) return {};
-    auto bytes = rowBytes(*src, *fmt, RowPointer::fromU32(e.catalogRow));
+    auto span = rowBytes(*src, *fmt, RowPointer::fromU32(e.catalogRow));
+    std::vector<std::uint8_t> bytes(span.begin(), span.end());
     RowView rv;
     rv.parse(bytes.data(), bytes.size(), *def, *fmt);
     Value v;
@@ -949,9 +960,11 @@ void Table::Impl::expandComplex(std::size_t i, std::int32_t key, Value& out) con
     RowView rv;
     std::vector<std::uint8_t> lv;
     Value tmp;
+    std::vector<std::uint8_t> rowCopy;
     auto load = [&](RowPointer p) {
         auto bytes = rowBytes(*d.src, *d.fmt, p);
-        rv.parse(bytes.data(), bytes.size(), flat, *d.fmt);
+        rowCopy.assign(bytes.begin(), bytes.end());
+        rv.parse(rowCopy.data(), rowCopy.size(), flat, *d.fmt);
     };
     auto get = [&](int col) -> Value& {
         tmp = std::monostate{};

@@ -106,13 +106,16 @@ FilePageSource::~FilePageSource() {
 void FilePageSource::setPageSize(std::uint32_t pageSize) {
     pageSize_ = pageSize;
     pageCount_ = pageSize ? static_cast<std::uint32_t>(std::min<std::size_t>(size_ / pageSize, 0xFFFFFFu)) : 0;
-    decoded_.clear();
+    setCodec(std::move(codec_));
 }
 
 void FilePageSource::setCodec(std::unique_ptr<PageCodec> codec) {
     codec_ = std::move(codec);
-    decoded_.clear();
-    if (codec_) decoded_.resize(pageCount_);
+    ring_.clear();
+    ringPage_.clear();
+    slotOf_.clear();
+    ringNext_ = 0;
+    if (codec_) slotOf_.assign(pageCount_, -1);
 }
 
 std::span<const std::uint8_t> FilePageSource::page(std::uint32_t n) {
@@ -121,14 +124,27 @@ std::span<const std::uint8_t> FilePageSource::page(std::uint32_t n) {
                                 std::to_string(pageCount_) + " pages; the file may be truncated)");
     }
     const std::uint8_t* raw = data_ + static_cast<std::size_t>(n) * pageSize_;
-    if (!codec_ || n == 0) return {raw, pageSize_};
-    auto& slot = decoded_[n];
-    if (!slot) {
-        slot.reset(new std::uint8_t[pageSize_]);
-        std::memcpy(slot.get(), raw, pageSize_);
-        codec_->decode(n, slot.get(), pageSize_);
+    if (mapped_ && ++touched_ % 8192 == 0) {
+        // 32 MiB of 4 KiB pages read: let the kernel drop the mapped pages (they are
+        // clean and come back from the file on the next access).
+        ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
     }
-    return {slot.get(), pageSize_};
+    if (!codec_ || n == 0) return {raw, pageSize_};
+    std::int32_t slot = slotOf_[n];
+    if (slot >= 0) return {ring_[static_cast<std::size_t>(slot)].get(), pageSize_};
+    std::size_t k = ringNext_;
+    ringNext_ = (ringNext_ + 1) % kDecodedPages;
+    if (k >= ring_.size()) {
+        ring_.emplace_back(new std::uint8_t[pageSize_]);
+        ringPage_.push_back(0);
+    } else {
+        slotOf_[ringPage_[k]] = -1;
+    }
+    std::memcpy(ring_[k].get(), raw, pageSize_);
+    codec_->decode(n, ring_[k].get(), pageSize_);
+    ringPage_[k] = n;
+    slotOf_[n] = static_cast<std::int32_t>(k);
+    return {ring_[k].get(), pageSize_};
 }
 
 } // namespace jet

@@ -2,10 +2,10 @@
 // Page I/O. Everything above this layer sees decoded (plain) pages by number.
 //
 // A PageSource owns the bytes of one database file. The reading implementation maps
-// the file read-only (shared with other readers); pages of RC4-encoded Jet files are
-// decoded on first use and kept. A writer can add its own PageSource (or extend
-// this one) that keeps dirty pages and re-encodes them on flush: readers only need
-// page(n), pageCount() and pageSize().
+// the file read-only (shared with other readers); pages of encoded/encrypted files are
+// decoded on use into a bounded window of pages. A writer can add its own PageSource
+// (or extend this one) that keeps dirty pages and re-encodes them on flush: readers
+// only need page(n), pageCount() and pageSize().
 
 #include <cstdint>
 #include <memory>
@@ -43,8 +43,11 @@ public:
     std::uint32_t pageCount() const { return pageCount_; }
     const std::string& path() const { return path_; }
 
-    // The plain bytes of page n (pageSize() bytes). The span stays valid for the life
-    // of the source. Throws jet::Error 3049 (corrupt) when n is beyond the file.
+    // The plain bytes of page n (pageSize() bytes). Throws jet::Error 3049 (corrupt)
+    // when n is beyond the file. The span stays valid until at least kPageWindow further
+    // page() calls (for a plain mapped file: for the life of the source); code that
+    // keeps bytes longer, or fetches many pages meanwhile, copies them.
+    static constexpr std::uint32_t kPageWindow = 64;
     virtual std::span<const std::uint8_t> page(std::uint32_t n) = 0;
 
 protected:
@@ -81,7 +84,15 @@ private:
     bool mapped_ = false;
     std::vector<std::uint8_t> owned_; // when not mapped
     std::unique_ptr<PageCodec> codec_;
-    std::vector<std::unique_ptr<std::uint8_t[]>> decoded_; // per page, when a codec is set
+    // Decoded pages (codec set): a ring of kDecodedPages buffers, found by page number.
+    static constexpr std::size_t kDecodedPages = 256;
+    std::vector<std::unique_ptr<std::uint8_t[]>> ring_;
+    std::vector<std::uint32_t> ringPage_;
+    std::size_t ringNext_ = 0;
+    std::vector<std::int32_t> slotOf_; // page -> ring slot, -1 when not decoded
+    // Mapped files: touched pages are given back to the kernel every so often, so that
+    // the resident size stays flat however large the file is.
+    std::uint64_t touched_ = 0;
 };
 
 } // namespace jet
