@@ -231,20 +231,21 @@ void PageCache::commit()
                 writeRange(n, now, 0, pageSize_);  // RC4 pages: the whole page once
                 continue;
             }
+            // Changed 64-byte blocks, neighbours merged, each run written once.
+            constexpr std::size_t block = 64;
             std::size_t i = 0;
             while (i < pageSize_) {
-                if (now[i] == before[i]) {
-                    ++i;
+                if (std::memcmp(now + i, before + i, block) == 0) {
+                    i += block;
                     continue;
                 }
-                std::size_t j = i + 1, lastDiff = i;
-                while (j < pageSize_ && j - lastDiff <= 32) {
-                    if (now[j] != before[j])
-                        lastDiff = j;
-                    ++j;
-                }
-                writeRange(n, now, i, lastDiff + 1);
-                i = lastDiff + 1;
+                std::size_t j = i + block;
+                while (j < pageSize_ && (std::memcmp(now + j, before + j, block) != 0 ||
+                                         (j + block < pageSize_ &&
+                                          std::memcmp(now + j + block, before + j + block, block) != 0)))
+                    j += block;
+                writeRange(n, now, i, j);
+                i = j;
             }
         }
     } catch (const Error&) {

@@ -37,6 +37,7 @@ enum class Tok { End, Word, QuotedName, String, Number, Binary, LParen, RParen, 
 struct Token {
     Tok kind = Tok::End;
     std::string text;  // word (as written), name, string contents, number text, or hex digits
+    std::string key;   // words: upper case, for comparing keywords
     std::size_t pos = 0;  // 1-based
 };
 
@@ -60,7 +61,7 @@ public:
         const Token& t = peek();
         if (t.kind != Tok::Word)
             fail(err::InvalidStatement, "expected CREATE, INSERT, DROP or SELECT");
-        std::string w = upper(t.text);
+        const std::string& w = t.key;
         if (w == "CREATE") {
             errNo_ = err::SyntaxCreate;
             what_ = "CREATE TABLE statement";
@@ -201,6 +202,7 @@ private:
                     ++j;
                 t.kind = Tok::Word;
                 t.text = std::string(text_.substr(i, j - i));
+                t.key = upper(t.text);
                 i = j;
             } else {
                 switch (c) {
@@ -230,7 +232,7 @@ private:
     bool isWord(const char* w, std::size_t ahead = 0) const
     {
         const Token& t = peek(ahead);
-        return t.kind == Tok::Word && upper(t.text) == w;
+        return t.kind == Tok::Word && t.key == w;
     }
     void expectWord(const char* w)
     {
@@ -307,7 +309,7 @@ private:
         if (tt.kind != Tok::Word)
             fail("expected a data type");
         const std::size_t typePos = tt.pos;
-        const std::string w = upper(next().text);
+        const std::string w = next().key;
         bool sized = false, decimal = false;
         if (w == "TEXT" || w == "VARCHAR" || w == "CHAR" || w == "CHARACTER" || w == "NVARCHAR" ||
             w == "NCHAR") {
@@ -419,14 +421,13 @@ private:
             return l;
         }
         case Tok::Word:
-            if (upper(t.text) == "NULL") {
+            if (t.key == "NULL") {
                 next();
                 return l;
             }
-            if (upper(t.text) == "TRUE" || upper(t.text) == "FALSE" || upper(t.text) == "YES" ||
-                upper(t.text) == "NO") {
+            if (t.key == "TRUE" || t.key == "FALSE" || t.key == "YES" || t.key == "NO") {
                 l.kind = Literal::Kind::Number;
-                l.text = (upper(t.text) == "TRUE" || upper(t.text) == "YES") ? "-1" : "0";
+                l.text = (t.key == "TRUE" || t.key == "YES") ? "-1" : "0";
                 next();
                 return l;
             }

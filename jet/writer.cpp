@@ -1150,11 +1150,9 @@ struct WriterImpl {
         Table& t = table(static_cast<std::uint32_t>(cr.id));
         std::vector<const Col*> targets;
         if (ins.columns.empty()) {
-            std::vector<const Col*> all;
-            for (const Col& c : t.cols)
-                all.push_back(&c);
-            std::sort(all.begin(), all.end(), [](const Col* a, const Col* b) { return a->number < b->number; });
-            targets = all;
+            targets.reserve(t.byNumber.size());
+            for (std::size_t i : t.byNumber)
+                targets.push_back(&t.cols[i]);
         } else {
             for (const auto& cn : ins.columns) {
                 const Col* c = t.column(utf8ToUtf16(cn));

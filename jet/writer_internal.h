@@ -83,6 +83,7 @@ struct Table {
     std::uint16_t varCols = 0;
     std::uint32_t ownedMap = 0, freeMap = 0;
     std::vector<Col> cols;  // in descriptor (display) order
+    std::vector<std::size_t> byNumber;  // indexes into cols, sorted by column number (filled by readTable)
     std::vector<RealIndex> indexes;
     std::vector<LogicalIndex> logical;
     std::vector<LvMaps> lvMaps;

@@ -142,6 +142,10 @@ Table readTable(PageSource& src, std::uint32_t tdefPage)
     }
     for (Col& c : t.cols)
         c.name = readName(buf, pos);
+    for (std::size_t i = 0; i < t.cols.size(); ++i)
+        t.byNumber.push_back(i);
+    std::sort(t.byNumber.begin(), t.byNumber.end(),
+              [&](std::size_t a, std::size_t b) { return t.cols[a].number < t.cols[b].number; });
     for (RealIndex& ix : t.indexes) {
         if (pos + 52 > len)
             corrupt("index definitions run past the table definition");
