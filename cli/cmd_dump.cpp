@@ -1,10 +1,10 @@
 // dump: the tables of an Access file as JSON or CSV on stdout.
 #include <QCommandLineParser>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 
 #include "cli/command.h"
+#include "cli/password.h"
 #include "jet/database.h"
 #include "jet/dump.h"
 
@@ -19,7 +19,12 @@ int run(const QStringList& arguments) {
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The Access file."));
     parser.addPositionalArgument(QStringLiteral("TABLE"), QStringLiteral("Tables to dump."), QStringLiteral("[TABLE...]"));
-    parser.addOption({QStringLiteral("csv"), QStringLiteral("CSV instead of JSON.")});
+    parser.addOption({QStringLiteral("table"), QStringLiteral("Dump this table only (may be repeated)."),
+                      QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("format"), QStringLiteral("json (the default) or csv."), QStringLiteral("FORMAT"),
+                      QStringLiteral("json")});
+    parser.addOption({QStringLiteral("csv"), QStringLiteral("Same as --format csv.")});
+    addPasswordOptions(parser);
     if (!parser.parse(arguments)) {
         fail(parser.errorText().toStdString());
         return ExitUnavailable;
@@ -30,17 +35,23 @@ int run(const QStringList& arguments) {
     }
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
-        fail("usage: quillmere-cli dump FILE [TABLE...] [--csv]");
+        fail("usage: quillmere-cli dump FILE [--table NAME] [--format json|csv]");
         return ExitUnavailable;
     }
     const std::string path = positional.takeFirst().toStdString();
     jet::DumpOptions options;
-    options.format = parser.isSet(QStringLiteral("csv")) ? jet::DumpFormat::Csv : jet::DumpFormat::Json;
+    const QString format = parser.value(QStringLiteral("format"));
+    if (format != QStringLiteral("json") && format != QStringLiteral("csv")) {
+        fail("unknown format '" + format.toStdString() + "': use json or csv");
+        return ExitUnavailable;
+    }
+    options.format = parser.isSet(QStringLiteral("csv")) || format == QStringLiteral("csv") ? jet::DumpFormat::Csv
+                                                                                           : jet::DumpFormat::Json;
     for (const auto& t : positional) options.tables.push_back(t.toStdString());
+    for (const auto& t : parser.values(QStringLiteral("table"))) options.tables.push_back(t.toStdString());
     std::unique_ptr<jet::Database> database;
     try {
-        const char* password = std::getenv("QUILLMERE_ACCESS_PASSWORD");
-        database = jet::Database::open(path, {.password = password ? password : ""});
+        database = jet::Database::open(path, {.password = readPassword(parser)});
     } catch (const std::exception& e) {
         fail(path + ": " + e.what());
         return ExitUnavailable;

@@ -1,9 +1,9 @@
 // tables: the user tables of an Access file, or of a PostgreSQL database.
 #include <QCommandLineParser>
 #include <cstdio>
-#include <cstdlib>
 
 #include "cli/command.h"
+#include "cli/password.h"
 #include "cli/pg_target.h"
 #include "jet/database.h"
 
@@ -18,6 +18,8 @@ int run(const QStringList& arguments) {
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The Access file."), QStringLiteral("[FILE]"));
     parser.addOption({QStringLiteral("pg"), QStringLiteral("A PostgreSQL database instead."), QStringLiteral("CONNINFO")});
+    parser.addOption({QStringLiteral("all"), QStringLiteral("Every catalogue object of the Access file with its TABLE_TYPE.")});
+    addPasswordOptions(parser);
     if (!parser.parse(arguments)) {
         fail(parser.errorText().toStdString());
         return ExitUnavailable;
@@ -32,10 +34,13 @@ int run(const QStringList& arguments) {
         if (parser.isSet(QStringLiteral("pg"))) {
             names = postgresUserTables(parametersFromConninfo(parser.value(QStringLiteral("pg")).toStdString()));
         } else if (positional.size() == 1) {
-            const char* password = std::getenv("QUILLMERE_ACCESS_PASSWORD");
-            auto database =
-                jet::Database::open(positional.first().toStdString(), {.password = password ? password : ""});
-            names = database->userTableNames();
+            auto database = jet::Database::open(positional.first().toStdString(), {.password = readPassword(parser)});
+            if (parser.isSet(QStringLiteral("all"))) {
+                for (const auto& object : database->catalog())
+                    names.push_back(object.name + "\t" + (object.schemaType.empty() ? "-" : object.schemaType));
+            } else {
+                names = database->userTableNames();
+            }
         } else {
             fail("usage: quillmere-cli tables FILE | --pg CONNINFO");
             return ExitUnavailable;
