@@ -126,4 +126,40 @@ TEST(EncryptedOpen, ReEncryptedPlainFilesReadLikeThePlainOnes) {
     }
 }
 
+// Plain Jet 3 (2 KiB pages, 126 masked header bytes) and Jet 4 fixtures given the Jet
+// page encoding: an encoding key in the header and every page n >= 1 RC4-encoded with
+// LE32(key XOR n). They must read exactly like the plain files, with any password.
+TEST(EncryptedOpen, JetEncodedCopiesReadLikeThePlainFiles) {
+    const char* plainFiles[] = {
+        "jackcess/V1997/testV1997.mdb",
+        "jackcess/V1997/overflowTestV1997.mdb",
+        "mdb-reader/V2000/test.mdb",
+        "jackcess/V2000/testV2000.mdb",
+    };
+    TempDir dir;
+    for (const char* plain : plainFiles) {
+        SCOPED_TRACE(plain);
+        auto bytes = readBytes(fixturePath(plain));
+        const bool jet3 = bytes[0x14] == 0;
+        const std::size_t pageSize = jet3 ? 2048 : 4096;
+        const std::uint32_t key = 0x5EC12E7Au;
+        // Set the key inside the masked region: unmask, write, mask again.
+        std::vector<std::uint8_t> mask(jet3 ? 126 : 128, 0);
+        const std::uint8_t maskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+        jet::crypto::rc4(maskKey, mask);
+        for (int i = 0; i < 4; ++i)
+            bytes[0x3E + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(key >> (8 * i)) ^ mask[0x3E - 0x18 + static_cast<std::size_t>(i)];
+        for (std::size_t n = 1; n < bytes.size() / pageSize; ++n) {
+            std::uint8_t pageKey[4];
+            jet::writeU32(pageKey, key ^ static_cast<std::uint32_t>(n));
+            jet::crypto::rc4(pageKey, std::span<std::uint8_t>(bytes.data() + n * pageSize, pageSize));
+        }
+        const std::string path = dir.path(testName(plain) + ".mdb");
+        writeBytes(path, bytes);
+        EXPECT_EQ(dumpJson(path, ""), dumpJson(fixturePath(plain), ""));
+        EXPECT_EQ(compareWithExpected(plain, dumpJson(path, "any")), 0);
+    }
+}
+
 } // namespace
