@@ -67,6 +67,7 @@ TEST(Cli, WithoutAServer) {
 
 TEST(Cli, SendBothWaysWithExitStatuses) {
     REQUIRE_POSTGRES();
+    env::ownSchema("qm_cli");
     env::TempDir dir;
     const std::string file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
     const std::string back = dir.copy("jackcess/templates/empty.mdb", "back.mdb");

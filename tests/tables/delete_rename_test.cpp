@@ -25,6 +25,7 @@ class DeleteRename : public ::testing::Test {
 protected:
     void SetUp() override {
         REQUIRE_POSTGRES();
+        env::ownSchema("qm_delete_rename");
         file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
         pg = std::make_unique<env::Session>(env::Session::postgres());
         for (const char* t : {"d1", "d2", "d3", "d4", "orders", "Sales", "other", "ghost"})
@@ -36,7 +37,7 @@ protected:
     app::TableManagerContext context() { return {dialogs, access, postgres, progress, pointer, [this] { return fields; }}; }
     std::vector<std::string> pgTables() {
         std::vector<std::string> t;
-        for (const auto& r : pg->rows("SELECT tablename::text FROM pg_tables WHERE schemaname = 'public' "
+        for (const auto& r : pg->rows("SELECT tablename::text FROM pg_tables WHERE schemaname = current_schema() "
                                       "AND tablename IN ('d1','d2','d3','d4','orders','Sales','other','ghost','or\"ders')"))
             t.push_back(r[0]);
         std::sort(t.begin(), t.end()); // byte order: capitals first

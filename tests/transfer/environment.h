@@ -121,4 +121,11 @@ private:
     std::unique_ptr<db::Connection> c_;
 };
 
+// Every session of this process (the handlers' too) works in a schema of its
+// own: tests of other programs on the same server never meet these tables.
+inline void ownSchema(const std::string& schema) {
+    ::setenv("PGOPTIONS", ("-c search_path=" + schema).c_str(), 1);
+    Session::postgres().exec("CREATE SCHEMA IF NOT EXISTS " + schema);
+}
+
 } // namespace env

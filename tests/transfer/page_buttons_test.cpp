@@ -25,10 +25,17 @@ void selectOnly(ui::ListBox& list, const std::string& name) {
 
 TEST(PageButtons, OneTransferEachWay) {
     REQUIRE_POSTGRES();
+    env::ownSchema("qm_page_buttons");
     env::TempDir dir;
     const std::string file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
     auto pg = env::Session::postgres();
-    pg.exec("DROP TABLE IF EXISTS \"Table1\"");
+    pg.exec("DROP TABLE IF EXISTS page_lines");
+    {
+        auto a = env::Session::access(file);
+        a.exec("CREATE TABLE `page_lines`(`A` VARCHAR(10))");
+        a.exec("INSERT INTO `page_lines` VALUES('a')");
+        a.exec("INSERT INTO `page_lines` VALUES('abcdefg')");
+    }
     pg.exec("DROP TABLE IF EXISTS page_orders");
     pg.exec("CREATE TABLE page_orders(id int, note text)");
     pg.exec("INSERT INTO page_orders VALUES (1, 'it''s'), (2, NULL), (3, 'x')");
@@ -44,13 +51,13 @@ TEST(PageButtons, OneTransferEachWay) {
     form1.setText(app::Field::AccessFile, file);
     fakes::RealPages::click(form1.control(QStringLiteral("PushButton2"))); // "Next >"
     auto& page = static_cast<tables::Form2&>(form1.tableManager());
-    ASSERT_GE(indexOf(page.accessList(), "Table1"), 0);
+    ASSERT_GE(indexOf(page.accessList(), "page_lines"), 0);
 
-    selectOnly(page.accessList(), "Table1");
+    selectOnly(page.accessList(), "page_lines");
     fakes::RealPages::click(page.control(QStringLiteral("PushButton3"))); // "Send Table/s To PostgreSQL"
     EXPECT_TRUE(pages.dialogs.reports.empty());
-    EXPECT_GE(indexOf(page.postgresList(), "Table1"), 0);
-    EXPECT_EQ(pg.rows("SELECT \"A\" FROM \"Table1\" ORDER BY 1"), (env::Rows{{"a"}, {"abcdefg"}}));
+    EXPECT_GE(indexOf(page.postgresList(), "page_lines"), 0);
+    EXPECT_EQ(pg.rows("SELECT \"A\" FROM page_lines ORDER BY 1"), (env::Rows{{"a"}, {"abcdefg"}}));
 
     selectOnly(page.postgresList(), "page_orders");
     fakes::RealPages::click(page.control(QStringLiteral("PushButton4"))); // "Send Table/s To Access"
@@ -63,6 +70,7 @@ TEST(PageButtons, OneTransferEachWay) {
     EXPECT_EQ(page.pointer().state(), ui::PointerDefault);
     EXPECT_EQ(page.progress().value(), 0);
     pg.exec("DROP TABLE page_orders");
+    pg.exec("DROP TABLE page_lines");
 }
 
 } // namespace

@@ -72,15 +72,12 @@ TEST_P(RoundTrip, EveryTableThereAndBack) {
     const std::string target = dir.copy(emptyTemplate(fx.format), "target" + ext);
 
     // A schema of its own, first in the search path of every session of this test.
+    ::setenv("PGOPTIONS", "-c search_path=qm_round_trip", 1);
     {
         auto pg = env::Session::postgres();
         pg.exec("DROP SCHEMA IF EXISTS qm_round_trip CASCADE");
         pg.exec("CREATE SCHEMA qm_round_trip");
     }
-    ::setenv("PGOPTIONS", "-c search_path=qm_round_trip", 1);
-    struct Restore {
-        ~Restore() { ::unsetenv("PGOPTIONS"); }
-    } restore;
 
     auto names = db::ListAccessTables(source, [&] {
         db::ConnectionParameters p = env::parameters(source);

@@ -14,6 +14,7 @@ class ToAccess : public ::testing::Test {
 protected:
     void SetUp() override {
         REQUIRE_POSTGRES();
+        env::ownSchema("qm_to_access");
         file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
         pg = std::make_unique<env::Session>(env::Session::postgres());
         for (const char* t : {"orders", "kinds", "wide", "a.b", "nothing", "Table1", "table3"})

@@ -15,6 +15,7 @@ class ToPostgres : public ::testing::Test {
 protected:
     void SetUp() override {
         REQUIRE_POSTGRES();
+        env::ownSchema("qm_to_postgresql");
         file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
         pg = std::make_unique<env::Session>(env::Session::postgres());
         for (const char* t : {"Orders", "orders", "Empty", "Lines", "a\"b", "Marks", "Table1", "Table3"})
@@ -59,7 +60,7 @@ TEST_F(ToPostgres, OrdersArriveWithTheirTypesValuesProgressAndListEntry) {
     EXPECT_TRUE(summary.complete());
     EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
     EXPECT_EQ(rows("SELECT column_name::text, data_type::text FROM information_schema.columns "
-                   "WHERE table_name = 'Orders' ORDER BY ordinal_position"),
+                   "WHERE table_name = 'Orders' AND table_schema = current_schema() ORDER BY ordinal_position"),
               (Rows{{"ID", "text"}, {"Amount", "numeric"}, {"Note", "text"}, {"Paid", "boolean"}}));
     EXPECT_EQ(rows(R"(SELECT "ID", "Amount"::text, "Note", "Paid"::text FROM "Orders" ORDER BY "Amount", "ID")"),
               (Rows{{"4", "-1.25", "VALUESNULL", "true"},
@@ -100,7 +101,7 @@ TEST_F(ToPostgres, EdgeCasesOfOneRun) {
         EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
         EXPECT_EQ(page->postgres.items(), c.listAfter);
         std::vector<std::string> tables;
-        for (const auto& r : rows("SELECT tablename::text FROM pg_tables WHERE tablename IN ('Empty', 'a\"b') ORDER BY 1"))
+        for (const auto& r : rows("SELECT tablename::text FROM pg_tables WHERE schemaname = current_schema() AND tablename IN ('Empty', 'a\"b') ORDER BY 1"))
             tables.push_back(r[0]);
         EXPECT_EQ(tables, c.serverTables);
         if (!c.current) {
@@ -166,7 +167,8 @@ TEST_F(ToPostgres, LastEntryFirstAndAFailedCreateSkipsOnlyItsTable) {
     EXPECT_EQ(summary.tablesSent, 2);
     EXPECT_EQ(summary.tablesFailed, 1);
     // Table1 (lower in the list) went before Orders: it has the older table oid.
-    EXPECT_EQ(rows("SELECT relname::text FROM pg_class WHERE relname IN ('Orders', 'Table1') ORDER BY oid"),
+    EXPECT_EQ(rows("SELECT relname::text FROM pg_class WHERE relnamespace = current_schema()::regnamespace "
+                   "AND relname IN ('Orders', 'Table1') ORDER BY oid"),
               (Rows{{"Table1"}, {"Orders"}}));
     EXPECT_EQ(rows(R"(SELECT "A", "C", "D", "E", "F", "G", "H"::text, "I"::text FROM "Table1" ORDER BY "A")"),
               (Rows{{"a", "0", "0", "0", "0", "1981-12-12", "0", "false"},
@@ -184,11 +186,11 @@ TEST_F(ToPostgres, RefusedRowsAreReportedOnceCountedAndTheRestLand) {
         access.exec("INSERT INTO `Lines` VALUES(" + std::to_string(i) + ", '" + values[i] + "')");
     access.close();
     transfer::setCopyLimits({.batchRows = 2, .chunkBytes = 16});
-    ::setenv("PGOPTIONS", "-c search_path=qm_strict,pg_catalog,public", 1);
+    ::setenv("PGOPTIONS", "-c search_path=qm_strict,pg_catalog,qm_to_postgresql", 1);
     page->access.addItem("Lines");
     page->access.select({"Lines"});
     const auto summary = send();
-    ::unsetenv("PGOPTIONS");
+    ::setenv("PGOPTIONS", "-c search_path=qm_to_postgresql", 1);
     ASSERT_EQ(page->dialogs.reports.size(), 1u);
     const Report report = parseReport(page->dialogs.reports[0]);
     EXPECT_EQ(report.line, 276);
@@ -229,7 +231,7 @@ TEST_F(ToPostgres, NoSecondOperationWhileOneRuns) {
     send();
     EXPECT_GT(attempts, 0);
     EXPECT_FALSE(transfer::operationRunning());
-    EXPECT_EQ(rows("SELECT count(*) FROM pg_tables WHERE tablename = 'Marks'"), (Rows{{"1"}}));
+    EXPECT_EQ(rows("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() AND tablename = 'Marks'"), (Rows{{"1"}}));
     EXPECT_EQ(page->postgres.items(), (std::vector<std::string>{"Marks", "Orders"}));
     EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
 }
