@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QTimer>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -243,6 +245,67 @@ TEST(RealPages, PlatformFileDialogOffersTheFiltersAndReturnsTheChoice) {
         const std::string want = accept ? chosen.fileName().toStdString() : "/before.mdb";
         EXPECT_EQ(form1.text(app::Field::AccessFile), want);
         EXPECT_EQ(pages.store->read("AccessFile"), want);
+    }
+}
+
+// The program's message boxes and input box, answered by a scripted user.
+TEST(QtDialogs, CaptionsIconsButtonsAndAnswers) {
+    struct Seen {
+        QString caption, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+    };
+    struct Case {
+        const char* what;
+        std::function<std::string(ui::Dialogs&)> call;
+        QMessageBox::StandardButton press; // NoButton: an input box
+        bool acceptInput;
+        Seen expected;
+        std::string result;
+    };
+    const Case cases[] = {
+        {"message", [](ui::Dialogs& d) { d.message("first\r\nsecond"); return std::string(); }, QMessageBox::Ok,
+         false, {"Quillmere", "first\nsecond", QMessageBox::NoIcon, QMessageBox::Ok}, ""},
+        {"message with its own caption", [](ui::Dialogs& d) { d.message("x", "Rename"); return std::string(); },
+         QMessageBox::Ok, false, {"Rename", "x", QMessageBox::NoIcon, QMessageBox::Ok}, ""},
+        {"question answered Yes", [](ui::Dialogs& d) { return std::to_string(d.question("Overwrite?")); },
+         QMessageBox::Yes, false, {"Quillmere", "Overwrite?", QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No},
+         "6"},
+        {"question answered No", [](ui::Dialogs& d) { return std::to_string(d.question("Overwrite?")); },
+         QMessageBox::No, false, {"Quillmere", "Overwrite?", QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No},
+         "7"},
+        {"error report", [](ui::Dialogs& d) { d.errorReport("bad\r\nin here at line 100\r\rPlease"); return std::string(); },
+         QMessageBox::Ok, false,
+         {"Application Error", "bad\nin here at line 100\n\nPlease", QMessageBox::Warning, QMessageBox::Ok}, ""},
+        {"input accepted", [](ui::Dialogs& d) { return d.input("New name:", "", "orders"); }, QMessageBox::NoButton,
+         true, {"Quillmere", "New name:", QMessageBox::NoIcon, {}}, "orders"},
+        {"input cancelled", [](ui::Dialogs& d) { return d.input("New name:", "Rename", "orders"); },
+         QMessageBox::NoButton, false, {"Rename", "New name:", QMessageBox::NoIcon, {}}, ""},
+    };
+    app::QtDialogs dialogs;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Seen seen;
+        QTimer user;
+        user.setInterval(20);
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+                box->button(c.press)->click();
+            } else if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+                seen = {input->windowTitle(), input->labelText(), QMessageBox::NoIcon, {}};
+                if (c.acceptInput) input->accept();
+                else input->reject();
+            }
+        });
+        user.start();
+        const std::string result = c.call(dialogs);
+        EXPECT_EQ(seen.caption, c.expected.caption);
+        EXPECT_EQ(seen.text, c.expected.text);
+        EXPECT_EQ(seen.icon, c.expected.icon);
+        EXPECT_EQ(seen.buttons, c.expected.buttons);
+        EXPECT_EQ(result, c.result);
     }
 }
 
