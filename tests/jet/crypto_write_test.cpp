@@ -218,6 +218,40 @@ TEST(EncryptedWriteOracle, MdbReaderReadsWhatWeWrote) {
     }
 }
 
+// Encrypted files that are not fixtures: plain fixtures encrypted like an encrypted one
+// (its descriptor and keys), then written into; our reader and mdb-reader read the new
+// table back and the old tables are unchanged.
+TEST(EncryptedWriteOracle, WritingIntoEncryptedCopiesOfPlainFiles) {
+    const WriteCase models[] = {
+        {"jackcess-encrypt/db2013-enc.accdb", "1234"},                 // agile AES-256 / SHA-512
+        {"mdb-reader/encryption/office-agile-4.2.accdb", "password"}, // RC4 CryptoAPI
+    };
+    const char* plainFiles[] = {"mdb-reader/V2016/longtext.accdb", "mdb-reader/V2010/test.accdb"};
+    const bool haveMdbReader = fs::exists(oraclesDir() + "/node_modules/mdb-reader/package.json");
+    std::string expected;
+    for (const auto& row : expectedRows()) expected += row[0] + "|" + row[1] + "|" + row[2] + "|" + row[3] + "\n";
+    for (const auto& m : models) {
+        for (const char* plain : plainFiles) {
+            SCOPED_TRACE(std::string(plain) + " encrypted like " + m.file);
+            TempDir dir;
+            const std::string path = dir.path("twin.accdb");
+            writeBytes(path, encryptLike(readBytes(fixturePath(plain)), readBytes(fixturePath(m.file)), m.password));
+            {
+                auto w = openWriter(path, m.password);
+                fill(*w);
+                w->close();
+            }
+            EXPECT_FALSE(contains(readBytes(path), kMarker));
+            auto db = jet::Database::open(path, {.password = m.password});
+            EXPECT_EQ(rowsOf(*db, "Secrets"), expectedRows());
+            auto original = jet::Database::open(fixturePath(plain));
+            for (const auto& name : original->userTableNames())
+                EXPECT_EQ(rowsOf(*db, name), rowsOf(*original, name)) << name;
+            if (haveMdbReader) expectSameLines(mdbReaderRows(path, m.password, "Secrets", dir), expected, "Secrets");
+        }
+    }
+}
+
 TEST_P(EncryptedWrite, WrongPasswordLeavesTheFileUntouched) {
     const auto& c = GetParam();
     TempDir dir;
