@@ -66,10 +66,13 @@ TEST_F(DeleteRename, DeletePostgreSQLTables) {
         std::vector<std::string> removed, messages;
         int reportLine;
         std::vector<std::string> serverAfter;
+        bool unreachable = false;
     };
     const Case cases[] = {
         {"three selected go from last to first", {"d1", "d2", "d3", "d4"}, {"d1", "d2", "d4"}, true,
          {"d4", "d2", "d1"}, {}, 0, {"d3", "orders", "other"}},
+        {"a server that cannot be reached: one report, nothing else", {"d1", "d2"}, {"d1", "d2"}, true, {}, {}, 104,
+         {"d1", "d2", "d3", "d4", "orders", "other"}, true},
         {"no current entry", {"d1"}, {}, false, {}, {"Please select a table"}, 0,
          {"d1", "d2", "d3", "d4", "orders", "other"}},
         {"current but nothing selected", {"d1"}, {}, true, {}, {}, 0, {"d1", "d2", "d3", "d4", "orders", "other"}},
@@ -81,6 +84,7 @@ TEST_F(DeleteRename, DeletePostgreSQLTables) {
         SetUp();
         dialogs = {};
         postgres = {};
+        if (c.unreachable) fields.port = "1";
         for (const auto& t : c.list) postgres.addItem(t);
         for (const auto& t : c.selected) postgres.select({t});
         if (c.current && c.selected.empty()) postgres.setCurrentIndex(0);
