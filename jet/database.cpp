@@ -483,8 +483,11 @@ std::shared_ptr<ComplexInfo> DatabaseImpl::complexInfo(std::uint32_t complexId, 
 
 void DatabaseImpl::indexComplex(ComplexInfo& info) {
     if (info.indexed) return;
-    info.indexed = true;
-    if (!info.flat || info.fkCol < 0) return;
+    if (!info.flat || info.fkCol < 0) {
+        info.indexed = true;
+        return;
+    }
+    info.rows.clear();
     const TableDef& flat = *info.flat;
     RowScanner scan(*this, flat, "flat table " + std::to_string(info.flatTable));
     std::span<const std::uint8_t> bytes;
@@ -498,6 +501,7 @@ void DatabaseImpl::indexComplex(ComplexInfo& info) {
         decodeColumn(*this, rv, fk, v, lv);
         if (auto* p = std::get_if<std::int32_t>(&v)) info.rows[*p].push_back(at);
     }
+    info.indexed = true; // only once the whole flat table was read
 }
 
 namespace {
@@ -526,7 +530,9 @@ Bytes decodeAttachmentData(const std::uint8_t* d, std::size_t n) {
         content.assign(d + 8, d + n);
     } else if (type == 1) {
         std::string err;
-        if (!zlibInflate(d + 8, n - 8, content, std::max<std::size_t>(dataLen, 1) * 2 + 1024, &err))
+        // Deflate expands at most about 1032:1, and the wrapper says how long the content is.
+        const std::size_t limit = std::min<std::size_t>(dataLen, (n - 8) * 1032) + 1024;
+        if (!zlibInflate(d + 8, n - 8, content, limit, &err))
             throw Error(errc::CorruptDatabase, "attachment data cannot be inflated: " + err);
     } else {
         throw Error(errc::CorruptDatabase, "attachment data has unknown wrapper type " + std::to_string(type));
