@@ -144,7 +144,8 @@ struct WriterImpl {
     std::uint32_t acesPage = 0, relationshipsPage = 0;
 
     // ---- page helpers -------------------------------------------------------------------------------
-    PageCache& pc() { return *cache; }
+    PageCache* external = nullptr;  // a cache owned by someone else (building a new database)
+    PageCache& pc() { return external ? *external : *cache; }
     Table& table(std::uint32_t tdef)
     {
         auto it = tables.find(tdef);
@@ -1332,6 +1333,200 @@ struct WriterImpl {
         }
     }
 };
+
+namespace w {
+
+void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables, const std::uint8_t sortBytes[4],
+                       std::vector<CatalogEntrySpec> catalog, const std::vector<AceSpec>& aces, double created)
+{
+    WriterImpl wi;
+    wi.external = &cache;
+    std::memcpy(wi.sortBytes, sortBytes, 4);
+    // Definition pages first, in order: MSysObjects lands on page 2.
+    std::vector<std::uint32_t> tdefs;
+    for (std::size_t i = 0; i < tables.size(); ++i)
+        tdefs.push_back(wi.allocPage());
+    // One page for every usage-map row of the catalogue.
+    const std::uint32_t mapPage = wi.allocPage();
+    std::uint8_t* mp = cache.modify(mapPage);
+    WriterImpl::initDataPage(mp, 0);
+    auto newMap = [&](std::uint32_t firstPage) {
+        std::uint8_t row[kInlineMapRow] = {};
+        if (firstPage != 0) {
+            wr32(row + 1, firstPage / 8 * 8);
+            row[5 + (firstPage % 8) / 8] |= static_cast<std::uint8_t>(1u << (firstPage % 8));
+        }
+        const std::uint8_t slot = WriterImpl::putRow(cache.modify(mapPage), std::span<const std::uint8_t>(row, kInlineMapRow));
+        return mapPage << 8 | slot;
+    };
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+        const SystemTable& st = tables[t];
+        const std::uint32_t tdef = tdefs[t];
+        const std::size_t n = st.columns.size();
+        // Display order: by name, as the engine stores its own tables.
+        std::vector<std::size_t> order(n);
+        for (std::size_t i = 0; i < n; ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return upper16(st.columns[a].name) < upper16(st.columns[b].name);
+        });
+        std::vector<std::uint16_t> varIndex(n, 0), fixedOffset(n, 0);
+        std::uint16_t vars = 0, fixedPos = 0;
+        std::vector<std::size_t> longCols;
+        for (std::size_t i = 0; i < n; ++i) {
+            const SystemColumn& c = st.columns[i];
+            if (c.flags & 0x01) {
+                varIndex[i] = vars;
+                if (c.type != 0x01) {
+                    fixedOffset[i] = fixedPos;
+                    fixedPos = static_cast<std::uint16_t>(fixedPos + c.length);
+                }
+            } else {
+                varIndex[i] = vars++;
+                if (c.type == 0x0B || c.type == 0x0C)
+                    longCols.push_back(i);
+            }
+        }
+        std::vector<std::uint8_t> buf(0x3F, 0);
+        buf[0] = 0x02;
+        buf[1] = 0x01;
+        wr32(&buf[0x0C], 1625);
+        buf[0x18] = 0x01;
+        buf[0x28] = 0x53;  // 'S': a table of the engine's own
+        wr16(&buf[0x29], static_cast<std::uint16_t>(n));
+        wr16(&buf[0x2B], vars);
+        wr16(&buf[0x2D], static_cast<std::uint16_t>(n));
+        wr32(&buf[0x2F], static_cast<std::uint32_t>(st.logical.size()));
+        wr32(&buf[0x33], static_cast<std::uint32_t>(st.indexes.size()));
+        wr32(&buf[0x37], newMap(0));
+        wr32(&buf[0x3B], newMap(0));
+        buf.resize(buf.size() + 12 * st.indexes.size(), 0);
+        for (std::size_t k : order) {
+            const SystemColumn& c = st.columns[k];
+            std::uint8_t d[25] = {};
+            d[0] = c.type;
+            wr32(d + 1, 1625);
+            wr16(d + 5, static_cast<std::uint16_t>(k));
+            wr16(d + 7, varIndex[k]);
+            wr16(d + 9, static_cast<std::uint16_t>(k));
+            if (c.type == 0x0A || c.type == 0x0C)
+                std::memcpy(d + 11, sortBytes, 4);
+            else {
+                d[11] = 0x09;
+                d[12] = 0x04;
+            }
+            d[15] = c.flags;
+            wr16(d + 21, fixedOffset[k]);
+            wr16(d + 23, c.length);
+            buf.insert(buf.end(), d, d + 25);
+        }
+        for (std::size_t k : order) {
+            const std::u16string& nm = st.columns[k].name;
+            std::uint8_t l[2];
+            wr16(l, static_cast<std::uint16_t>(2 * nm.size()));
+            buf.insert(buf.end(), l, l + 2);
+            for (char16_t ch : nm) {
+                buf.push_back(static_cast<std::uint8_t>(ch));
+                buf.push_back(static_cast<std::uint8_t>(ch >> 8));
+            }
+        }
+        for (const SystemIndex& ix : st.indexes) {
+            const std::uint32_t root = wi.allocPage();
+            IndexPage empty;
+            empty.type = 0x04;
+            empty.tdef = tdef;
+            writeIndexPage(cache.modify(root), empty);
+            std::uint8_t d[52] = {};
+            wr32(d, 1923);
+            for (int k = 0; k < 10; ++k) {
+                const bool used = static_cast<std::size_t>(k) < ix.columns.size();
+                wr16(d + 4 + 3 * k, used ? ix.columns[static_cast<std::size_t>(k)].first : 0xFFFF);
+                d[6 + 3 * k] = used && ix.columns[static_cast<std::size_t>(k)].second ? 0x01 : 0x00;
+            }
+            wr32(d + 34, newMap(root));
+            wr32(d + 38, root);
+            d[46] = ix.flags;
+            buf.insert(buf.end(), d, d + 52);
+        }
+        std::vector<SystemLogicalIndex> logical = st.logical;
+        std::sort(logical.begin(), logical.end(),
+                  [](const SystemLogicalIndex& a, const SystemLogicalIndex& b) { return a.name < b.name; });
+        for (const SystemLogicalIndex& li : logical) {
+            std::uint8_t d[28] = {};
+            wr32(d, 1625);
+            wr32(d + 4, li.number);
+            wr32(d + 8, li.realIndex);
+            wr32(d + 13, 0xFFFFFFFFu);
+            d[21] = 0x04;  // what the engine writes in the cascade bytes of its own tables
+            d[22] = 0x04;
+            d[23] = li.kind;
+            buf.insert(buf.end(), d, d + 28);
+        }
+        for (const SystemLogicalIndex& li : logical) {
+            std::uint8_t l[2];
+            wr16(l, static_cast<std::uint16_t>(2 * li.name.size()));
+            buf.insert(buf.end(), l, l + 2);
+            for (char16_t ch : li.name) {
+                buf.push_back(static_cast<std::uint8_t>(ch));
+                buf.push_back(static_cast<std::uint8_t>(ch >> 8));
+            }
+        }
+        for (std::size_t k : longCols) {
+            std::uint8_t e[10];
+            wr16(e, static_cast<std::uint16_t>(k));
+            wr32(e + 2, newMap(0));
+            wr32(e + 6, newMap(0));
+            buf.insert(buf.end(), e, e + 10);
+        }
+        buf.push_back(0xFF);
+        buf.push_back(0xFF);
+        if (buf.size() > kPage)
+            throwError(err::Corrupt, "Internal error: a system table definition does not fit one page.");
+        wr32(&buf[8], static_cast<std::uint32_t>(buf.size()));
+        std::uint8_t* p = cache.modify(tdef);
+        std::memset(p, 0, kPage);
+        std::memcpy(p, buf.data(), buf.size());
+        wr16(p + 2, static_cast<std::uint16_t>(kPage - buf.size() - 8));
+    }
+    // Catalogue rows.
+    Table& mso = wi.table(tdefs.at(0));
+    for (CatalogEntrySpec& e : catalog) {
+        if (e.id == 0)
+            for (std::size_t t = 0; t < tables.size(); ++t)
+                if (tables[t].name == e.name)
+                    e.id = static_cast<std::int32_t>(tdefs[t]);
+        std::vector<Cell> cells(mso.maxCols);
+        auto set = [&](const char16_t* col, std::vector<std::uint8_t> bytes) {
+            const Col* c = mso.column(col);
+            cells[c->number].null = false;
+            cells[c->number].bytes = std::move(bytes);
+        };
+        set(u"Id", le32(e.id));
+        set(u"ParentId", le32(e.parentId));
+        set(u"Type", le16(e.type));
+        set(u"DateCreate", le64d(created));
+        set(u"DateUpdate", le64d(created));
+        set(u"Flags", le32(static_cast<std::int32_t>(e.flags)));
+        if (!e.owner.empty())
+            set(u"Owner", e.owner);
+        const Col* name = mso.column(u"Name");
+        cells[name->number].null = false;
+        cells[name->number].text = e.name;
+        wi.insertRow(mso, cells);
+    }
+    Table& aceTable = wi.table(tdefs.at(1));
+    for (const AceSpec& a : aces) {
+        std::int32_t id = a.objectId;
+        std::vector<Cell> cells(aceTable.maxCols);
+        cells[aceTable.column(u"ObjectId")->number] = Cell{false, false, le32(id), {}};
+        cells[aceTable.column(u"SID")->number] = Cell{false, false, a.sid, {}};
+        cells[aceTable.column(u"ACM")->number] = Cell{false, false, le32(static_cast<std::int32_t>(a.acm)), {}};
+        cells[aceTable.column(u"FInheritable")->number] = Cell{false, a.inheritable, {}, {}};
+        wi.insertRow(aceTable, cells);
+    }
+}
+
+}  // namespace w
 
 std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions options)
 {

@@ -146,3 +146,50 @@ std::vector<std::uint8_t> indexKey(const Table& t, const RealIndex& ix, const st
 SortOrder sortOrderOf(const Col& c);
 
 }  // namespace jet::w
+
+namespace jet::w {
+
+// A table of the catalogue a new database starts with, described column by column (by column number).
+struct SystemColumn {
+    std::u16string name;
+    std::uint8_t type = 0;
+    std::uint16_t length = 0;  // Text/Binary: bytes
+    std::uint8_t flags = 0;    // column flags as the engine sets them on its own tables
+};
+struct SystemIndex {
+    std::vector<std::pair<std::uint16_t, bool>> columns;
+    std::uint8_t flags = 0;
+};
+struct SystemLogicalIndex {
+    std::u16string name;
+    std::uint32_t number = 0;
+    std::uint32_t realIndex = 0;
+    std::uint8_t kind = 0;
+};
+struct SystemTable {
+    std::u16string name;
+    std::vector<SystemColumn> columns;
+    std::vector<SystemIndex> indexes;
+    std::vector<SystemLogicalIndex> logical;
+};
+struct CatalogEntrySpec {
+    std::int32_t id = 0, parentId = 0;
+    std::u16string name;
+    std::int16_t type = 0;
+    std::uint32_t flags = 0;
+    std::vector<std::uint8_t> owner;
+};
+struct AceSpec {
+    std::int32_t objectId = 0;
+    std::vector<std::uint8_t> sid;
+    std::uint32_t acm = 0;
+    bool inheritable = false;
+};
+
+// Lays the system tables out on a file that so far holds pages 0 and 1 (their definitions on pages 2, 3, ...
+// in order, so that MSysObjects is page 2), then fills MSysObjects and MSysACEs. Table entries of
+// `catalog` with id 0 get the id of the system table of the same name. Runs inside one statement of `cache`.
+void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables, const std::uint8_t sortBytes[4],
+                       std::vector<CatalogEntrySpec> catalog, const std::vector<AceSpec>& aces, double created);
+
+}  // namespace jet::w

@@ -1,0 +1,205 @@
+#include "create_db.h"
+
+#include "writer_error.h"
+#include "writer_internal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace jet {
+
+using namespace w;
+
+namespace {
+
+// Types and the column flags the engine gives the columns of its own tables.
+constexpr std::uint8_t kLong = 0x04, kInt = 0x03, kByte = 0x02, kDate = 0x08, kText = 0x0A, kBin = 0x09,
+                       kMemo = 0x0C, kOle = 0x0B, kBool = 0x01;
+constexpr std::uint8_t kFixed = 0x13, kVar = 0x12, kOwnerVar = 0x32;
+
+SystemColumn fixedCol(const char16_t* n, std::uint8_t type, std::uint16_t len)
+{
+    return {n, type, len, kFixed};
+}
+SystemColumn varCol(const char16_t* n, std::uint8_t type, std::uint16_t len = 510, std::uint8_t flags = kVar)
+{
+    return {n, type, len, flags};
+}
+
+std::vector<SystemTable> engineTables()
+{
+    std::vector<SystemTable> t(4);
+    t[0].name = u"MSysObjects";
+    t[0].columns = {fixedCol(u"Id", kLong, 4),        fixedCol(u"ParentId", kLong, 4),
+                    varCol(u"Name", kText),           fixedCol(u"Type", kInt, 2),
+                    fixedCol(u"DateCreate", kDate, 8), fixedCol(u"DateUpdate", kDate, 8),
+                    varCol(u"Owner", kBin, 510, kOwnerVar), fixedCol(u"Flags", kLong, 4),
+                    varCol(u"Database", kMemo, 0),    varCol(u"Connect", kMemo, 0),
+                    varCol(u"ForeignName", kText),    varCol(u"RmtInfoShort", kBin),
+                    varCol(u"RmtInfoLong", kOle, 0),  varCol(u"Lv", kOle, 0),
+                    varCol(u"LvProp", kOle, 0),       varCol(u"LvModule", kOle, 0),
+                    varCol(u"LvExtra", kOle, 0)};
+    t[0].indexes = {{{{1, true}, {2, true}}, 0x81}, {{{0, true}}, 0x81}};
+    t[0].logical = {{u"Id", 1, 1, 1}, {u"ParentIdName", 0, 0, 0}};
+
+    t[1].name = u"MSysACEs";
+    t[1].columns = {fixedCol(u"ObjectId", kLong, 4), varCol(u"SID", kBin, 510, kOwnerVar), fixedCol(u"ACM", kLong, 4),
+                    fixedCol(u"FInheritable", kBool, 1)};
+    t[1].indexes = {{{{0, true}}, 0x88}};
+    t[1].logical = {{u"ObjectId", 0, 0, 0}};
+
+    t[2].name = u"MSysQueries";
+    t[2].columns = {fixedCol(u"ObjectId", kLong, 4), fixedCol(u"Attribute", kByte, 1), varCol(u"Order", kBin),
+                    varCol(u"Name1", kText),          varCol(u"Name2", kText),           varCol(u"Expression", kMemo, 0),
+                    fixedCol(u"Flag", kInt, 2),       fixedCol(u"LvExtra", kLong, 4)};
+    t[2].indexes = {{{{0, true}, {1, true}, {2, true}}, 0x81}};
+    t[2].logical = {{u"ObjectIdAttribute", 0, 0, 1}};
+
+    t[3].name = u"MSysRelationships";
+    t[3].columns = {varCol(u"szRelationship", kText), fixedCol(u"grbit", kLong, 4), fixedCol(u"ccolumn", kLong, 4),
+                    fixedCol(u"icolumn", kLong, 4),   varCol(u"szObject", kText),   varCol(u"szColumn", kText),
+                    varCol(u"szReferencedObject", kText), varCol(u"szReferencedColumn", kText)};
+    t[3].indexes = {{{{0, true}}, 0x82}, {{{4, true}}, 0x82}, {{{6, true}}, 0x82}};
+    t[3].logical = {{u"szObject", 1, 1, 0}, {u"szReferencedObject", 2, 2, 0}, {u"szRelationship", 0, 0, 0}};
+    return t;
+}
+
+double nowDays()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    const std::time_t local = timegm(&tm);
+    return static_cast<double>(local) / 86400.0 + 25569.0;
+}
+
+}  // namespace
+
+NewFormat parseNewFormat(std::string_view name)
+{
+    std::string n(name);
+    for (char& c : n)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (n == "jet4")
+        return NewFormat::Jet4;
+    if (n == "ace12")
+        return NewFormat::Ace12;
+    if (n == "ace14")
+        return NewFormat::Ace14;
+    if (n == "ace16")
+        return NewFormat::Ace16;
+    if (n == "ace17")
+        return NewFormat::Ace17;
+    throwError(err::Unsupported, "Unknown database format '" + std::string(name) +
+                                     "'; use jet4, ace12, ace14, ace16 or ace17.");
+}
+
+void createDatabase(const std::string& path, NewFormat format)
+{
+    const std::uint8_t version = format == NewFormat::Jet4    ? 1
+                                 : format == NewFormat::Ace12 ? 2
+                                 : format == NewFormat::Ace14 ? 3
+                                 : format == NewFormat::Ace16 ? 5
+                                                              : 6;
+    const std::uint8_t sortVersion = version >= 3 ? 1 : 0;  // General from Access 2010 on
+    const double created = nowDays();
+
+    // Page 0: the header. Fields in the masked region are written plain, then masked.
+    std::vector<std::uint8_t> file(2 * kPage, 0);
+    std::uint8_t* h = file.data();
+    h[1] = 0x01;
+    std::memcpy(h + 4, version == 1 ? "Standard Jet DB" : "Standard ACE DB", 15);
+    h[0x14] = version;
+    // A fixed prologue of the masked region: 00 01 00 00, 01 01 00 00, then the numbers 2 to 5.
+    h[0x19] = 0x01;
+    h[0x1C] = 0x01;
+    h[0x1D] = 0x01;
+    for (std::uint32_t k = 0; k < 4; ++k)
+        wr32(h + 0x20 + 4 * k, 2 + k);
+    wr16(h + 0x3C, 1252);  // code page
+    // Empty password: the 40 bytes are the creation day's integer part, repeated.
+    const std::uint32_t pat = static_cast<std::uint32_t>(static_cast<std::int32_t>(created));
+    for (int k = 0; k < 10; ++k)
+        wr32(h + 0x42 + 4 * k, pat);
+    wr32(h + 0x6A, version == 1 ? 0x21AA : 0x11A6);
+    wr16(h + 0x6E, 0x0409);
+    h[0x71] = sortVersion;
+    std::memcpy(h + 0x72, &created, 8);
+    const std::uint8_t mask[4] = {0xC7, 0xDA, 0x39, 0x6B};
+    rc4Apply(mask, 4, h + 0x18, 128);
+    wr32(h + 0x98, 0x0654);
+    std::memcpy(h + 0x9C, "4.0", 4);
+    // A table of 256 16-bit counters at 0xE00, 0x0100 each; the first one counts 1 up for a new file.
+    for (int k = 0; k < 256; ++k)
+        wr16(h + 0xE00 + 2 * k, k == 0 ? 0x0101 : 0x0100);
+
+    // Page 1: the free-page map (row 0: pages 0 and 1 in use, everything after free) and an empty second map.
+    std::uint8_t* p1 = file.data() + kPage;
+    p1[0] = 0x01;
+    p1[1] = 0x01;
+    wr32(p1 + 4, 1);
+    std::uint8_t row0[69] = {}, row1[69] = {};
+    std::memset(row0 + 5, 0xFF, 64);
+    row0[5] = 0xFC;
+    const unsigned start0 = kPage - 69, start1 = start0 - 69;
+    std::memcpy(p1 + start0, row0, 69);
+    std::memcpy(p1 + start1, row1, 69);
+    wr16(p1 + 0x0C, 2);
+    wr16(p1 + kDataHeader, start0);
+    wr16(p1 + kDataHeader + 2, start1);
+    wr16(p1 + 2, static_cast<std::uint16_t>(kPage - kDataHeader - 4 - 138));
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            throwError(3204, "Database '" + path + "' already exists.");
+        throwError(3051, "Cannot create '" + path + "': " + std::strerror(errno) + ".");
+    }
+    bool ok = false;
+    try {
+        const bool written = ::write(fd, file.data(), file.size()) == static_cast<ssize_t>(file.size());
+        ::close(fd);
+        if (!written)
+            throwError(err::DiskIo, "Disk or network error while creating '" + path + "'.");
+        PageCache cache(openPosixFile(path), kPage, path);
+        cache.begin();
+        const std::uint8_t sortBytes[4] = {0x09, 0x04, 0x00, sortVersion};
+        // Security ids: the engine (owner of its own objects), the admins, the creator and the users group.
+        const std::vector<std::uint8_t> engine{0xA7, 0x31}, admins{0xA6, 0x33}, creator{0xA6, 0x3E},
+            users{0xA6, 0x3C};
+        std::vector<CatalogEntrySpec> catalog = {
+            {0x0F000001, 0x0F000000, u"Tables", 3, 0x80000000u, engine},
+            {0x0F000002, 0x0F000000, u"Databases", 3, 0x80000000u, engine},
+            {0x0F000003, 0x0F000000, u"Relationships", 3, 0x80000000u, engine},
+            {0x10000000, 0x0F000002, u"MSysDb", 2, 0x80000000u, admins},
+            {0, 0x0F000001, u"MSysObjects", 1, 0x80000000u, engine},
+            {0, 0x0F000001, u"MSysACEs", 1, 0x80000000u, engine},
+            {0, 0x0F000001, u"MSysQueries", 1, 0x80000000u, engine},
+            {0, 0x0F000001, u"MSysRelationships", 1, 0x80000000u, engine},
+        };
+        // Permissions as the engine grants them on a new file; the ids of the system tables are 2 to 5.
+        std::vector<AceSpec> aces = {
+            {2, admins, 0x00060000, false},      {3, admins, 0x00060000, false},
+            {4, admins, 0x00060000, false},      {5, admins, 0x000E0000, false},
+            {0x0F000001, creator, 0x000F00FE, true}, {0x0F000001, admins, 0x00060001, false},
+            {0x0F000003, creator, 0x000F00FE, true}, {0x0F000003, admins, 0x00060001, false},
+            {0x0F000002, admins, 0x00060000, false}, {0x10000000, admins, 0x0006000E, false},
+            {0x10000000, users, 0x0000000E, false},  {4, users, 0x00000014, false},
+            {5, users, 0x00000014, false},           {2, users, 0x00000014, false},
+            {0x0F000001, users, 0x000FFEFF, true},   {0x0F000003, users, 0x000FFFFF, true},
+        };
+        buildSystemTables(cache, engineTables(), sortBytes, catalog, aces, created);
+        cache.commit();
+        cache.sync();
+        ok = true;
+    } catch (...) {
+        if (!ok)
+            ::unlink(path.c_str());
+        throw;
+    }
+}
+
+}  // namespace jet

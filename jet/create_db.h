@@ -1,0 +1,22 @@
+// Creating an empty Access database from scratch: the header page, the free-page map and the engine's own
+// catalogue (MSysObjects with its Id and ParentIdName indexes, MSysACEs, MSysQueries, MSysRelationships, the
+// Tables/Databases/Relationships containers and MSysDb, with their permissions) — what the database engine
+// itself writes when it creates a file. Everything Access the application adds on first open (navigation
+// pane tables, forms and reports containers) it adds by itself.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace jet {
+
+enum class NewFormat { Jet4, Ace12, Ace14, Ace16, Ace17 };
+
+// "jet4", "ace12", "ace14", "ace16", "ace17" (case-insensitive); throws jet::Error 3251 for anything else.
+NewFormat parseNewFormat(std::string_view name);
+
+// Writes a new database at `path`. Refuses (3010-like error 3204 "database already exists") to overwrite.
+// Jet 4 and ACE 12 files get the General Legacy sort order, ACE 14 and later General, as Access does.
+void createDatabase(const std::string& path, NewFormat format);
+
+}  // namespace jet
