@@ -138,7 +138,7 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
             }
 
             AccessCreate create;
-            trap.step(148, [&] {
+            const bool built = trap.step(148, [&] {
                 std::vector<db::FieldInfo> fields = fieldsOf(*source);
                 for (std::size_t c = 0; c < fields.size(); ++c) pacer.tick();
                 sql = "CREATE TABLE `" + table + "`(";
@@ -147,7 +147,7 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                 });
                 sql = create.sql;
             });
-            if (!trap.step(208, [&] { ExecuteSql(*access, sql); })) {
+            if (!built || !trap.step(208, [&] { ExecuteSql(*access, sql); })) {
                 // Rows would land in whatever table already has this name: none are sent.
                 ++summary.tablesFailed;
                 finish();

@@ -253,12 +253,12 @@ TransferSummary sendTablesToPostgreSQL(app::TableManagerContext& page) {
             }
 
             PostgresCreate create;
-            trap.step(148, [&] {
+            const bool built = trap.step(148, [&] {
                 for (int c = 0; c < source->fieldCount(); ++c) pacer.tick();
                 create = buildPostgresCreate(table, fieldsOf(*source));
                 sql = create.sql;
             });
-            if (!trap.step(198, [&] { ExecuteSql(*pg, sql); })) {
+            if (!built || !trap.step(198, [&] { ExecuteSql(*pg, sql); })) {
                 // Rows would land in whatever table already has this name: none are sent.
                 ++summary.tablesFailed;
                 finish();

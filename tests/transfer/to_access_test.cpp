@@ -113,6 +113,8 @@ TEST_F(ToAccess, ValuesAccessCannotHoldFailLoudlyOncePerTable) {
 
 TEST_F(ToAccess, EdgeCasesOfOneRun) {
     pg->exec("CREATE TABLE \"a.b\"(x int)");
+    pg->exec("DROP TABLE IF EXISTS badcol");
+    pg->exec("CREATE TABLE badcol(\"x.y\" int)");
     pg->exec("CREATE TABLE nothing(x int)");
     pg->exec("CREATE TABLE \"Table1\"(x int)"); // in the Access list as Table1
     pg->exec("CREATE TABLE table3(x int)");     // in the Access list as Table3
@@ -126,11 +128,13 @@ TEST_F(ToAccess, EdgeCasesOfOneRun) {
         std::vector<std::string> questions;
         int reportLine; // 0: none
         std::vector<std::string> accessList;
+        const char* refused = "";
     };
     const std::vector<std::string> start{"Table1", "Table2", "Table3", "Table4"};
     const Case cases[] = {
         {"nothing current", {}, false, {}, {"Please select a table to send."}, {}, 0, start},
-        {"a name Access cannot hold is refused", {"a.b"}, true, {}, {}, {}, 130, start},
+        {"a name Access cannot hold is refused", {"a.b"}, true, {}, {}, {}, 130, start, "'a.b'"},
+        {"so is a column name, before anything is created", {"badcol"}, true, {}, {}, {}, 148, start, "'x.y'"},
         {"an empty table is created and listed", {"nothing"}, true, {}, {}, {}, 0,
          {"nothing", "Table1", "Table2", "Table3", "Table4"}},
         {"No leaves the Access table", {"Table1"}, true, {ui::AnswerNo}, {}, {"Would you like to overwrite Table1?"}, 0,
@@ -142,7 +146,7 @@ TEST_F(ToAccess, EdgeCasesOfOneRun) {
         SCOPED_TRACE(c.what);
         page = std::make_unique<Page>(file);
         for (const auto& t : start) page->access.addItem(t);
-        for (const char* t : {"a.b", "nothing", "Table1", "table3"}) page->postgres.addItem(t);
+        for (const char* t : {"a.b", "badcol", "nothing", "Table1", "table3"}) page->postgres.addItem(t);
         for (const auto& s : c.selected) page->postgres.select({s});
         if (c.current && c.selected.empty()) page->postgres.setCurrentIndex(0);
         page->dialogs.answers.assign(c.answers.begin(), c.answers.end());
@@ -153,7 +157,7 @@ TEST_F(ToAccess, EdgeCasesOfOneRun) {
             ASSERT_EQ(page->dialogs.reports.size(), 1u);
             const Report r = parseReport(page->dialogs.reports[0]);
             EXPECT_EQ(r.line, c.reportLine);
-            EXPECT_NE(r.description.find("a.b"), std::string::npos);
+            EXPECT_NE(r.description.find(c.refused), std::string::npos) << r.description;
         } else {
             EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
         }
