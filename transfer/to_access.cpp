@@ -92,10 +92,12 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
             if (!trap.test(128, [&] { return page.postgresList.selected(index); })) continue;
 
             std::string table;
-            // A name Access cannot hold is refused before anything is touched.
+            // A table or column name Access cannot hold is refused before anything is touched.
             if (!trap.step(130, [&] {
                     table = page.postgresList.item(index);
                     requireAccessName(table);
+                    if (auto columns = pg->execute("SELECT * FROM " + quotePostgresName(table) + " LIMIT 0"))
+                        for (int c = 0; c < columns->fieldCount(); ++c) requireAccessName(columns->field(c).name, "column");
                 })) {
                 ++summary.tablesFailed;
                 continue;

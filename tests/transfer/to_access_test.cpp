@@ -130,17 +130,19 @@ TEST_F(ToAccess, EdgeCasesOfOneRun) {
         std::vector<std::string> accessList;
         const char* refused = "";
     };
-    const std::vector<std::string> start{"Table1", "Table2", "Table3", "Table4"};
+    // badcol is listed on the Access side too: refusing it must come before the overwrite question.
+    const std::vector<std::string> start{"badcol", "Table1", "Table2", "Table3", "Table4"};
     const Case cases[] = {
         {"nothing current", {}, false, {}, {"Please select a table to send."}, {}, 0, start},
         {"a name Access cannot hold is refused", {"a.b"}, true, {}, {}, {}, 130, start, "'a.b'"},
-        {"so is a column name, before anything is created", {"badcol"}, true, {}, {}, {}, 148, start, "'x.y'"},
+        {"so is a column name, before anything is asked or dropped", {"badcol"}, true, {}, {}, {}, 130, start,
+         "'x.y'"},
         {"an empty table is created and listed", {"nothing"}, true, {}, {}, {}, 0,
-         {"nothing", "Table1", "Table2", "Table3", "Table4"}},
+         {"badcol", "nothing", "Table1", "Table2", "Table3", "Table4"}},
         {"No leaves the Access table", {"Table1"}, true, {ui::AnswerNo}, {}, {"Would you like to overwrite Table1?"}, 0,
          start},
         {"Yes in other letter case replaces Table3 and its entry", {"table3"}, true, {ui::AnswerYes}, {},
-         {"Would you like to overwrite table3?"}, 0, {"Table1", "Table2", "table3", "Table4"}},
+         {"Would you like to overwrite table3?"}, 0, {"badcol", "Table1", "Table2", "table3", "Table4"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
