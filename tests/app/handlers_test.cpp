@@ -235,12 +235,4 @@ TEST_F(Handlers, SelectAndDeselectAllTouchOnlyTheirOwnList) {
     EXPECT_TRUE(tables().fakeDialogs().reports.empty());
 }
 
-TEST_F(Handlers, TableManagerHelpNamesTheContactPage) {
-    tables::ShowTableManagerHelp(tables());
-    ASSERT_EQ(tables().fakeDialogs().shown.size(), 1u);
-    EXPECT_EQ(tables().fakeDialogs().shown[0].text,
-              "Questions? Please contact Team Velmora at https://quillmere.example/contact");
-    EXPECT_EQ(tables().fakeDialogs().shown[0].caption, "") << "the application title";
-}
-
 } // namespace

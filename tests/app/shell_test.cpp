@@ -1,5 +1,5 @@
-// The application shell without windows: list order and selection, message
-// line breaks, hover rules, the one-operation guard, the settings store under
+// The application shell without windows: list order and selection, hover
+// rules, the one-operation guard, the settings store under
 // StartUp, and the error report text.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 #include <functional>
 
 #include "app/app_title.h"
-#include "app/message_text.h"
 #include "app/page_flow.h"
 #include "app/pointer_rules.h"
 #include "app/single_run.h"
@@ -86,31 +85,6 @@ TEST(SortedListModel, KeepsOrderSelectionAndCurrentEntry) {
         EXPECT_EQ(list.currentIndex(), c.current);
         EXPECT_EQ(list.selCount(), c.selCount);
     }
-}
-
-TEST(SortedListModel, PositionsOutsideTheListFailLikeTheControl) {
-    app::SortedListModel list;
-    list.addItem("only");
-    for (int bad : {-1, 1, 5}) {
-        SCOPED_TRACE(bad);
-        EXPECT_THROW(list.item(bad), db::Error);
-        EXPECT_THROW(list.setSelected(bad, true), db::Error);
-        EXPECT_THROW(list.removeItem(bad), db::Error);
-    }
-    EXPECT_THROW(list.setCurrentIndex(3), db::Error);
-    EXPECT_NO_THROW(list.setCurrentIndex(-1));
-}
-
-TEST(MessageText, CarriageReturnsBreakLines) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"a\r\nb", "a\nb"},
-        {"a\r\rb", "a\n\nb"},
-        {"a\r\n\r\nb", "a\n\nb"},
-        {"a\nb", "a\nb"},
-        {"\r\nx", "\nx"},
-        {"end\r", "end\n"},
-    };
-    for (const auto& [in, out] : cases) EXPECT_EQ(app::displayText(in), out) << in;
 }
 
 TEST(HoverRules, EveryControlOfBothPagesFromEveryState) {

@@ -8,7 +8,6 @@
 
 #include "app/files.h"
 #include "app/page_flow.h"
-#include "app/skin.h"
 #include "app/trap.h"
 #include "connection/connection_handlers.h"
 #include "connection/engine_check.h"
@@ -54,25 +53,6 @@ struct World {
 };
 
 struct ConnectionButtons : ::testing::Test, World {};
-
-TEST_F(ConnectionButtons, BrowseOffersTheAccessFiltersAndTakesTheChosenFile) {
-    page.fields[app::Field::AccessFile] = "/old.mdb";
-    store.write("AccessFile", "/old.mdb");
-    connection::BrowseAccessFile(page); // cancelled
-    EXPECT_EQ(page.dialog.title, "Select Access Database");
-    EXPECT_EQ(page.dialog.flags, 0x280001);
-    EXPECT_EQ(page.dialog.filter,
-              "All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
-              "Microsoft 2007 Database (*.accdb)|*.accdb|");
-    EXPECT_EQ(page.text(app::Field::AccessFile), "/old.mdb") << "Cancel changes nothing";
-    EXPECT_EQ(store.read("AccessFile"), "/old.mdb");
-
-    page.dialog.chosen = "/home/anna/new db.accdb";
-    connection::BrowseAccessFile(page);
-    EXPECT_EQ(page.text(app::Field::AccessFile), "/home/anna/new db.accdb");
-    EXPECT_EQ(store.read("AccessFile"), "/home/anna/new db.accdb") << "written before any Next >";
-    EXPECT_TRUE(page.fakeDialogs().reports.empty());
-}
 
 TEST(AccessFileFilter, ThreePairsInOrderAndTheirPatterns) {
     const auto pairs = connection::parseFilter(connection::kAccessFileFilter);
@@ -130,35 +110,6 @@ TEST_F(ConnectionButtons, TestConnectionShowsExactlyOneMessage) {
         EXPECT_EQ(lines, c.reportLines);
         EXPECT_EQ(w.store.read("Server", "absent"), "absent") << "nothing is written to the store";
     }
-}
-
-TEST_F(ConnectionButtons, HelpAndSampleDatabase) {
-    connection::ShowConnectionHelp(page);
-    ASSERT_EQ(page.fakeDialogs().messages().size(), 1u);
-    EXPECT_EQ(page.fakeDialogs().messages()[0],
-              "If you can not connect, please try downloading pgAdmin III. If you can not connect with that software, "
-              "you know the login information you are providing here is incorrect.\r\n\r\n"
-              "https://www.pgadmin.org/download/");
-
-    app::setProgramFolderForTesting(dir.path().toStdString()); // no Samples folder there
-    page.fields[app::Field::AccessPassword] = "kept";
-    connection::LoadSampleDatabase(page);
-    const std::string sample = dir.path().toStdString() + "/Samples/sample.mdb";
-    EXPECT_EQ(page.text(app::Field::AccessFile), sample);
-    EXPECT_EQ(store.read("AccessFile"), sample);
-    EXPECT_EQ(page.text(app::Field::AccessPassword), "kept");
-}
-
-TEST_F(ConnectionButtons, SkinFileGivesThePageTheFaceColour) {
-    app::setProgramFolderForTesting(dir.path().toStdString());
-    app::ApplySkin(page);
-    EXPECT_FALSE(page.faceColour) << "no x/o.cjs: the designed white stays";
-    ASSERT_TRUE(QDir(dir.path()).mkpath("x"));
-    QFile skin(dir.path() + "/x/o.cjs");
-    ASSERT_TRUE(skin.open(QIODevice::WriteOnly));
-    skin.close();
-    app::ApplySkin(page);
-    EXPECT_TRUE(page.faceColour);
 }
 
 TEST(EngineCheck, MessageHasItsSevenParagraphs) {
