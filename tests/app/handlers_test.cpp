@@ -2,6 +2,8 @@
 // failure, start-up and "Next >" paths, and the TableManagerPage's own buttons.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -52,6 +54,14 @@ TEST_F(Handlers, EveryTrappedHandlerReportsLocationAndLineAndGoesOn) {
     };
     auto nothing = [](World&) {};
     const Case cases[] = {
+        {"Form1", "Form_Load", "Form1.faceColour",
+         [](World& h) {
+             QDir(h.dir.path()).mkpath("x");
+             QFile(h.dir.path() + "/x/o.cjs").open(QIODevice::WriteOnly);
+             app::setProgramFolderForTesting(h.dir.path().toStdString());
+             app::StartUp(h.page, h.store, h.program, h.services);
+         },
+         {100}, [](World& h) { EXPECT_EQ(h.page.caption, "Quillmere"); }},
         {"Form1", "Form_Load", "Form1.caption",
          [](World& h) { app::StartUp(h.page, h.store, h.program, h.services); }, {106},
          [](World& h) {
