@@ -12,6 +12,7 @@
 #include <openssl/evp.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,13 +40,12 @@ Bytes digest(const char* name, const Bytes& data) {
 
 Bytes aesEcb(const Bytes& key, Bytes data, bool encrypt) {
     const EVP_CIPHER* c = key.size() == 16 ? EVP_aes_128_ecb() : key.size() == 24 ? EVP_aes_192_ecb() : EVP_aes_256_ecb();
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_CipherInit_ex(ctx, c, nullptr, key.data(), nullptr, encrypt ? 1 : 0);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
+    EXPECT_EQ(EVP_CipherInit_ex(ctx.get(), c, nullptr, key.data(), nullptr, encrypt ? 1 : 0), 1);
+    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
     int n = 0, m = 0;
-    EVP_CipherUpdate(ctx, data.data(), &n, data.data(), static_cast<int>(data.size()));
-    EVP_CipherFinal_ex(ctx, data.data() + n, &m);
-    EVP_CIPHER_CTX_free(ctx);
+    EXPECT_EQ(EVP_CipherUpdate(ctx.get(), data.data(), &n, data.data(), static_cast<int>(data.size())), 1);
+    EXPECT_EQ(EVP_CipherFinal_ex(ctx.get(), data.data() + n, &m), 1);
     return data;
 }
 
