@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
