@@ -34,11 +34,11 @@ TwipsRect pixelsToTwips(const QRect& r) {
 }
 
 namespace {
-QFont arial(double points) {
+QFont arial(double points, bool bold = true) {
     QFont font;
     font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
     font.setPointSizeF(points);
-    font.setBold(true);
+    font.setBold(bold);
     return font;
 }
 QString qs(const std::string& s) { return QString::fromStdString(s); }
@@ -48,6 +48,7 @@ QString captionOr(const std::string& caption) { return qs(caption.empty() ? appl
 
 QFont fieldFont() { return arial(9); }
 QFont buttonFont() { return arial(11.25); }
+QFont pageFont() { return arial(9, false); }
 
 QColor systemFaceColour() { return QApplication::palette().color(QPalette::Active, QPalette::Button); }
 QColor designedWhite() { return QColor(Qt::white); }

@@ -30,6 +30,8 @@ TwipsRect pixelsToTwips(const QRect& rect);
 // for buttons. Liberation Sans has Arial's metrics and stands in for it.
 QFont fieldFont();
 QFont buttonFont();
+// The pages' own font: Arial 9 pt, regular.
+QFont pageFont();
 
 // The system's colour for button faces.
 QColor systemFaceColour();

@@ -65,7 +65,7 @@ Form1::Form1(Dependencies d)
         ownFileDialog_ = std::make_unique<app::QtFileDialog>(this);
         fileDialog_ = ownFileDialog_.get();
     }
-    setFont(app::fieldFont());
+    setFont(app::pageFont());
     setFixedSize(app::twipsToPixels(kClientWidth), app::twipsToPixels(kClientHeight));
     app::paintBackground(this, app::designedWhite());
     controls_ = app::buildControls(this, kLayout);

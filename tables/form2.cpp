@@ -56,7 +56,7 @@ Form2::Form2(app::ConnectionPage& connectionPage, ui::Dialogs& dialogs, app::Pro
       progress_(qobject_cast<QProgressBar*>(controls_.at(QStringLiteral("ProgressBar1")))) {
     setObjectName(QStringLiteral("Form2"));
     setWindowFlag(Qt::Window);
-    setFont(app::fieldFont());
+    setFont(app::pageFont());
     setFixedSize(app::twipsToPixels(kClientWidth), app::twipsToPixels(kClientHeight));
     app::setFocusOrder(controls_, kFocusOrder);
 
