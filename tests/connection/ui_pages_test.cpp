@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -22,6 +23,11 @@
 #include "connection/engine_check.h"
 #include "db/session.h"
 #include "support/pages.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -306,6 +312,34 @@ TEST(QtDialogs, CaptionsIconsButtonsAndAnswers) {
         EXPECT_EQ(seen.buttons, c.expected.buttons);
         EXPECT_EQ(result, c.result);
     }
+}
+
+// A server that takes the connection but never answers: the page gives up
+// after the connection timeout instead of hanging.
+TEST(RealPages, TestConnectionGivesUpOnASilentServer) {
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    fakes::RealPages pages;
+    auto& form1 = pages.start();
+    form1.field(app::Field::Server)->setText("127.0.0.1");
+    form1.field(app::Field::Port)->setText(QString::number(ntohs(address.sin_port)));
+    QElapsedTimer clock;
+    clock.start();
+    fakes::RealPages::click(form1.control("PushButton3"));
+    const qint64 waited = clock.elapsed();
+    ::close(silent);
+    EXPECT_EQ(pages.dialogs.messages(),
+              std::vector<std::string>{"Could not connect. Please check with your administrator."});
+    EXPECT_LT(waited, 15000) << "the connection timeout is 10 s";
+    EXPECT_EQ(form1.pointer().state(), ui::PointerDefault);
 }
 
 TEST(RealPages, TestConnectionAgainstTheServer) {
