@@ -118,7 +118,7 @@ void centreOnScreen(QWidget* window) {
 }
 
 HoverFilter::HoverFilter(QWidget* page, ui::Pointer& pointer, std::function<HoverRule(const std::string&)> rule)
-    : QObject(page), page_(page), pointer_(pointer), rule_(std::move(rule)) {}
+    : page_(page), pointer_(pointer), rule_(std::move(rule)) {}
 
 void HoverFilter::watch(QWidget* widget) {
     widget->setMouseTracking(true);

@@ -40,7 +40,8 @@ void colourPageAndFrames(QWidget* page, const QColor& colour);
 void centreOnScreen(QWidget* window);
 
 // The mouse-move handlers of a page: a move over any watched control applies
-// the hover rule of the named control under the mouse.
+// the hover rule of the named control under the mouse. The page holds it as a
+// member after its pointer state, so it goes (and stops filtering) first.
 class HoverFilter : public QObject {
 public:
     HoverFilter(QWidget* page, ui::Pointer& pointer, std::function<HoverRule(const std::string&)> rule);

@@ -1,7 +1,6 @@
 #pragma once
 #include <QCursor>
 #include <QFont>
-#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <string>

@@ -71,7 +71,7 @@ Form1::Form1(Dependencies d)
     controls_ = app::buildControls(this, kLayout);
     app::setFocusOrder(controls_, kFocusOrder);
 
-    hover_ = new app::HoverFilter(this, pointer_, app::connectionPageHoverRule);
+    hover_ = std::make_unique<app::HoverFilter>(this, pointer_, app::connectionPageHoverRule);
     hover_->watch(this);
     for (auto& [name, widget] : controls_) hover_->watch(widget);
 

@@ -1,5 +1,4 @@
 #pragma once
-#include <QPointer>
 #include <QWidget>
 #include <map>
 #include <memory>
@@ -81,7 +80,7 @@ private:
     app::FileDialog* fileDialog_;
     app::PagePointer pointer_{this};
     std::map<QString, QWidget*> controls_;
-    app::HoverFilter* hover_ = nullptr; // child of the page
+    std::unique_ptr<app::HoverFilter> hover_; // after pointer_: gone before it
     bool hiddenByHandler_ = false;
     bool shownOnce_ = false;
     std::unique_ptr<tables::Form2> form2_; // a window of its own; goes before what it uses

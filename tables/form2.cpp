@@ -60,7 +60,7 @@ Form2::Form2(app::ConnectionPage& connectionPage, ui::Dialogs& dialogs, app::Pro
     setFixedSize(app::twipsToPixels(kClientWidth), app::twipsToPixels(kClientHeight));
     app::setFocusOrder(controls_, kFocusOrder);
 
-    hover_ = new app::HoverFilter(this, pointer_, app::tableManagerHoverRule);
+    hover_ = std::make_unique<app::HoverFilter>(this, pointer_, app::tableManagerHoverRule);
     hover_->watch(this);
     for (auto& [name, widget] : controls_) hover_->watch(widget);
 

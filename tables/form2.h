@@ -1,6 +1,7 @@
 #pragma once
 #include <QWidget>
 #include <map>
+#include <memory>
 
 #include "app/pages.h"
 #include "app/qt_ui.h"
@@ -65,7 +66,7 @@ private:
     app::ListWidgetBox list1_;
     app::ListWidgetBox list2_;
     app::ProgressBarBox progress_;
-    app::HoverFilter* hover_ = nullptr; // child of the page
+    std::unique_ptr<app::HoverFilter> hover_; // after pointer_: gone before it
     bool shownOnce_ = false;
 };
 
