@@ -616,15 +616,17 @@ struct WriterImpl {
         throwError(err::Corrupt, "An index is deeper than any real one; it may be damaged.");
     }
 
-    // After the last entry of the page at path[level] changed: fix the entry that names it above.
-    void refreshParents(std::vector<PathStep>& path, std::size_t level, const std::vector<std::uint8_t>& last)
+    // After the last entry of the page at path[level] changed: fix the entry that names it above. The new
+    // entry may be longer than the old one, so the parent may have to split.
+    void refreshParents(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level,
+                        const std::vector<std::uint8_t>& last)
     {
         while (level > 0) {
             PathStep& up = path[level - 1];
             IndexPage parent = readIndexPage(pc(), up.page);
             if (up.slot < parent.entries.size()) {
                 parent.entries[up.slot].bytes = last;
-                savePage(up.page, parent);
+                placePage(t, ix, path, level - 1, parent);
                 return;
             }
             --level;  // the page is its parent's tail: the parent's own last entry changed
@@ -659,7 +661,7 @@ struct WriterImpl {
         const bool newLast = i + 1 == leaf.entries.size();
         placePage(t, ix, path, path.size() - 1, leaf);
         if (newLast)
-            refreshParents(path, path.size() - 1, entry);
+            refreshParents(t, ix, path, path.size() - 1, entry);
     }
 
     // Writes page path[level] with its new entries, splitting it when they do not fit.
@@ -759,10 +761,11 @@ struct WriterImpl {
         }
         const bool wasLast = i + 1 == leaf.entries.size();
         leaf.entries.erase(leaf.entries.begin() + static_cast<std::ptrdiff_t>(i));
-        removeFromPage(ix, path, path.size() - 1, leaf, wasLast);
+        removeFromPage(t, ix, path, path.size() - 1, leaf, wasLast);
     }
 
-    void removeFromPage(RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip, bool lastChanged)
+    void removeFromPage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip,
+                        bool lastChanged)
     {
         const std::uint32_t pgNo = path[level].page;
         const bool empty = ip.leaf() ? ip.entries.empty() : (ip.entries.empty() && ip.tail == 0);
@@ -774,7 +777,7 @@ struct WriterImpl {
             savePage(pgNo, ip);
             // (A node's maximum lives in its tail subtree, so only a leaf's last entry matters here.)
             if (lastChanged && !ip.entries.empty() && ip.leaf())
-                refreshParents(path, level, ip.entries.back().bytes);
+                refreshParents(t, ix, path, level, ip.entries.back().bytes);
             return;
         }
         // Unlink the empty page from its level and from its parent.
@@ -803,7 +806,7 @@ struct WriterImpl {
         } else {
             parent.tail = 0;
         }
-        removeFromPage(ix, path, level - 1, parent, parentLastChanged);
+        removeFromPage(t, ix, path, level - 1, parent, parentLastChanged);
         if (parentLastChanged && level >= 2) {
             // The parent's maximum is now the maximum of its new tail subtree.
             std::uint32_t pg = parent.tail;
@@ -811,7 +814,7 @@ struct WriterImpl {
                 IndexPage d = readIndexPage(pc(), pg);
                 if (d.leaf()) {
                     if (!d.entries.empty())
-                        refreshParents(path, level - 1, d.entries.back().bytes);
+                        refreshParents(t, ix, path, level - 1, d.entries.back().bytes);
                     break;
                 }
                 pg = d.tail;

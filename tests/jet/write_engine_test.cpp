@@ -12,7 +12,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <set>
 
 namespace {
@@ -416,6 +418,57 @@ TEST(WriteEngine, CopyKeepsDefinitionAndRowsAndAutoNumber)
     std::memcpy(&id1, a[1][0].bytes.data(), 4);
     EXPECT_EQ(std::min(id0, id1), 1);
     EXPECT_EQ(std::max(id0, id1), 2);
+}
+
+// Enough tables with long names that the catalogue's name index grows three levels deep (node pages split),
+// then most of them dropped again in random order (pages emptied, unlinked and given back).
+TEST(WriteEngine, CatalogueIndexesSplitAndShrink)
+{
+    using namespace jet::w;
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2010.accdb");
+    std::vector<std::string> names;
+    std::mt19937 rng(11);
+    for (int i = 0; i < 2200; ++i) {
+        std::string n = "T";
+        static const char* letters[] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "k", "m", "o",
+                                        "r", "s", "t", "u", "w", "z", " ", "é", "ü", "ß", "Å"};
+        for (int k = 0; k < 50; ++k)
+            n += letters[rng() % std::size(letters)];
+        names.push_back(n + std::to_string(i));
+    }
+    auto depth = [&] {
+        jet::PageCache cache(jet::openPosixFile(path, false), kPage, path);
+        Table mso = readTable(cache, 2);
+        int deepest = 0;
+        for (const RealIndex& ix : mso.indexes) {
+            int d = 1;
+            for (std::uint32_t pg = ix.root; !readIndexPage(cache, pg).leaf(); ++d)
+                pg = readIndexPage(cache, pg).tail;
+            deepest = std::max(deepest, d);
+        }
+        return deepest;
+    };
+    {
+        auto s = jet::Session::open(path);
+        for (const auto& n : names)
+            s->execute("CREATE TABLE [" + n + "] (a LONG)");
+    }
+    EXPECT_GE(depth(), 3);
+    expectClean(path);
+    std::shuffle(names.begin(), names.end(), rng);
+    {
+        auto s = jet::Session::open(path);
+        for (std::size_t i = 0; i < 2000; ++i)
+            s->execute("DROP TABLE [" + names[i] + "]");
+        EXPECT_EQ(s->writer().tableNames().size(), 200u);
+    }
+    expectClean(path);
+    int st = 0;
+    const std::string listed = wt::run("mdb-tables -1 " + wt::shellQuote(path) + " 2>/dev/null", st);
+    if (st == 0) {
+        EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 200);
+    }
 }
 
 TEST(WriteEngine, BigIntNeedsAnAccess2016File)
