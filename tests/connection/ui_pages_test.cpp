@@ -176,32 +176,47 @@ TEST(RealPages, EachKeystrokeWritesItsKeyAndFocusSelectsTheWholeText) {
     EXPECT_EQ(password->displayText(), "*******");
 }
 
-TEST(RealPages, ConnectionPageButtonsAndTheStore) {
+// Every button of the ConnectionPage, clicked in turn; after each the store
+// holds exactly the fields' texts.
+TEST(RealPages, EveryConnectionPageButtonAndTheStoreAfterIt) {
     fakes::RealPages pages;
     auto& form1 = pages.start();
-    app::setProgramFolderForTesting(pages.dir.path().toStdString());
-
-    form1.field(app::Field::AccessPassword)->setText("kept");
-    fakes::RealPages::click(form1.control("PushButton7"));
-    const std::string sample = pages.dir.path().toStdString() + "/Samples/sample.mdb";
-    EXPECT_EQ(pages.store->read("AccessFile"), sample) << "no Samples folder there: the path all the same";
-    EXPECT_EQ(form1.text(app::Field::AccessPassword), "kept");
-
-    fakes::RealPages::click(form1.control("PushButton5"));
-    ASSERT_EQ(pages.dialogs.messages().size(), 1u);
-    EXPECT_EQ(pages.dialogs.messages()[0],
-              "If you can not connect, please try downloading pgAdmin III. If you can not connect with that software, "
-              "you know the login information you are providing here is incorrect.\r\n\r\n"
-              "https://www.pgadmin.org/download/");
-
-    // Nothing listens on port 1: the attempt fails at once.
+    app::setProgramFolderForTesting(pages.dir.path().toStdString()); // no Samples folder there
     form1.field(app::Field::Server)->setText("127.0.0.1");
-    form1.field(app::Field::Port)->setText("1");
-    fakes::RealPages::click(form1.control("PushButton3"));
-    ASSERT_EQ(pages.dialogs.messages().size(), 2u);
-    EXPECT_EQ(pages.dialogs.messages()[1], "Could not connect. Please check with your administrator.");
-    EXPECT_EQ(form1.pointer().state(), ui::PointerDefault);
-    EXPECT_TRUE(pages.dialogs.reports.empty());
+    form1.field(app::Field::Port)->setText("1"); // nothing listens: attempts fail at once
+    form1.field(app::Field::AccessPassword)->setText("kept");
+    const std::string sample = pages.dir.path().toStdString() + "/Samples/sample.mdb";
+    const std::string help =
+        "If you can not connect, please try downloading pgAdmin III. If you can not connect with that software, "
+        "you know the login information you are providing here is incorrect.\r\n\r\nhttps://www.pgadmin.org/download/";
+    struct Case {
+        const char* button;
+        std::function<void()> before;
+        std::string accessFile;      // Text6 afterwards
+        std::vector<std::string> messages; // shown by the click
+    };
+    const Case cases[] = {
+        {"PushButton1", [&] { pages.fileDialog.chosen = ""; }, "", {}}, // cancelled
+        {"PushButton1", [&] { pages.fileDialog.chosen = "/srv/data/orders.accdb"; }, "/srv/data/orders.accdb", {}},
+        {"PushButton7", [] {}, sample, {}},
+        {"PushButton5", [] {}, sample, {help}},
+        {"PushButton3", [] {}, sample, {"Could not connect. Please check with your administrator."}},
+        {"PushButton2", [] {}, sample, {}}, // no such file: stays silently
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.button);
+        c.before();
+        pages.dialogs.shown.clear();
+        fakes::RealPages::click(form1.control(c.button));
+        EXPECT_EQ(form1.text(app::Field::AccessFile), c.accessFile);
+        EXPECT_EQ(pages.dialogs.messages(), c.messages);
+        EXPECT_TRUE(pages.dialogs.reports.empty());
+        EXPECT_TRUE(form1.isVisible());
+        EXPECT_EQ(form1.pointer().state(), ui::PointerDefault);
+        for (app::Field f : app::kFields)
+            EXPECT_EQ(pages.store->read(app::settingsKey(f), "absent"), form1.text(f)) << app::settingsKey(f);
+    }
+    EXPECT_EQ(form1.text(app::Field::AccessPassword), "kept");
     app::setProgramFolderForTesting("");
 }
 
@@ -425,7 +440,9 @@ TEST(RealPages, NextStaysSilentlyWithoutFileOrServer) {
         bool fileThere;
         const char* port;
     };
-    for (const Case& c : {Case{"no Access file", false, "5432"}, Case{"nothing listens on the port", true, "1"}}) {
+    std::vector<Case> cases{{"no Access file", false, "5432"}, {"nothing listens on the port", true, "1"}};
+    if (fakes::haveServer()) cases.push_back({"wrong password", true, nullptr});
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fakes::RealPages pages;
         auto& form1 = pages.start();
@@ -436,6 +453,13 @@ TEST(RealPages, NextStaysSilentlyWithoutFileOrServer) {
         }
         form1.field(app::Field::Server)->setText("127.0.0.1");
         form1.field(app::Field::Port)->setText(c.port);
+        if (!c.port) { // the real server, with a password it refuses
+            form1.field(app::Field::Server)->setText(QString::fromStdString(fakes::env("PGHOST")));
+            form1.field(app::Field::Port)->setText(QString::fromStdString(fakes::env("PGPORT")));
+            form1.field(app::Field::User)->setText(QString::fromStdString(fakes::env("PGUSER")));
+            form1.field(app::Field::Password)->setText("not the password");
+            form1.field(app::Field::Database)->setText(QString::fromStdString(fakes::env("PGDATABASE")));
+        }
         form1.field(app::Field::AccessFile)->setText(access.fileName());
         fakes::RealPages::click(form1.control("PushButton2"));
         EXPECT_TRUE(form1.isVisible());
