@@ -7,6 +7,7 @@
 #include "app/list_model.h"
 #include "cli/command.h"
 #include "cli/console.h"
+#include "cli/password.h"
 #include "cli/pg_target.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -22,6 +23,7 @@ struct SendOptions {
     std::string conninfo;
     std::vector<std::string> tables;
     OverwritePolicy policy = OverwritePolicy::Ask;
+    std::string accessPassword;
 };
 
 // Selects the named entries (exactly, else ignoring case) or, with no names,
@@ -51,11 +53,6 @@ std::vector<std::string> selectTables(ui::ListBox& list, const std::vector<std::
     return missing;
 }
 
-std::string accessPassword() {
-    const char* p = std::getenv("QUILLMERE_ACCESS_PASSWORD");
-    return p ? p : "";
-}
-
 int send(bool toPostgres, const SendOptions& options) {
     db::ConnectionParameters fields;
     try {
@@ -65,7 +62,7 @@ int send(bool toPostgres, const SendOptions& options) {
         return ExitUnavailable;
     }
     fields.accessFile = options.accessFile;
-    fields.accessPassword = accessPassword();
+    fields.accessPassword = options.accessPassword;
 
     ConsoleDialogs dialogs(options.policy);
     app::SortedListModel accessList, postgresList;
@@ -130,14 +127,15 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
                                  QStringLiteral("[TABLE...]"));
     parser.addOption({QStringLiteral("overwrite"), QStringLiteral("Replace tables that exist on the other side.")});
     parser.addOption({QStringLiteral("skip-existing"), QStringLiteral("Leave tables that exist on the other side.")});
+    addPasswordOptions(parser);
     if (!parser.parse(arguments)) {
         fail(parser.errorText().toStdString());
         return ExitUnavailable;
     }
     if (parser.isSet(QStringLiteral("help"))) {
         std::printf("%s", parser.helpText().toStdString().c_str());
-        std::printf("\nThe PostgreSQL password comes from PGPASSWORD or ~/.pgpass; an Access password from "
-                    "QUILLMERE_ACCESS_PASSWORD.\nExit status: 0 all sent, 2 some row or table failed, 1 a database "
+        std::printf("\nThe PostgreSQL password comes from PGPASSWORD or ~/.pgpass; the Access password from "
+                    "--password-file, --password-stdin or QUILLMERE_ACCESS_PASSWORD.\nExit status: 0 all sent, 2 some row or table failed, 1 a database "
                     "could not be opened.\n");
         return ExitOk;
     }
@@ -148,6 +146,14 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
     options.policy = parser.isSet(QStringLiteral("overwrite"))       ? OverwritePolicy::Overwrite
                      : parser.isSet(QStringLiteral("skip-existing")) ? OverwritePolicy::Skip
                                                                      : OverwritePolicy::Ask;
+    try {
+        options.accessPassword = readPassword(parser);
+    } catch (const std::exception& e) {
+        fail(e.what());
+        return ExitUnavailable;
+    }
+    if (options.accessPassword.empty())
+        if (const char* p = std::getenv("QUILLMERE_ACCESS_PASSWORD")) options.accessPassword = p;
     QStringList positional = parser.positionalArguments();
     if (toPostgres) {
         if (positional.isEmpty() || !parser.isSet(QStringLiteral("pg"))) {

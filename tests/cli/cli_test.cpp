@@ -71,6 +71,13 @@ TEST(Cli, SendBothWaysWithExitStatuses) {
     env::TempDir dir;
     const std::string file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
     const std::string back = dir.copy("jackcess/templates/empty.mdb", "back.mdb");
+    const std::string locked = dir.copy("mdb-reader/password/V2000_with-password.mdb", "locked.mdb");
+    const std::string passwordFile = (dir.path() / "password.txt").string();
+    {
+        FILE* f = std::fopen(passwordFile.c_str(), "w");
+        std::fputs("password\n", f);
+        std::fclose(f);
+    }
     auto pg = env::Session::postgres();
     for (const char* t : {"Table1", "Table2", "Table3", "Table4", "cli_bad"}) pg.exec("DROP TABLE IF EXISTS \"" + std::string(t) + "\"");
     pg.exec("CREATE TABLE cli_bad(n numeric)");
@@ -94,6 +101,9 @@ TEST(Cli, SendBothWaysWithExitStatuses) {
         {"back to Access", "send-to-access " + uri + " " + back + " Table1 Table3", 0, "2 table(s) sent, 2 row(s)"},
         {"a value Access cannot hold", "send-to-access " + uri + " " + back + " cli_bad", 2,
          "1 of 2 rows of the table cli_bad could not be sent."},
+        {"an Access password from a file", "send-to-postgresql " + locked + " --overwrite --password-file " +
+         passwordFile + " --pg " + uri, 0, "1 table(s) sent, 3 row(s)"},
+        {"without it the file does not open", "send-to-postgresql " + locked + " --pg " + uri, 1, "locked.mdb"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
