@@ -566,11 +566,24 @@ struct WriterImpl {
         const std::uint32_t pg = ptr >> 8;
         const unsigned slot = ptr & 0xFF;
         if (!t.indexes.empty()) {
-            const std::vector<RawCell> raw = decodeRow(pc(), t, rowAt(pc(), ptr));
+            // A row Access moved elsewhere keeps a pointer in its slot; the index entries name the slot.
+            std::span<const std::uint8_t> bytes = rowAt(pc(), ptr);
+            if ((rd16(&pc().page(pg)[kDataHeader + 2 * slot]) & 0x4000) && bytes.size() >= 4)
+                bytes = rowAt(pc(), rd32(bytes.data()));
+            const std::vector<RawCell> raw = decodeRow(pc(), t, bytes);
             for (RealIndex& ix : t.indexes)
                 indexRemove(t, ix, indexKey(t, ix, raw), ptr);
         }
         std::uint8_t* p = pc().modify(pg);
+        if (rd16(p + kDataHeader + 2 * slot) & 0x4000) {
+            // The moved row itself goes too, or a reader that scans pages without the slot would still see it.
+            const std::uint32_t target = rd32(rowAt(pc(), ptr).data());
+            std::uint8_t* tp = pc().modify(target >> 8);
+            const unsigned ts = target & 0xFF;
+            if (ts < rd16(tp + 0x0C))
+                wr16(tp + kDataHeader + 2 * ts, rd16(tp + kDataHeader + 2 * ts) | 0xC000);
+            p = pc().modify(pg);
+        }
         wr16(p + kDataHeader + 2 * slot, rd16(p + kDataHeader + 2 * slot) | 0xC000);
         --t.rowCount;
         wr32(pc().modify(t.tdefPage) + 0x10, t.rowCount);
