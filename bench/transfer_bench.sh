@@ -39,7 +39,7 @@ psql -q -v ON_ERROR_STOP=1 <<SQL
 DROP SCHEMA IF EXISTS qm_bench CASCADE;
 CREATE SCHEMA qm_bench;
 CREATE TABLE qm_bench.seed(id int, name varchar(40), qty smallint, amount numeric(12,2), ratio double precision,
-                           made timestamp, flag bool, note text, score real, big bigint);
+                           made timestamp, flag bool, note varchar(120), score real, big bigint);
 INSERT INTO qm_bench.seed
 SELECT i, 'name ' || i, (i % 30000)::smallint, (i * 1.25)::numeric(12,2), i / 7.0,
        timestamp '2020-01-01' + i * interval '17 seconds', i % 3 = 0,
