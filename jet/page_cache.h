@@ -65,6 +65,8 @@ private:
     std::unique_ptr<PageCodec> codec_;
     std::vector<std::unique_ptr<std::uint8_t[]>> pages_;
     std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> undo_;
+    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;  // undo buffers kept for the next statement
+    void releaseUndo();
     std::vector<std::uint32_t> touched_;
     std::uint32_t committedCount_ = 0;
     bool active_ = false;
