@@ -304,6 +304,14 @@ private:
                 add(CheckFinding::Kind::FreeMap, "page 1",
                     "page " + std::to_string(pg) + " is in use but marked free");
         }
+        if (opt_.leaks)
+            for (std::uint32_t pg = 0; pg < src_.pageCount(); ++pg) {
+                if (used_.contains(pg) || pg < base || pg - base >= bits)
+                    continue;
+                if (!(row[5 + (pg - base) / 8] >> ((pg - base) % 8) & 1))
+                    add(CheckFinding::Kind::FreeMap, "page 1",
+                        "page " + std::to_string(pg) + " is marked in use but nothing references it");
+            }
     }
 
     PageSource& src_;

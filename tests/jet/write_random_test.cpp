@@ -169,6 +169,7 @@ void verify(const std::string& path, const std::map<std::string, ModelTable>& mo
     // In files we created ourselves the unique-key counters must be exact too (Access's own files start off).
     jet::CheckOptions options;
     options.statistics = exactCounters;
+    options.leaks = true;  // the templates have no leaked pages, and dropping must give every page back
     for (const auto& f : jet::checkFile(path, options))
         ADD_FAILURE() << jet::describe(f);
     // Our decoder: every table and every row, cell for cell (rows as a multiset in insertion order here).
