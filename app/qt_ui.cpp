@@ -214,8 +214,10 @@ void QtProgram::end() {
     for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
     if (operations_ && operations_->running()) {
         // An operation is letting the window process events: the program ends
-        // here and now, as a closed window promises. Every setting is already
-        // on disk (each change writes it).
+        // here and now, as a closed window promises. Nothing is lost: every
+        // setting is on disk (each change writes it), both databases have each
+        // statement done before events are processed, and a lock file left
+        // behind is taken over by the next session.
         std::_Exit(0);
     }
     QCoreApplication::exit(0);
