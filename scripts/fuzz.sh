@@ -3,14 +3,14 @@
 #
 #   scripts/fuzz.sh [SECONDS]        (default 60; split between the two targets)
 #
-# Environment: FUZZ_BUILD_DIR (default ../build-fuzz next to the source tree),
+# Environment: FUZZ_BUILD_DIR (default build/fuzz, inside the ignored build folder),
 # QUILLMERE_SHARED_DIR (fixtures; default ../shared). A crash leaves its input in the
 # build folder (crash-*) and the script exits non-zero.
 set -eu
 SECS=${1:-60}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SHARED=${QUILLMERE_SHARED_DIR:-$ROOT/../shared}
-BUILD=${FUZZ_BUILD_DIR:-$ROOT/../build-fuzz}
+BUILD=${FUZZ_BUILD_DIR:-$ROOT/build/fuzz}
 CXX_COMPILER=${CXX_FUZZ:-clang++}
 
 cmake -S "$ROOT" -B "$BUILD" -DQUILLMERE_GUI=OFF -DQUILLMERE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
