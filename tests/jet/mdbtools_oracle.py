@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Second oracle: compare jet-dump with mdbtools (mdb-export) on fixture files.
 
-   mdbtools_oracle.py JET_DUMP FIXTURES_DIR
+   mdbtools_oracle.py JET_DUMP FIXTURES_DIR [EXTRA_FILE...]
 
 For each chosen file and user table, `jet-dump --format json --table T` is compared with
 `mdb-export` of the same table, cell by cell, allowing mdbtools' documented losses
@@ -84,8 +84,8 @@ def main():
         return 77
     failures = 0
     compared = 0
-    for f in FILES:
-        path = fixtures + "/files/" + f
+    for f in FILES + sys.argv[3:]:
+        path = f if f.startswith("/") else fixtures + "/files/" + f
         ours = json.loads(subprocess.run([jet_dump, path], check=True, capture_output=True).stdout.decode("utf-8"))
         for table in ours["tables"]:
             cols = table["columns"]
