@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <set>
@@ -257,19 +258,32 @@ bool sameRows(const std::multiset<std::string>& want, const std::multiset<std::s
     return true;
 }
 
-// The folder with mdb-reader, installed by scripts/oracles.sh; empty when node or npm is missing.
+// The folder with mdb-reader: QM_ORACLES_DIR (set by ./test from scripts/oracles.sh), else what
+// scripts/oracles.sh installs now; empty when node or npm is missing. Our dump script goes beside it.
 std::string mdbReaderDir()
 {
     static const std::string dir = [] {
-        int st = 0;
-        std::string out = wt::run("sh " + wt::shellQuote(std::string(QM_SOURCE_DIR) + "/scripts/oracles.sh") +
-                                      " 2>/dev/null",
-                                  st);
-        while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-            out.pop_back();
-        if (st != 0 || out.empty() || !std::filesystem::exists(out + "/node_modules/mdb-reader"))
+        std::string out;
+        if (const char* env = std::getenv("QM_ORACLES_DIR"); env && *env) {
+            out = env;
+        } else {
+            int st = 0;
+            out = wt::run("sh " + wt::shellQuote(std::string(QM_SOURCE_DIR) + "/scripts/oracles.sh") + " 2>/dev/null",
+                          st);
+            while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+                out.pop_back();
+            if (st != 0)
+                out.clear();
+            out = out.substr(out.find_last_of('\n') == std::string::npos ? 0 : out.find_last_of('\n') + 1);
+        }
+        int nodeStatus = 0;
+        if (out.empty() || !std::filesystem::exists(out + "/node_modules/mdb-reader") ||
+            wt::run("command -v node", nodeStatus).empty())
             return std::string();
-        return out;
+        std::error_code ec;
+        std::filesystem::copy_file(std::string(QM_SOURCE_DIR) + "/scripts/mdb_reader_dump.mjs",
+                                   out + "/mdb_reader_dump.mjs", std::filesystem::copy_options::overwrite_existing, ec);
+        return ec ? std::string() : out;
     }();
     return dir;
 }
