@@ -88,12 +88,12 @@ QWidget* create(ControlKind kind, const QString& caption, QWidget* parent) {
 
 std::map<QString, QWidget*> buildControls(QWidget* page, std::span<const ControlSpec> layout) {
     std::map<QString, QWidget*> controls;
-    for (const ControlSpec& spec : layout) {
-        const QString container = QString::fromLatin1(spec.container);
+    for (const ControlSpec& control : layout) {
+        const QString container = QString::fromLatin1(control.container);
         QWidget* parent = container.isEmpty() ? page : controls.at(container);
-        QWidget* widget = create(spec.kind, QString::fromUtf8(spec.caption), parent);
-        widget->setObjectName(QString::fromLatin1(spec.name));
-        widget->setGeometry(twipsToPixels(spec.rect));
+        QWidget* widget = create(control.kind, QString::fromUtf8(control.caption), parent);
+        widget->setObjectName(QString::fromLatin1(control.name));
+        widget->setGeometry(twipsToPixels(control.rect));
         controls[widget->objectName()] = widget;
     }
     return controls;
