@@ -920,7 +920,7 @@ struct WriterImpl {
     }
 
     // ---- statements -------------------------------------------------------------------------------
-    void createTable(const sql::CreateTable& ct, bool keepAutoNumber = true)
+    void createTable(const sql::CreateTable& ct)
     {
         const std::u16string name = utf8ToUtf16(ct.table);
         validateName(name, ct.table, "table");
@@ -948,7 +948,6 @@ struct WriterImpl {
                 throwError(err::Unsupported, "Large Number (BIGINT) fields need an Access 2016 or later file; '" +
                                                  path + "' is older.");
         }
-        (void)keepAutoNumber;
 
         // Layout: numbers in order, variable columns get variable indexes, fixed ones offsets.
         const std::size_t n = ct.columns.size();
@@ -1011,10 +1010,8 @@ struct WriterImpl {
             namesLen += 2 + 2 * nm.size();
         const std::size_t tdefLen = 63 + 25 * n + namesLen + 10 * longCols + 2;
         const std::size_t mapRows = 2 + 2 * longCols;
-        if (mapRows * (kInlineMapRow + 2) > kPage - kDataHeader)
-            throwError(err::TooManyFields, "Too many Memo and OLE Object fields in one table.");
 
-        // Pages: the definition (first page = table id) and one page for the usage-map rows.
+        // Pages: the definition (first page = table id), then pages for the usage-map rows (57 to a page).
         const std::uint32_t tdef = allocPage();
         std::vector<std::uint32_t> tdefPages{tdef};
         std::size_t capacity = kPage;
@@ -1022,12 +1019,16 @@ struct WriterImpl {
             tdefPages.push_back(allocPage());
             capacity += kPage - 8;
         }
-        const std::uint32_t mapPage = allocPage();
-        std::uint8_t* mp = pc().modify(mapPage);
-        initDataPage(mp, 0);
+        std::vector<std::uint32_t> mapPtrs;
+        std::uint32_t mapPage = 0;
         for (std::size_t r = 0; r < mapRows; ++r) {
+            if (mapPage == 0 || !fits(pc().page(mapPage), kInlineMapRow)) {
+                mapPage = allocPage();
+                initDataPage(pc().modify(mapPage), 0);
+            }
             std::uint8_t row[kInlineMapRow] = {};
-            putRow(mp, std::span<const std::uint8_t>(row, kInlineMapRow));
+            const std::uint8_t slot = putRow(pc().modify(mapPage), std::span<const std::uint8_t>(row, kInlineMapRow));
+            mapPtrs.push_back(mapPage << 8 | slot);
         }
         std::vector<std::uint8_t> buf(tdefLen, 0);
         buf[0] = 0x02;
@@ -1039,8 +1040,8 @@ struct WriterImpl {
         wr16(&buf[0x29], static_cast<std::uint16_t>(n));
         wr16(&buf[0x2B], varIdx);
         wr16(&buf[0x2D], static_cast<std::uint16_t>(n));
-        wr32(&buf[0x37], mapPage << 8 | 0);
-        wr32(&buf[0x3B], mapPage << 8 | 1);
+        wr32(&buf[0x37], mapPtrs[0]);
+        wr32(&buf[0x3B], mapPtrs[1]);
         std::size_t pos = 0x3F;
         std::memcpy(&buf[pos], desc.data(), desc.size());
         pos += desc.size();
@@ -1057,8 +1058,8 @@ struct WriterImpl {
             if (ct.columns[i].type != SqlType::Memo && ct.columns[i].type != SqlType::Ole)
                 continue;
             wr16(&buf[pos], static_cast<std::uint16_t>(i));
-            wr32(&buf[pos + 2], static_cast<std::uint32_t>(mapPage << 8 | lvRow));
-            wr32(&buf[pos + 6], static_cast<std::uint32_t>(mapPage << 8 | (lvRow + 1)));
+            wr32(&buf[pos + 2], mapPtrs[lvRow]);
+            wr32(&buf[pos + 6], mapPtrs[lvRow + 1]);
             lvRow += 2;
             pos += 10;
         }
@@ -1582,8 +1583,9 @@ std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions opti
     if (lcid != 0x0409 && lcid != 0)
         throwError(err::Unsupported, "'" + path + "' was created with sort order " + std::to_string(lcid) +
                                          "; this engine writes only databases with the General sort order (1033).");
-    if (!options.password.empty() || true) {
-        // Jet 4 password: 40 bytes at 0x42, XOR-ed with the creation date's integer part.
+    {
+        // Jet 4 password: 40 bytes at 0x42, XOR-ed with the creation date's integer part. (.accdb passwords
+        // are encryption and are checked by the page codec.)
         if (impl->version == 1) {
             double created;
             std::memcpy(&created, head + 0x72, 8);

@@ -527,6 +527,40 @@ TEST(WriteEngine, DropEveryTableAccessMade)
     EXPECT_GT(dropped, 90);
 }
 
+// 255 columns with 64-character names: a definition over several pages, 64 memo columns whose usage maps
+// need more than one page; then dropped without leaving a page behind.
+TEST(WriteEngine, WidestTable)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2007.accdb");
+    std::string create = "CREATE TABLE W (", insert = "INSERT INTO W VALUES(";
+    const char* types[] = {"TEXT(10)", "LONG", "MEMO", "DOUBLE"};
+    const char* values[] = {"'x'", "1", "'m'", "2.5"};
+    for (int i = 0; i < 255; ++i) {
+        char name[80];
+        std::snprintf(name, sizeof name, "[%s%03d]", std::string(61, 'c').c_str(), i);
+        create += (i ? ", " : "") + std::string(name) + " " + types[i % 4];
+        insert += (i ? ", " : "") + std::string(values[i % 4]);
+    }
+    {
+        auto w = Writer::open(path);
+        w->execute(create + ")");
+        w->execute(insert + ")");
+        w->execute(insert + ")");
+        EXPECT_EQ(w->columns("W").size(), 255u);
+    }
+    jet::CheckOptions strict;
+    strict.leaks = true;
+    for (const auto& f : jet::checkFile(path, strict))
+        ADD_FAILURE() << jet::describe(f);
+    const auto back = wt::readBack(path);
+    ASSERT_EQ(back.at("W").rows.size(), 2u);
+    EXPECT_EQ(jet::utf16ToUtf8(back.at("W").rows[1][254].text), "m");
+    { Writer::open(path)->dropTable("W"); }
+    for (const auto& f : jet::checkFile(path, strict))
+        ADD_FAILURE() << jet::describe(f);
+}
+
 TEST(WriteEngine, BigIntNeedsAnAccess2016File)
 {
     wt::TempDir tmp;
