@@ -10,7 +10,8 @@
 //   }
 //
 // All failures are jet::Error (see jet/error.h). A Table keeps its database's file
-// alive, so it may outlive the Database object.
+// alive, so it may outlive the Database object. A Database and its Tables are used
+// from one thread at a time (open one Database per thread to read in parallel).
 
 #include <cstdint>
 #include <memory>
