@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 using namespace jet::sql;
@@ -181,6 +183,44 @@ TEST(WriteSql, ScriptsSplitOutsideQuotes)
     EXPECT_EQ(parts[1], "\nINSERT INTO `a;b` VALUES('x;y'';z')");
     EXPECT_EQ(std::get<Insert>(parse(parts[1])).values[0].text, "x;y';z");
     EXPECT_EQ(parts[2], "\n  \nDROP TABLE x");
+}
+
+// Damaged statements (bytes changed, dropped, repeated) fail with jet::Error and nothing else.
+TEST(WriteSql, DamagedStatementsNeverCrash)
+{
+    const std::string seeds[] = {
+        "CREATE TABLE `T`(`a` VARCHAR,`b` DECIMAL(10,2),`c` TEXT(20) NOT NULL);",
+        "INSERT INTO [T] (a, b) VALUES('x''y', -1.5e3, 0x0a0B, NULL);",
+        "SELECT a1.* INTO `n` FROM `o` AS a1",
+        "DROP TABLE [x];",
+    };
+    const char alphabet[] = "`[]'(),;.*-+0xXeE9 aZ\"\\\n\t\x80\xff";
+    std::mt19937 rng(7);
+    int accepted = 0, refused = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string s = seeds[rng() % std::size(seeds)];
+        const int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits && !s.empty(); ++e) {
+            const std::size_t at = rng() % s.size();
+            switch (rng() % 3) {
+            case 0: s[at] = alphabet[rng() % (sizeof alphabet - 1)]; break;
+            case 1: s.erase(at, 1 + rng() % 3); break;
+            default: s.insert(at, s.substr(at, rng() % 6)); break;
+            }
+        }
+        try {
+            parse(s);
+            ++accepted;
+        } catch (const jet::Error& e) {
+            ++refused;
+            EXPECT_GE(e.number(), 3000) << s;
+            const std::string m = e.what();
+            EXPECT_TRUE(m.find("position ") != std::string::npos || m.find("end of the statement") != std::string::npos)
+                << "the message must say where: " << m;
+        }
+    }
+    EXPECT_GT(refused, 10000);
+    EXPECT_GT(accepted, 100);
 }
 
 }  // namespace
