@@ -97,6 +97,21 @@ NewFormat parseNewFormat(std::string_view name)
                                      "'; use jet4, ace12, ace14, ace16 or ace17.");
 }
 
+void createDatabase(const std::string& path, Format format)
+{
+    switch (format) {
+    case Format::Jet3:
+        throwError(err::Unsupported, "Creating Access 97 (Jet 3) databases is not supported.");
+    case Format::Jet4: return createDatabase(path, NewFormat::Jet4);
+    case Format::Ace12: return createDatabase(path, NewFormat::Ace12);
+    case Format::Ace14:
+    case Format::Ace15: return createDatabase(path, NewFormat::Ace14);
+    case Format::Ace16: return createDatabase(path, NewFormat::Ace16);
+    case Format::Ace17: return createDatabase(path, NewFormat::Ace17);
+    }
+    throwError(err::Unsupported, "Unknown database format.");
+}
+
 void createDatabase(const std::string& path, NewFormat format)
 {
     const std::uint8_t version = format == NewFormat::Jet4    ? 1

@@ -5,6 +5,8 @@
 // pane tables, forms and reports containers) it adds by itself.
 #pragma once
 
+#include "jet/format.h"
+
 #include <string>
 #include <string_view>
 
@@ -18,5 +20,7 @@ NewFormat parseNewFormat(std::string_view name);
 // Writes a new database at `path`. Refuses (3010-like error 3204 "database already exists") to overwrite.
 // Jet 4 and ACE 12 files get the General Legacy sort order, ACE 14 and later General, as Access does.
 void createDatabase(const std::string& path, NewFormat format);
+// The same by the reader's format names; Jet 3 is refused (3251), ACE 15 files are written as ACE 14.
+void createDatabase(const std::string& path, Format format);
 
 }  // namespace jet
