@@ -2,7 +2,9 @@
 // same transfers as the page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 #include <sys/wait.h>
 
@@ -15,10 +17,13 @@ struct Outcome {
     std::string out, err;
 };
 
-// Runs the program with stdin from /dev/null (not a terminal).
+// Runs the program with stdin from /dev/null (not a terminal) unless the
+// arguments redirect it themselves.
 Outcome run(const std::string& arguments, const env::TempDir& dir) {
     const std::string errFile = (dir.path() / "stderr.txt").string();
-    const std::string command = std::string(QM_CLI) + " " + arguments + " </dev/null 2>" + errFile;
+    const bool ownStdin = arguments.find(" < ") != std::string::npos;
+    const std::string command =
+        std::string(QM_CLI) + " " + arguments + (ownStdin ? "" : " </dev/null") + " 2>" + errFile;
     Outcome r;
     FILE* pipe = ::popen(command.c_str(), "r");
     std::array<char, 4096> buf{};
@@ -115,6 +120,95 @@ TEST(Cli, SendBothWaysWithExitStatuses) {
     EXPECT_EQ(a.rows("SELECT * FROM `Table1`").size(), 2u);
     EXPECT_EQ(a.rows("SELECT * FROM `cli_bad`"), (env::Rows{{"1"}}));
     ::unsetenv("PGPASSWORD");
+}
+
+} // namespace
+
+namespace {
+
+std::string writeFile(const env::TempDir& dir, const std::string& name, const std::string& text) {
+    const std::string path = (dir.path() / name).string();
+    FILE* f = std::fopen(path.c_str(), "w");
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+    return path;
+}
+
+// New databases of every format take a script, pass the checker and read back.
+TEST(Cli, CreateExecCheckDumpOnEveryNewFormat) {
+    env::TempDir dir;
+    const std::string script = writeFile(dir, "script.sql",
+        "CREATE TABLE `Orders`(`ID` LONG,`Note` TEXT(20),`Paid` YESNO);\n"
+        "INSERT INTO `Orders` VALUES(1, 'it''s, here', 'True');\n"
+        "INSERT INTO `Orders` VALUES('2', NULL, 'False');\n");
+    for (const std::string format : {"jet4", "ace12", "ace14", "ace16", "ace17"}) {
+        SCOPED_TRACE(format);
+        const std::string file = (dir.path() / ("new-" + format + (format == "jet4" ? ".mdb" : ".accdb"))).string();
+        EXPECT_EQ(run("create " + quoted(file) + " --format " + format, dir).status, 0);
+        EXPECT_EQ(run("create " + quoted(file) + " --format " + format, dir).status, 1) << "a second create overwrote";
+        const Outcome exec = run("exec " + quoted(file) + " --script " + quoted(script), dir);
+        EXPECT_EQ(exec.status, 0) << exec.err;
+        EXPECT_NE(exec.err.find("3 statement(s) ran, 0 failed"), std::string::npos) << exec.err;
+        const Outcome check = run("check " + quoted(file), dir);
+        EXPECT_EQ(check.status, 0) << check.out << check.err;
+        const Outcome dump = run("dump " + quoted(file) + " --format csv", dir);
+        EXPECT_EQ(dump.out, "ID,Note,Paid\r\n1,\"it's, here\",true\r\n2,,false\r\n") << dump.err;
+        EXPECT_NE(run("tables --all " + quoted(file), dir).out.find("MSysObjects\tSYSTEM TABLE"), std::string::npos);
+    }
+    EXPECT_EQ(run("create " + quoted((dir.path() / "x.mdb").string()) + " --format jet3", dir).status, 1);
+}
+
+TEST(Cli, ExecStopsAtTheFirstFailureUnlessToldToGoOn) {
+    env::TempDir dir;
+    const std::string file = dir.copy("jackcess/templates/empty2010.accdb", "work.accdb");
+    const std::string script = writeFile(dir, "script.sql",
+        "CREATE TABLE `T`(`n` BYTE);\nINSERT INTO `T` VALUES(300);\nINSERT INTO `T` VALUES(7);\n");
+    Outcome r = run("exec " + quoted(file) + " --script " + quoted(script), dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("1 statement(s) ran, 1 failed, 1 not run"), std::string::npos) << r.err;
+    r = run("exec " + quoted(file) + " \"DROP TABLE T\"", dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run("exec " + quoted(file) + " --keep-going --script " + quoted(script), dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("2 statement(s) ran, 1 failed, 0 not run"), std::string::npos) << r.err;
+    EXPECT_EQ(run("exec " + quoted(file) + " \"SELECT * FROM T\"", dir).out, "n\r\n7\r\n");
+    EXPECT_EQ(run("exec " + quoted(file) + " \"DELETE FROM T\"", dir).status, 2) << "unsupported statement ran";
+}
+
+TEST(Cli, AccessPasswordsComeFromAFileOrStdin) {
+    env::TempDir dir;
+    const std::string locked = dir.copy("mdb-reader/password/V2003_with-password.mdb", "locked.mdb");
+    const std::string good = writeFile(dir, "good.txt", "password\n");
+    const std::string bad = writeFile(dir, "bad.txt", "nope\n");
+    EXPECT_EQ(run("tables " + quoted(locked) + " --password-file " + quoted(good), dir).status, 0);
+    const Outcome wrong = run("tables " + quoted(locked) + " --password-file " + quoted(bad), dir);
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("Not a valid password."), std::string::npos) << wrong.err;
+    EXPECT_EQ(wrong.err.find("nope"), std::string::npos) << "the password was printed";
+    const Outcome piped = run("dump " + quoted(locked) + " --password-stdin --format json < " + quoted(good), dir);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out.rfind("{\"tables\":[", 0), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// The sample database the build makes: sound, and readable by mdbtools too.
+TEST(SampleDatabase, IsSoundAndReadableByAnotherReader) {
+    env::TempDir dir;
+    EXPECT_EQ(run("check " + quoted(QM_SAMPLE), dir).status, 0);
+    EXPECT_EQ(run("tables " + quoted(QM_SAMPLE), dir).out, "Customers\nProducts\nOrders\nOrder Lines\n");
+    const Outcome dump = run("dump " + quoted(QM_SAMPLE) + " --format json", dir);
+    EXPECT_NE(dump.out.find("O'Brien & Sons"), std::string::npos);
+    EXPECT_NE(dump.out.find("null"), std::string::npos) << "the sample has no Null values";
+    if (std::system("command -v mdb-export >/dev/null 2>&1") != 0) GTEST_SKIP() << "mdbtools is not installed";
+    FILE* pipe = ::popen(("mdb-export " + quoted(QM_SAMPLE) + " 'Order Lines' | wc -l").c_str(), "r");
+    char line[64] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, pipe), nullptr);
+    ::pclose(pipe);
+    const Outcome ours = run("dump " + quoted(QM_SAMPLE) + " --table 'Order Lines' --format csv", dir);
+    EXPECT_EQ(std::atoi(line), std::count(ours.out.begin(), ours.out.end(), '\n'));
 }
 
 } // namespace

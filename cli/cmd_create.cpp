@@ -1,0 +1,49 @@
+// create: a new, empty Access database written from scratch.
+#include <QCommandLineParser>
+#include <cstdio>
+
+#include "cli/command.h"
+#include "jet/create_db.h"
+#include "jet/error.h"
+
+namespace cli {
+
+namespace {
+
+int run(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Creates an empty Access database with the system tables Access expects. jet4 is an Access 2000-2003 .mdb; "
+        "ace12, ace14, ace16 and ace17 are the .accdb of Access 2007, 2010, 2016 and 2019."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The new file (must not exist)."));
+    parser.addOption({QStringLiteral("format"), QStringLiteral("jet4, ace12, ace14, ace16 or ace17."),
+                      QStringLiteral("FORMAT")});
+    if (!parser.parse(arguments)) {
+        fail(parser.errorText().toStdString());
+        return ExitUnavailable;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s", parser.helpText().toStdString().c_str());
+        return ExitOk;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1 || !parser.isSet(QStringLiteral("format"))) {
+        fail("usage: quillmere-cli create FILE --format jet4|ace12|ace14|ace16|ace17");
+        return ExitUnavailable;
+    }
+    const std::string path = positional.first().toStdString();
+    try {
+        jet::createDatabase(path, jet::parseNewFormat(parser.value(QStringLiteral("format")).toStdString()));
+    } catch (const std::exception& e) {
+        fail(path + ": " + e.what());
+        return ExitUnavailable;
+    }
+    return ExitOk;
+}
+
+const Registrar registrar{{"create", "Create an empty Access database", run}};
+
+} // namespace
+
+} // namespace cli
