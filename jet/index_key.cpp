@@ -42,6 +42,28 @@ U readLE(const std::vector<std::uint8_t>& b)
     return v;
 }
 
+// Binary keys: the bytes in groups of eight, each group followed by a count byte — 9 while more groups
+// follow, else the number of real bytes in the (zero-padded) last group. Descending keys invert the data
+// bytes and the last count byte only.
+void appendBinaryKey(std::vector<std::uint8_t>& out, const std::uint8_t* data, std::size_t size, bool ascending)
+{
+    if (size == 0)
+        return;  // an empty value is the flag byte alone (checked on Access's own index entries)
+    std::size_t pos = 0;
+    while (size - pos > 8) {
+        for (std::size_t i = 0; i < 8; ++i)
+            out.push_back(ascending ? data[pos + i] : static_cast<std::uint8_t>(~data[pos + i]));
+        out.push_back(0x09);
+        pos += 8;
+    }
+    const std::size_t rest = size - pos;
+    for (std::size_t i = 0; i < 8; ++i) {
+        const std::uint8_t b = i < rest ? data[pos + i] : 0;
+        out.push_back(ascending ? b : static_cast<std::uint8_t>(~b));
+    }
+    out.push_back(ascending ? static_cast<std::uint8_t>(rest) : static_cast<std::uint8_t>(~rest));
+}
+
 }  // namespace
 
 bool canKeyText(std::u16string_view text, char16_t& bad)
@@ -175,6 +197,18 @@ void appendColumnKey(std::vector<std::uint8_t>& out, sql::ColumnType type, const
     case ColumnType::Text:
     case ColumnType::Memo:
         appendTextKey(out, cell.text, order, ascending);  // inverts by itself
+        return;
+    case ColumnType::Guid: {
+        // In the order the GUID is written ({d1-d2-d3-...}), so that keys sort as the texts do.
+        std::uint8_t display[16] = {};
+        static const int order16[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+        for (int i = 0; i < 16 && static_cast<std::size_t>(order16[i]) < cell.bytes.size(); ++i)
+            display[i] = cell.bytes[static_cast<std::size_t>(order16[i])];
+        appendBinaryKey(out, display, 16, ascending);
+        return;
+    }
+    case ColumnType::Binary:
+        appendBinaryKey(out, cell.bytes.data(), cell.bytes.size(), ascending);
         return;
     default:
         throwError(err::Unsupported, std::string("Index keys for ") + sql::columnTypeName(type) +
