@@ -185,7 +185,7 @@ void createDatabase(const std::string& path, NewFormat format)
         // Security ids: the engine (owner of its own objects), the admins, the creator and the users group.
         const std::vector<std::uint8_t> engine{0xA7, 0x31}, admins{0xA6, 0x33}, creator{0xA6, 0x3E},
             users{0xA6, 0x3C};
-        std::vector<CatalogEntrySpec> catalog = {
+        std::vector<NewCatalogEntry> catalog = {
             {0x0F000001, 0x0F000000, u"Tables", 3, 0x80000000u, engine},
             {0x0F000002, 0x0F000000, u"Databases", 3, 0x80000000u, engine},
             {0x0F000003, 0x0F000000, u"Relationships", 3, 0x80000000u, engine},
@@ -196,7 +196,7 @@ void createDatabase(const std::string& path, NewFormat format)
             {0, 0x0F000001, u"MSysRelationships", 1, 0x80000000u, engine},
         };
         // Permissions as the engine grants them on a new file; the ids of the system tables are 2 to 5.
-        std::vector<AceSpec> aces = {
+        std::vector<NewAce> aces = {
             {2, admins, 0x00060000, false},      {3, admins, 0x00060000, false},
             {4, admins, 0x00060000, false},      {5, admins, 0x000E0000, false},
             {0x0F000001, creator, 0x000F00FE, true}, {0x0F000001, admins, 0x00060001, false},

@@ -1354,7 +1354,7 @@ struct WriterImpl {
 namespace w {
 
 void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables, const std::uint8_t sortBytes[4],
-                       std::vector<CatalogEntrySpec> catalog, const std::vector<AceSpec>& aces, double created)
+                       std::vector<NewCatalogEntry> catalog, const std::vector<NewAce>& aces, double created)
 {
     WriterImpl wi;
     wi.external = &cache;
@@ -1507,7 +1507,7 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
     }
     // Catalogue rows.
     Table& mso = wi.table(tdefs.at(0));
-    for (CatalogEntrySpec& e : catalog) {
+    for (NewCatalogEntry& e : catalog) {
         if (e.id == 0)
             for (std::size_t t = 0; t < tables.size(); ++t)
                 if (tables[t].name == e.name)
@@ -1532,7 +1532,7 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
         wi.insertRow(mso, cells);
     }
     Table& aceTable = wi.table(tdefs.at(1));
-    for (const AceSpec& a : aces) {
+    for (const NewAce& a : aces) {
         std::int32_t id = a.objectId;
         std::vector<Cell> cells(aceTable.maxCols);
         cells[aceTable.column(u"ObjectId")->number] = Cell{false, false, le32(id), {}};

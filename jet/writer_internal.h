@@ -172,14 +172,14 @@ struct SystemTable {
     std::vector<SystemIndex> indexes;
     std::vector<SystemLogicalIndex> logical;
 };
-struct CatalogEntrySpec {
+struct NewCatalogEntry {
     std::int32_t id = 0, parentId = 0;
     std::u16string name;
     std::int16_t type = 0;
     std::uint32_t flags = 0;
     std::vector<std::uint8_t> owner;
 };
-struct AceSpec {
+struct NewAce {
     std::int32_t objectId = 0;
     std::vector<std::uint8_t> sid;
     std::uint32_t acm = 0;
@@ -190,6 +190,6 @@ struct AceSpec {
 // in order, so that MSysObjects is page 2), then fills MSysObjects and MSysACEs. Table entries of
 // `catalog` with id 0 get the id of the system table of the same name. Runs inside one statement of `cache`.
 void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables, const std::uint8_t sortBytes[4],
-                       std::vector<CatalogEntrySpec> catalog, const std::vector<AceSpec>& aces, double created);
+                       std::vector<NewCatalogEntry> catalog, const std::vector<NewAce>& aces, double created);
 
 }  // namespace jet::w
