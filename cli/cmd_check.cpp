@@ -23,14 +23,7 @@ int run(const QStringList& arguments) {
     parser.addOption({QStringLiteral("statistics"),
                       QStringLiteral("Also report unique-key counters that differ (Access itself rarely keeps them).")});
     parser.addOption({QStringLiteral("leaks"), QStringLiteral("Also report pages marked in use that nothing references.")});
-    if (!parser.parse(arguments)) {
-        fail(parser.errorText().toStdString());
-        return ExitUnavailable;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s", parser.helpText().toStdString().c_str());
-        return ExitOk;
-    }
+    if (const auto done = parseArguments(parser, arguments)) return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
         fail("usage: quillmere-cli check FILE [--statistics] [--leaks]");

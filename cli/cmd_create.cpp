@@ -19,14 +19,7 @@ int run(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The new file (must not exist)."));
     parser.addOption({QStringLiteral("format"), QStringLiteral("jet4, ace12, ace14, ace16 or ace17."),
                       QStringLiteral("FORMAT")});
-    if (!parser.parse(arguments)) {
-        fail(parser.errorText().toStdString());
-        return ExitUnavailable;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s", parser.helpText().toStdString().c_str());
-        return ExitOk;
-    }
+    if (const auto done = parseArguments(parser, arguments)) return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1 || !parser.isSet(QStringLiteral("format"))) {
         fail("usage: quillmere-cli create FILE --format jet4|ace12|ace14|ace16|ace17");

@@ -25,14 +25,7 @@ int run(const QStringList& arguments) {
                       QStringLiteral("json")});
     parser.addOption({QStringLiteral("csv"), QStringLiteral("Same as --format csv.")});
     addPasswordOptions(parser);
-    if (!parser.parse(arguments)) {
-        fail(parser.errorText().toStdString());
-        return ExitUnavailable;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s", parser.helpText().toStdString().c_str());
-        return ExitOk;
-    }
+    if (const auto done = parseArguments(parser, arguments)) return *done;
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
         fail("usage: quillmere-cli dump FILE [--table NAME] [--format json|csv]");

@@ -67,14 +67,7 @@ int run(const QStringList& arguments) {
                       QStringLiteral("F")});
     parser.addOption({QStringLiteral("keep-going"), QStringLiteral("Go on after a failing statement.")});
     addPasswordOptions(parser);
-    if (!parser.parse(arguments)) {
-        fail(parser.errorText().toStdString());
-        return ExitUnavailable;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s", parser.helpText().toStdString().c_str());
-        return ExitOk;
-    }
+    if (const auto done = parseArguments(parser, arguments)) return *done;
     const QStringList positional = parser.positionalArguments();
     const bool script = parser.isSet(QStringLiteral("script"));
     if (positional.size() != (script ? 1 : 2)) {

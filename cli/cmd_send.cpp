@@ -128,17 +128,12 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
     parser.addOption({QStringLiteral("overwrite"), QStringLiteral("Replace tables that exist on the other side.")});
     parser.addOption({QStringLiteral("skip-existing"), QStringLiteral("Leave tables that exist on the other side.")});
     addPasswordOptions(parser);
-    if (!parser.parse(arguments)) {
-        fail(parser.errorText().toStdString());
-        return ExitUnavailable;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s", parser.helpText().toStdString().c_str());
-        std::printf("\nThe PostgreSQL password comes from PGPASSWORD or ~/.pgpass; the Access password from "
-                    "--password-file, --password-stdin or QUILLMERE_ACCESS_PASSWORD.\nExit status: 0 all sent, 2 some row or table failed, 1 a database "
-                    "could not be opened.\n");
-        return ExitOk;
-    }
+    if (const auto done = parseArguments(
+            parser, arguments,
+            "\nThe PostgreSQL password comes from PGPASSWORD or ~/.pgpass; the Access password from "
+            "--password-file, --password-stdin or QUILLMERE_ACCESS_PASSWORD.\nExit status: 0 all sent, 2 some row "
+            "or table failed, 1 a database could not be opened.\n"))
+        return *done;
     if (parser.isSet(QStringLiteral("overwrite")) && parser.isSet(QStringLiteral("skip-existing"))) {
         fail("--overwrite and --skip-existing exclude each other");
         return ExitUnavailable;

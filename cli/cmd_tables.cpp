@@ -20,14 +20,7 @@ int run(const QStringList& arguments) {
     parser.addOption({QStringLiteral("pg"), QStringLiteral("A PostgreSQL database instead."), QStringLiteral("CONNINFO")});
     parser.addOption({QStringLiteral("all"), QStringLiteral("Every catalogue object of the Access file with its TABLE_TYPE.")});
     addPasswordOptions(parser);
-    if (!parser.parse(arguments)) {
-        fail(parser.errorText().toStdString());
-        return ExitUnavailable;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::printf("%s", parser.helpText().toStdString().c_str());
-        return ExitOk;
-    }
+    if (const auto done = parseArguments(parser, arguments)) return *done;
     const QStringList positional = parser.positionalArguments();
     std::vector<std::string> names;
     try {

@@ -1,7 +1,9 @@
 #pragma once
 // The subcommands of quillmere-cli. Each lives in its own cmd_<name>.cpp and
 // registers itself with a static Registrar; main.cpp only dispatches.
+#include <QCommandLineParser>
 #include <QStringList>
+#include <optional>
 #include <functional>
 #include <string>
 
@@ -31,5 +33,11 @@ struct Registrar {
 
 // Prints a failure on stderr as "quillmere-cli: <text>".
 void fail(const std::string& text);
+
+// Parses a subcommand's arguments. Returns an exit status when the command is
+// done already: a bad command line (reported) or --help (printed, followed by
+// `helpFooter`). nullopt means: go on.
+std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList& arguments,
+                                  const char* helpFooter = nullptr);
 
 } // namespace cli

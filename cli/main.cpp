@@ -1,4 +1,5 @@
 // quillmere-cli: the program's operations without a window.
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
@@ -41,6 +42,19 @@ std::vector<const Command*> commands() {
 }
 
 void fail(const std::string& text) { std::fprintf(stderr, "quillmere-cli: %s\n", text.c_str()); }
+
+std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList& arguments, const char* helpFooter) {
+    if (!parser.parse(arguments)) {
+        fail(parser.errorText().toStdString());
+        return ExitUnavailable;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s", parser.helpText().toStdString().c_str());
+        if (helpFooter) std::printf("%s", helpFooter);
+        return ExitOk;
+    }
+    return std::nullopt;
+}
 
 } // namespace cli
 
