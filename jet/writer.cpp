@@ -164,43 +164,59 @@ struct WriterImpl {
         unsigned start0 = rd16(p + kDataHeader) & 0x1FFF;
         const unsigned end0 = kPage;
         std::uint8_t* row = p + start0;
-        if (row[0] != 0x00 || rd32(row + 1) != 0)
+        if (row[0] != 0x00)
             throwError(err::Unsupported, "This file keeps its free-page map in a form this engine does not "
                                          "write (a reference map); open and compact it in Access first.");
+        std::uint32_t base = rd32(row + 1);
         std::size_t bits = (end0 - start0 - 5) * 8;
-        if (page >= bits) {
+        if (page < base)
+            return;  // below the map's window every page counts as in use; a freed one stays so
+        if (page - base >= bits) {
             if (freeBit)
                 return;  // beyond the map counts as free already
-            // Lengthen row 0: move the rows stored below it down and fill the new bits with "free".
-            std::size_t need = (page / 8 + 1) - (end0 - start0 - 5);
+            std::size_t need = ((page - base) / 8 + 1) - (end0 - start0 - 5);
             need = (need + 63) / 64 * 64;
             const unsigned freeSpace = rd16(p + 2);
-            if (need > freeSpace)
-                throwError(err::DatabaseFull, "The free-page map on page 1 is full; this engine cannot grow the "
-                                              "file beyond about 128 MB.");
-            unsigned lowest = start0;
-            for (unsigned s = 1; s < count; ++s)
-                lowest = std::min<unsigned>(lowest, rd16(p + kDataHeader + 2 * s) & 0x1FFF);
-            std::memmove(p + lowest - need, p + lowest, start0 - lowest);
-            for (unsigned s = 1; s < count; ++s) {
-                const std::uint16_t v = rd16(p + kDataHeader + 2 * s);
-                wr16(p + kDataHeader + 2 * s, static_cast<std::uint16_t>(v - need));
+            if (need <= freeSpace) {
+                // Lengthen row 0: move the rows stored below it down and fill the new bits with "free".
+                unsigned lowest = start0;
+                for (unsigned s = 1; s < count; ++s)
+                    lowest = std::min<unsigned>(lowest, rd16(p + kDataHeader + 2 * s) & 0x1FFF);
+                std::memmove(p + lowest - need, p + lowest, start0 - lowest);
+                for (unsigned s = 1; s < count; ++s) {
+                    const std::uint16_t v = rd16(p + kDataHeader + 2 * s);
+                    wr16(p + kDataHeader + 2 * s, static_cast<std::uint16_t>(v - need));
+                }
+                // Row 0 now starts `need` bytes earlier: header and old bitmap move down, new bytes follow.
+                const unsigned newStart = static_cast<unsigned>(start0 - need);
+                std::memmove(p + newStart, p + start0, end0 - start0);
+                std::memset(p + newStart + (end0 - start0), 0xFF, need);
+                wr16(p + kDataHeader, static_cast<std::uint16_t>(newStart | (rd16(p + kDataHeader) & 0xE000)));
+                wr16(p + 2, static_cast<std::uint16_t>(freeSpace - need));
+                start0 = newStart;
+                row = p + start0;
+                bits = (end0 - start0 - 5) * 8;
+            } else {
+                // Page 1 is full: slide the window up so that it ends with this page. The pages it leaves
+                // behind count as in use from then on (freeing one of them can no longer be recorded).
+                const std::size_t bytes = end0 - start0 - 5;
+                const std::uint32_t newBase = (page - static_cast<std::uint32_t>(bits) + 1 + 7) / 8 * 8;
+                const std::size_t shift = (newBase - base) / 8;
+                if (shift >= bytes) {
+                    std::memset(row + 5, 0xFF, bytes);
+                } else {
+                    std::memmove(row + 5, row + 5 + shift, bytes - shift);
+                    std::memset(row + 5 + bytes - shift, 0xFF, shift);
+                }
+                base = newBase;
+                wr32(row + 1, base);
             }
-            // Row 0 now starts `need` bytes earlier: header and old bitmap move down, new bytes follow.
-            const unsigned newStart = static_cast<unsigned>(start0 - need);
-            std::memmove(p + newStart, p + start0, end0 - start0);
-            std::memset(p + newStart + (end0 - start0), 0xFF, need);
-            wr16(p + kDataHeader, static_cast<std::uint16_t>(newStart | (rd16(p + kDataHeader) & 0xE000)));
-            wr16(p + 2, static_cast<std::uint16_t>(freeSpace - need));
-            start0 = newStart;
-            row = p + start0;
-            bits = (end0 - start0 - 5) * 8;
         }
-        std::uint8_t& b = row[5 + page / 8];
+        std::uint8_t& b = row[5 + (page - base) / 8];
         if (freeBit)
-            b = static_cast<std::uint8_t>(b | (1u << (page % 8)));
+            b = static_cast<std::uint8_t>(b | (1u << ((page - base) % 8)));
         else
-            b = static_cast<std::uint8_t>(b & ~(1u << (page % 8)));
+            b = static_cast<std::uint8_t>(b & ~(1u << ((page - base) % 8)));
     }
 
     std::uint32_t allocPage()
