@@ -1080,24 +1080,20 @@ struct WriterImpl {
             pos += 10;
         }
         wr16(&buf[pos], 0xFFFF);
-        // Spread the buffer over the definition pages.
+        // Spread the buffer over the definition pages: the first page holds its start whole, every further
+        // page an 8-byte header (type, free space, next page) and the next piece.
         std::size_t from = 0;
         for (std::size_t k = 0; k < tdefPages.size(); ++k) {
             std::uint8_t* p = pc().modify(tdefPages[k]);
             std::memset(p, 0, kPage);
             const std::size_t head = k == 0 ? 0 : 8;
-            const std::size_t take = std::min(buf.size() - from, kPage - head - (k == 0 ? 0 : 0));
-            if (k == 0) {
-                std::memcpy(p, buf.data(), std::min<std::size_t>(buf.size(), kPage));
-                from = std::min<std::size_t>(buf.size(), kPage);
-            } else {
-                std::memcpy(p + 8, buf.data() + from, take);
-                from += take;
-            }
+            const std::size_t take = std::min(buf.size() - from, kPage - head);
+            std::memcpy(p + head, buf.data() + from, take);
+            from += take;
             p[0] = 0x02;
             p[1] = 0x01;
-            const std::size_t used = k == 0 ? std::min<std::size_t>(buf.size(), kPage) : take + 8;
-            wr16(p + 2, static_cast<std::uint16_t>(kPage - used >= 8 ? kPage - used - 8 : 0));
+            const std::size_t used = head + take;
+            wr16(p + 2, static_cast<std::uint16_t>(used + 8 <= kPage ? kPage - used - 8 : 0));
             wr32(p + 4, k + 1 < tdefPages.size() ? tdefPages[k + 1] : 0);
         }
         tables.erase(tdef);
