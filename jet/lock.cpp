@@ -49,7 +49,7 @@ std::string WriteLock::lockFilePath(const std::string& dbPath)
 
 std::unique_ptr<WriteLock> WriteLock::acquire(const std::string& dbPath, int dbFd)
 {
-    std::unique_ptr<WriteLock> lk(new WriteLock);
+    auto lk = std::make_unique<WriteLock>(Token{});
     lk->lockPath_ = lockFilePath(dbPath);
     int fd = ::open(lk->lockPath_.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {

@@ -25,8 +25,14 @@ public:
     // name.ldb / name.laccdb for a database path.
     static std::string lockFilePath(const std::string& dbPath);
 
+    struct Token {  // only acquire() can make one
+    private:
+        friend class WriteLock;
+        Token() = default;
+    };
+    explicit WriteLock(Token) {}
+
 private:
-    WriteLock() = default;
     int dbFd_ = -1;
     int lockFd_ = -1;
     std::string lockPath_;

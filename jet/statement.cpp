@@ -7,7 +7,7 @@ namespace jet {
 
 std::unique_ptr<Session> Session::open(const std::string& path, const OpenOptions& options)
 {
-    std::unique_ptr<Session> s(new Session);
+    auto s = std::make_unique<Session>(Token{});
     WriterOptions wo;
     wo.password = options.password;
     s->writer_ = Writer::open(path, std::move(wo));

@@ -39,8 +39,14 @@ public:
     Writer& writer() { return *writer_; }
     void close();
 
+    struct Token {  // only open() can make one
+    private:
+        friend class Session;
+        Token() = default;
+    };
+    explicit Session(Token) {}
+
 private:
-    Session() = default;
     std::unique_ptr<Writer> writer_;
 };
 

@@ -1559,7 +1559,7 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
 
 std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions options)
 {
-    std::unique_ptr<Writer> wtr(new Writer);
+    auto wtr = std::make_unique<Writer>(Token{});
     auto impl = std::make_unique<WriterImpl>();
     impl->path = path;
     std::unique_ptr<FileIo> io = options.io ? std::move(options.io) : openPosixFile(path);
@@ -1625,6 +1625,8 @@ std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions opti
     wtr->impl_ = std::move(impl);
     return wtr;
 }
+
+Writer::Writer(Token) {}
 
 Writer::~Writer()
 {

@@ -66,8 +66,14 @@ public:
     PageCache& pages();
     const std::string& path() const;
 
+    struct Token {  // only open() can make one
+    private:
+        friend class Writer;
+        Token() = default;
+    };
+    explicit Writer(Token);
+
 private:
-    Writer() = default;
     std::unique_ptr<WriterImpl> impl_;
 };
 
