@@ -803,16 +803,6 @@ struct WriterImpl {
                 ip.type = 0x04;  // an emptied root becomes an empty leaf again
                 ip.tail = 0;
             }
-            // A root left with a single child takes that child's place: the tree gets one level lower
-            // (the root keeps its page number; the child was alone on its level).
-            while (level == 0 && !ip.leaf() && ip.entries.empty() && ip.tail != 0) {
-                const std::uint32_t child = ip.tail;
-                IndexPage c = readIndexPage(pc(), child);
-                c.prev = c.next = 0;
-                ip = c;
-                mapRemove(ix.mapPtr, child);
-                freePage(child);
-            }
             savePage(pgNo, ip);
             // (A node's maximum lives in its tail subtree, so only a leaf's last entry matters here.)
             if (lastChanged && !ip.entries.empty() && ip.leaf())
