@@ -44,7 +44,8 @@ std::string WriteLock::lockFilePath(const std::string& dbPath)
     const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     const std::string stem = hasExt ? dbPath.substr(0, dot) : dbPath;
     const std::string ext = hasExt ? lower(dbPath.substr(dot)) : "";
-    return stem + (ext == ".accdb" ? ".laccdb" : ".ldb");
+    // Access 2007 and later (.accdb, .accde, .accdr) use .laccdb; everything older .ldb.
+    return stem + (ext.rfind(".acc", 0) == 0 ? ".laccdb" : ".ldb");
 }
 
 std::unique_ptr<WriteLock> WriteLock::acquire(const std::string& dbPath, int dbFd)

@@ -217,6 +217,8 @@ TEST(WriteEngine, LocksKeepASecondWriterOut)
     const std::string ldb = jet::WriteLock::lockFilePath(path);
     EXPECT_EQ(ldb, (tmp.path() / "db.ldb").string());
     EXPECT_EQ(jet::WriteLock::lockFilePath("/x/y.ACCDB"), "/x/y.laccdb");
+    EXPECT_EQ(jet::WriteLock::lockFilePath("/x/y.accde"), "/x/y.laccdb");
+    EXPECT_EQ(jet::WriteLock::lockFilePath("/x.d/y"), "/x.d/y.ldb");
     {
         auto w = Writer::open(path);
         EXPECT_TRUE(std::filesystem::exists(ldb));
