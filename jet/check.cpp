@@ -70,7 +70,7 @@ public:
                 if (!t.present || t.bytes.size() < 2 || rd16(t.bytes.data()) != 1)
                     return;
                 const std::uint32_t id = rd32(cells[cId->number].bytes.data());
-                todo.emplace_back(id, utf16ToUtf8(decodeStoredText(cells[cName->number].bytes)));
+                todo.emplace_back(id, utf16ToUtf8(decodeColumnText(*cName, cells[cName->number].bytes)));
             });
             for (auto& [id, name] : todo)
                 if (id != 2)
@@ -284,15 +284,16 @@ private:
 
     void checkFreeMap()
     {
+        const Layout& l = layoutOf(src_);
         auto p = src_.page(1);
-        const unsigned start = rd16(&p[kDataHeader]) & 0x1FFF;
+        const unsigned start = rd16(&p[l.rowTable]) & 0x1FFF;
         const std::uint8_t* row = &p[start];
         if (row[0] != 0x00) {
             add(CheckFinding::Kind::FreeMap, "page 1", "the free-page map is a reference map; not checked");
             return;
         }
         const std::uint32_t base = rd32(row + 1);
-        const std::size_t bits = (kPage - start - 5) * 8;
+        const std::size_t bits = (l.page - start - 5) * 8;
         for (std::uint32_t pg : used_) {
             if (pg < base || pg - base >= bits) {
                 if (pg >= base + bits)
@@ -331,17 +332,16 @@ CheckReport checkFileReport(const std::string& path, const CheckOptions& options
 {
     auto io = openPosixFile(path, false);
     std::uint8_t head[0x100] = {};
-    if (io->size() < 3 * 4096)
+    if (io->size() < 3 * 2048)
         throwError(err::Corrupt, "Unrecognized database format '" + path + "'.");
     io->read(0, head, sizeof head);
-    if (head[0x14] == 0)
-        throwError(err::Unsupported, "'" + path + "' is an Access 97 file; the checker reads Access 2000 and later.");
+    const bool jet3 = head[0x14] == 0;  // Access 97: 2 KiB pages
     const std::uint8_t mkey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-    rc4Apply(mkey, 4, head + 0x18, 128);
+    rc4Apply(mkey, 4, head + 0x18, jet3 ? 126 : 128);
     const std::uint32_t dbKey = rd32(head + 0x3E);
     if (head[0x14] >= 2 && dbKey != 0)
         throwError(err::Unsupported, "'" + path + "' is encrypted; the checker cannot read it.");
-    PageCache cache(std::move(io), kPage, path, head[0x14] == 1 ? dbKey : 0);
+    PageCache cache(std::move(io), jet3 ? 2048 : kPage, path, head[0x14] <= 1 ? dbKey : 0);
     Checker c(cache, options);
     auto findings = c.run();
     CheckReport r = std::move(c.report);

@@ -1,4 +1,4 @@
-// Verifies an Access file (Jet 4 / ACE) the way a careful engine would before trusting it: every table of the
+// Verifies an Access file (Access 97, Jet 4 / ACE) the way a careful engine would before trusting it: every table of the
 // catalogue is scanned, every index walked (page types, links, entry order, node entries against their
 // children, key encoding against the rows the entries point to, entry and unique counts), row counts compared
 // with the scan, usage maps checked against the pages they claim, and every page in use checked against the

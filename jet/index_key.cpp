@@ -1,13 +1,12 @@
 #include "index_key.h"
 
 #include "collation.h"
+#include "text.h"
 #include "writer_error.h"
 
 #include <cstdio>
 
 namespace jet {
-
-namespace {
 
 std::string describeChar(char16_t c)
 {
@@ -19,6 +18,8 @@ std::string describeChar(char16_t c)
         s += " '" + utf8 + "'";
     return s;
 }
+
+namespace {
 
 void invert(std::vector<std::uint8_t>& out, std::size_t from)
 {
@@ -66,6 +67,80 @@ void appendBinaryKey(std::vector<std::uint8_t>& out, const std::uint8_t* data, s
 
 }  // namespace
 
+std::u16string codePageText(std::uint16_t codePage, std::span<const std::uint8_t> bytes)
+{
+    std::u16string s;
+    if (codePage == 0 || codePage == 1252) {
+        s.reserve(bytes.size());
+        for (std::uint8_t b : bytes)
+            s.push_back(collation::cp1252Char(b));
+        return s;
+    }
+    std::string utf8;
+    codePageToUtf8(codePage, bytes.data(), bytes.size(), utf8);
+    return utf8ToUtf16(utf8);
+}
+
+bool codePageBytes(std::uint16_t codePage, std::u16string_view text, std::vector<std::uint8_t>& out, char16_t& bad)
+{
+    const bool known = codePage == 0 || codePage == 1252;
+    for (char16_t c : text) {
+        std::uint8_t b = 0;
+        if (known ? !collation::cp1252Byte(c, b) : c >= 0x80) {
+            bad = c;
+            return false;
+        }
+        out.push_back(known ? b : static_cast<std::uint8_t>(c));
+    }
+    return true;
+}
+
+namespace {
+
+// Access 97 General order: the key bytes of every character; then, when accented letters occur, an accent
+// part of nibbles (0, per accented letter: a 2 for each plain letter with accented forms since the last one,
+// then the accent code; 0 again, padded to a byte); without accents a single 00.
+void appendText97Key(std::vector<std::uint8_t>& out, std::u16string_view text, bool ascending)
+{
+    std::vector<std::uint8_t> bytes;
+    char16_t bad = 0;
+    if (!codePageBytes(1252, text, bytes, bad))
+        throwError(err::Unsupported, "The text " + describeChar(bad) +
+                                         " cannot be stored in this Access 97 database: its code page "
+                                         "(windows-1252) has no such character.");
+    if (bytes.size() > 255)
+        bytes.resize(255);
+    const std::size_t start = out.size();
+    std::vector<std::uint8_t> nibbles;
+    std::size_t bases = 0;
+    for (std::uint8_t b : bytes) {
+        const collation::Char97& k = collation::kGeneral97[b];
+        out.insert(out.end(), k.bytes, k.bytes + k.length);
+        if (k.kind == collation::Kind97::Base) {
+            ++bases;
+        } else if (k.kind == collation::Kind97::Accented) {
+            if (nibbles.empty())
+                nibbles.push_back(0);
+            nibbles.insert(nibbles.end(), bases, 0x2);
+            nibbles.push_back(k.accent);
+            bases = 0;
+        }
+    }
+    if (nibbles.empty()) {
+        out.push_back(0x00);
+    } else {
+        nibbles.push_back(0);
+        if (nibbles.size() % 2)
+            nibbles.push_back(0);
+        for (std::size_t i = 0; i < nibbles.size(); i += 2)
+            out.push_back(static_cast<std::uint8_t>(nibbles[i] << 4 | nibbles[i + 1]));
+    }
+    if (!ascending)
+        invert(out, start);
+}
+
+}  // namespace
+
 bool canKeyText(std::u16string_view text, char16_t& bad)
 {
     for (char16_t c : text) {
@@ -79,6 +154,10 @@ bool canKeyText(std::u16string_view text, char16_t& bad)
 
 void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, SortOrder order, bool ascending)
 {
+    if (order == SortOrder::General97) {
+        appendText97Key(out, text, ascending);
+        return;
+    }
     char16_t bad = 0;
     if (!canKeyText(text, bad))
         throwError(err::Unsupported, "The text " + describeChar(bad) +

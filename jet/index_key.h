@@ -5,6 +5,8 @@
 #include "convert.h"
 
 #include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +15,7 @@ namespace jet {
 enum class SortOrder {
     GeneralLegacy,  // LCID 0x0409, sort version 0 (Access 2000-2007 and many later files)
     General,        // LCID 0x0409, sort version 1 (the default of Access 2010 and later)
+    General97,      // Access 97 (Jet 3) General order over windows-1252 bytes
 };
 
 // Flag bytes in front of each key column.
@@ -22,6 +25,13 @@ inline constexpr std::uint8_t AscNull = 0x00;
 inline constexpr std::uint8_t DescValue = 0x80;
 inline constexpr std::uint8_t DescNull = 0xFF;
 }  // namespace key_flag
+
+// Access 97 text: the bytes of `codePage` (0 = windows-1252) to UTF-16, and back. codePageBytes returns false
+// and sets `bad` to the first character the code page cannot hold; the writer knows only windows-1252.
+std::u16string codePageText(std::uint16_t codePage, std::span<const std::uint8_t> bytes);
+bool codePageBytes(std::uint16_t codePage, std::u16string_view text, std::vector<std::uint8_t>& out, char16_t& bad);
+// "U+20AC '€'"
+std::string describeChar(char16_t c);
 
 // True when every character of `text` can be keyed; otherwise `bad` receives the first one that cannot.
 bool canKeyText(std::u16string_view text, char16_t& bad);

@@ -22,8 +22,6 @@ using SqlType = sql::ColumnType;
 
 namespace {
 
-constexpr std::uint32_t kPerBitmapPage = (kPage - 4) * 8;
-constexpr std::size_t kInlineMapRow = 69;  // type byte, start page, 64 bitmap bytes
 
 std::u16string upper16(std::u16string_view s)
 {
@@ -146,6 +144,8 @@ struct WriterImpl {
     // ---- page helpers -------------------------------------------------------------------------------
     PageCache* external = nullptr;  // a cache owned by someone else (building a new database)
     PageCache& pc() { return external ? *external : *cache; }
+    const Layout& lay() { return layoutOf(pc()); }
+    bool jet3() { return lay().jet3; }
     Table& table(std::uint32_t tdef)
     {
         auto it = tables.find(tdef);
@@ -157,12 +157,14 @@ struct WriterImpl {
     // ---- global free-page map (page 1, row 0) ------------------------------------------------------
     void globalMapSet(std::uint32_t page, bool freeBit)
     {
+        const Layout& l = lay();
+        const std::size_t slots = l.rowTable;
         std::uint8_t* p = pc().modify(1);
-        const unsigned count = rd16(p + 0x0C);
+        const unsigned count = rd16(p + l.rowCount);
         if (p[0] != 0x01 || count < 1)
             throwError(err::Corrupt, "The free-page map on page 1 is damaged.");
-        unsigned start0 = rd16(p + kDataHeader) & 0x1FFF;
-        const unsigned end0 = kPage;
+        unsigned start0 = rd16(p + slots) & 0x1FFF;
+        const unsigned end0 = l.page;
         std::uint8_t* row = p + start0;
         if (row[0] != 0x00)
             throwError(err::Unsupported, "This file keeps its free-page map in a form this engine does not "
@@ -181,17 +183,17 @@ struct WriterImpl {
                 // Lengthen row 0: move the rows stored below it down and fill the new bits with "free".
                 unsigned lowest = start0;
                 for (unsigned s = 1; s < count; ++s)
-                    lowest = std::min<unsigned>(lowest, rd16(p + kDataHeader + 2 * s) & 0x1FFF);
+                    lowest = std::min<unsigned>(lowest, rd16(p + slots + 2 * s) & 0x1FFF);
                 std::memmove(p + lowest - need, p + lowest, start0 - lowest);
                 for (unsigned s = 1; s < count; ++s) {
-                    const std::uint16_t v = rd16(p + kDataHeader + 2 * s);
-                    wr16(p + kDataHeader + 2 * s, static_cast<std::uint16_t>(v - need));
+                    const std::uint16_t v = rd16(p + slots + 2 * s);
+                    wr16(p + slots + 2 * s, static_cast<std::uint16_t>(v - need));
                 }
                 // Row 0 now starts `need` bytes earlier: header and old bitmap move down, new bytes follow.
                 const unsigned newStart = static_cast<unsigned>(start0 - need);
                 std::memmove(p + newStart, p + start0, end0 - start0);
                 std::memset(p + newStart + (end0 - start0), 0xFF, need);
-                wr16(p + kDataHeader, static_cast<std::uint16_t>(newStart | (rd16(p + kDataHeader) & 0xE000)));
+                wr16(p + slots, static_cast<std::uint16_t>(newStart | (rd16(p + slots) & 0xE000)));
                 wr16(p + 2, static_cast<std::uint16_t>(freeSpace - need));
                 start0 = newStart;
                 row = p + start0;
@@ -284,6 +286,7 @@ struct WriterImpl {
         }
         if (row[0] != 0x01)
             throwError(err::Corrupt, "Unknown usage map type.");
+        const std::uint32_t kPerBitmapPage = lay().perBitmapPage();
         const std::size_t k = page / kPerBitmapPage;
         if (1 + 4 * (k + 1) > len)
             throwError(err::DatabaseFull, "A usage map cannot describe page " + std::to_string(page) + ".");
@@ -311,6 +314,7 @@ struct WriterImpl {
                 row[5 + (page - start) / 8] &= static_cast<std::uint8_t>(~(1u << ((page - start) % 8)));
             return;
         }
+        const std::uint32_t kPerBitmapPage = lay().perBitmapPage();
         const std::size_t k = page / kPerBitmapPage;
         if (1 + 4 * (k + 1) > len)
             return;
@@ -330,6 +334,7 @@ struct WriterImpl {
             return page >= start && page - start < (row.size() - 5) * 8 &&
                    (row[5 + (page - start) / 8] >> ((page - start) % 8) & 1);
         }
+        const std::uint32_t kPerBitmapPage = lay().perBitmapPage();
         const std::size_t k = page / kPerBitmapPage;
         if (1 + 4 * (k + 1) > row.size())
             return false;
@@ -342,31 +347,34 @@ struct WriterImpl {
     }
 
     // ---- data pages -------------------------------------------------------------------------------
-    static void initDataPage(std::uint8_t* p, std::uint32_t owner)
+    static void initDataPage(const Layout& l, std::uint8_t* p, std::uint32_t owner)
     {
-        std::memset(p, 0, kPage);
+        std::memset(p, 0, l.page);
         p[0] = 0x01;
         p[1] = 0x01;
-        wr16(p + 2, kPage - kDataHeader);
+        wr16(p + 2, static_cast<std::uint32_t>(l.page - l.rowTable));
         wr32(p + 4, owner);
     }
+    void initDataPage(std::uint8_t* p, std::uint32_t owner) { initDataPage(lay(), p, owner); }
 
-    static bool fits(std::span<const std::uint8_t> p, std::size_t len)
+    static bool fits(const Layout& l, std::span<const std::uint8_t> p, std::size_t len)
     {
-        return rd16(&p[2]) >= len + 2 && rd16(&p[0x0C]) < 255;
+        return rd16(&p[2]) >= len + 2 && rd16(&p[l.rowCount]) < 255;
     }
+    bool fits(std::span<const std::uint8_t> p, std::size_t len) { return fits(lay(), p, len); }
 
-    static std::uint8_t putRow(std::uint8_t* p, std::span<const std::uint8_t> row)
+    static std::uint8_t putRow(const Layout& l, std::uint8_t* p, std::span<const std::uint8_t> row)
     {
-        const unsigned count = rd16(p + 0x0C);
-        const unsigned top = count == 0 ? kPage : (rd16(p + kDataHeader + 2 * (count - 1)) & 0x1FFF);
+        const unsigned count = rd16(p + l.rowCount);
+        const unsigned top = count == 0 ? l.page : (rd16(p + l.rowTable + 2 * (count - 1)) & 0x1FFF);
         const unsigned start = static_cast<unsigned>(top - row.size());
         std::memcpy(p + start, row.data(), row.size());
-        wr16(p + kDataHeader + 2 * count, static_cast<std::uint16_t>(start));
-        wr16(p + 0x0C, static_cast<std::uint16_t>(count + 1));
+        wr16(p + l.rowTable + 2 * count, static_cast<std::uint16_t>(start));
+        wr16(p + l.rowCount, static_cast<std::uint16_t>(count + 1));
         wr16(p + 2, static_cast<std::uint16_t>(rd16(p + 2) - row.size() - 2));
         return static_cast<std::uint8_t>(count);
     }
+    std::uint8_t putRow(std::uint8_t* p, std::span<const std::uint8_t> row) { return putRow(lay(), p, row); }
 
     // Stores a row of table `t` on one of its data pages; returns the row pointer.
     std::uint32_t storeRow(Table& t, std::span<const std::uint8_t> row)
@@ -432,14 +440,14 @@ struct WriterImpl {
             h.insert(h.end(), data.begin(), data.end());
             return h;
         }
-        constexpr std::size_t single = kPage - kDataHeader - 2;  // 4080: one row filling a page
+        const std::size_t single = lay().singleLongRow();  // 4080 / 2036: one row filling a page
         if (data.size() <= single - 4) {
             wr32(h.data(), len | 0x40000000u);
             wr32(h.data() + 4, lvalRow(lv, data));
             return h;
         }
-        // A chain: each row is the pointer to the next one and up to 4072 bytes; written back to front.
-        constexpr std::size_t chunk = 4072;
+        // A chain: each row is the pointer to the next one and up to 4072 (2028) bytes; written back to front.
+        const std::size_t chunk = single - 8;
         std::uint32_t next = 0;
         const std::size_t pieces = (data.size() + chunk - 1) / chunk;
         for (std::size_t k = pieces; k-- > 0;) {
@@ -456,9 +464,73 @@ struct WriterImpl {
     }
 
     // ---- rows -------------------------------------------------------------------------------------
+    // Text as a column stores it: Access 97 in the column's code page (a character it cannot hold fails
+    // the row), otherwise UCS-2, compressed where allowed.
+    static std::vector<std::uint8_t> columnText(const Col& c, std::u16string_view text, bool compressible,
+                                                std::size_t maxCompress)
+    {
+        if (c.codePage == 0)
+            return storeText(text, compressible, maxCompress);
+        std::vector<std::uint8_t> out;
+        char16_t bad = 0;
+        if (!codePageBytes(c.codePage, text, out, bad))
+            throwError(err::Unsupported, "The value for field '" + utf16ToUtf8(c.name) + "' contains " +
+                                             describeChar(bad) + ", which this Access 97 database cannot hold: "
+                                             "its text is in code page " + std::to_string(c.codePage) +
+                                             ". The row was not stored.");
+        return out;
+    }
+
+    // The tail of a row with variable columns: end-of-data offset, the offsets from the last column to the
+    // first and their count (Jet 4: u16 each; Jet 3: one byte each, plus one jump entry for every 256-byte
+    // boundary the row crosses, naming the first offset at or past it).
+    static void appendVarTail(bool jet3, std::vector<std::uint8_t>& row, const std::vector<std::uint16_t>& offsets,
+                              std::size_t maskBytes)
+    {
+        const std::size_t n = offsets.size();
+        const std::size_t eod = row.size();
+        if (!jet3) {
+            row.resize(row.size() + 2 * (n + 2));
+            std::uint8_t* tail = row.data() + eod;
+            wr16(tail, static_cast<std::uint16_t>(eod));
+            for (std::size_t k = 0; k < n; ++k)
+                wr16(tail + 2 * (n - k), offsets[k]);
+            wr16(tail + 2 * (n + 1), static_cast<std::uint16_t>(n));
+            return;
+        }
+        std::size_t jumps = 0;
+        for (;;) {
+            const std::size_t size = eod + (n + 1) + jumps + 1 + maskBytes;
+            const std::size_t need = (size - 1) / 256;
+            if (need == jumps)
+                break;
+            jumps = need;
+        }
+        std::vector<std::size_t> all(offsets.begin(), offsets.end());
+        all.push_back(eod);
+        row.push_back(static_cast<std::uint8_t>(eod & 0xFF));
+        for (std::size_t k = n; k-- > 0;)
+            row.push_back(static_cast<std::uint8_t>(offsets[k] & 0xFF));
+        std::vector<std::uint8_t> jump(jumps, static_cast<std::uint8_t>(n + 1));  // n + 1: a boundary no offset reaches
+        for (std::size_t j = 0; j < jumps; ++j) {
+            std::size_t i = 0;
+            while (i < all.size() && all[i] < 256 * (j + 1))
+                ++i;
+            if (i < all.size())
+                jump[j] = static_cast<std::uint8_t>(i);
+            else if (j + 1 < jumps)
+                throwError(err::RecordTooLarge, "Record is too large: its variable-column table does not fit.");
+        }
+        for (std::size_t j = jumps; j-- > 0;)
+            row.push_back(jump[j]);
+        row.push_back(static_cast<std::uint8_t>(n));
+    }
+
     // Builds the stored row from cells given by column number.
     std::vector<std::uint8_t> encodeRow(Table& t, const std::vector<Cell>& cells)
     {
+        const Layout& l = lay();
+        const std::size_t cs = l.jet3 ? 1 : 2;  // size of the column count and of each tail entry
         const unsigned count = t.maxCols;
         const std::size_t maskBytes = (count + 7) / 8;
         std::vector<std::uint8_t> mask(maskBytes, 0);
@@ -466,8 +538,11 @@ struct WriterImpl {
         for (const Col& c : t.cols)
             if (c.fixed() && c.type != 0x01)
                 fixedLen = std::max<std::size_t>(fixedLen, c.fixedOffset + c.length);
-        std::vector<std::uint8_t> row(2 + fixedLen, 0);
-        wr16(row.data(), count);
+        std::vector<std::uint8_t> row(cs + fixedLen, 0);
+        if (l.jet3)
+            row[0] = static_cast<std::uint8_t>(count);
+        else
+            wr16(row.data(), count);
         std::vector<const Col*> vars(t.varCols, nullptr);
         for (const Col& c : t.cols) {
             const Cell& cell = cells[c.number];
@@ -486,13 +561,15 @@ struct WriterImpl {
             if (cell.bytes.size() != c.length)
                 throwError(err::TypeMismatch, "Internal error: value of field '" + utf16ToUtf8(c.name) +
                                                   "' has the wrong size.");
-            std::memcpy(row.data() + 2 + c.fixedOffset, cell.bytes.data(), c.length);
+            std::memcpy(row.data() + cs + c.fixedOffset, cell.bytes.data(), c.length);
             mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
         }
+        const std::size_t maxRow = static_cast<std::size_t>(l.maxRowSize);
         if (t.varCols > 0) {
             std::vector<std::uint16_t> offsets;
             // Short values first so the room left for inline long values is known.
-            std::size_t room = kMaxRowSize - row.size() - maskBytes - 2 * (t.varCols + 2);
+            const std::size_t tail = maskBytes + cs * (t.varCols + 2) + (l.jet3 ? 2 : 0);
+            std::size_t room = maxRow - std::min(maxRow, row.size() + tail);
             std::vector<std::vector<std::uint8_t>> stored(vars.size());
             for (std::size_t k = 0; k < vars.size(); ++k) {
                 const Col* c = vars[k];
@@ -501,7 +578,7 @@ struct WriterImpl {
                 const Cell& cell = cells[c->number];
                 if (cell.null)
                     continue;
-                stored[k] = c->type == 0x0A ? storeText(cell.text, c->compressed(), 0xFFFF) : cell.bytes;
+                stored[k] = c->type == 0x0A ? columnText(*c, cell.text, c->compressed(), 0xFFFF) : cell.bytes;
                 room -= std::min(room, stored[k].size());
             }
             for (std::size_t k = 0; k < vars.size(); ++k) {
@@ -516,7 +593,7 @@ struct WriterImpl {
                     throwError(err::Corrupt, "The long-value maps of field '" + utf16ToUtf8(c->name) +
                                                  "' are missing.");
                 const std::vector<std::uint8_t> data =
-                    c->type == 0x0C ? storeText(cell.text, c->compressed(), 1024) : cell.bytes;
+                    c->type == 0x0C ? columnText(*c, cell.text, c->compressed(), 1024) : cell.bytes;
                 stored[k] = longValue(*lv, data, room);
                 room -= std::min(room, stored[k].size());
             }
@@ -528,18 +605,12 @@ struct WriterImpl {
                     mask[c->number / 8] |= static_cast<std::uint8_t>(1u << (c->number % 8));
                 }
             }
-            const std::size_t eod = row.size();
-            row.resize(row.size() + 2 * (vars.size() + 2));
-            std::uint8_t* tail = row.data() + eod;
-            wr16(tail, static_cast<std::uint16_t>(eod));
-            for (std::size_t k = 0; k < vars.size(); ++k)
-                wr16(tail + 2 * (vars.size() - k), offsets[k]);
-            wr16(tail + 2 * (vars.size() + 1), static_cast<std::uint16_t>(vars.size()));
+            appendVarTail(l.jet3, row, offsets, maskBytes);
         }
         row.insert(row.end(), mask.begin(), mask.end());
-        if (row.size() > kMaxRowSize)
+        if (row.size() > maxRow)
             throwError(err::RecordTooLarge, "Record is too large: " + std::to_string(row.size()) +
-                                                " bytes (at most " + std::to_string(kMaxRowSize) + ").");
+                                                " bytes (at most " + std::to_string(maxRow) + ").");
         return row;
     }
 
@@ -552,13 +623,13 @@ struct WriterImpl {
                 ++t.autoNumber;
                 cells[c.number].null = false;
                 cells[c.number].bytes = le32(static_cast<std::int32_t>(t.autoNumber));
-                wr32(pc().modify(t.tdefPage) + 0x14, t.autoNumber);
+                wr32(pc().modify(t.tdefPage) + lay().tdAuto, t.autoNumber);
             }
         }
         const std::vector<std::uint8_t> row = encodeRow(t, cells);
         const std::uint32_t ptr = storeRow(t, row);
         ++t.rowCount;
-        wr32(pc().modify(t.tdefPage) + 0x10, t.rowCount);
+        wr32(pc().modify(t.tdefPage) + lay().tdRows, t.rowCount);
         if (!t.indexes.empty()) {
             const std::vector<RawCell> raw = decodeRow(pc(), t, rowAt(pc(), ptr), false);
             for (RealIndex& ix : t.indexes)
@@ -573,36 +644,37 @@ struct WriterImpl {
         for (const Col& c : t.cols)
             if (c.longValue() && !cells[c.number].null)
                 raw[c.number].bytes =
-                    c.type == 0x0C ? storeText(cells[c.number].text, false, 0) : cells[c.number].bytes;
+                    c.type == 0x0C ? columnText(c, cells[c.number].text, false, 0) : cells[c.number].bytes;
         return raw;
     }
 
     void deleteRow(Table& t, std::uint32_t ptr)
     {
+        const Layout& l = lay();
         const std::uint32_t pg = ptr >> 8;
         const unsigned slot = ptr & 0xFF;
         if (!t.indexes.empty()) {
             // A row Access moved elsewhere keeps a pointer in its slot; the index entries name the slot.
             std::span<const std::uint8_t> bytes = rowAt(pc(), ptr);
-            if ((rd16(&pc().page(pg)[kDataHeader + 2 * slot]) & 0x4000) && bytes.size() >= 4)
+            if ((rd16(&pc().page(pg)[l.rowTable + 2 * slot]) & 0x4000) && bytes.size() >= 4)
                 bytes = rowAt(pc(), rd32(bytes.data()));
             const std::vector<RawCell> raw = decodeRow(pc(), t, bytes);
             for (RealIndex& ix : t.indexes)
                 indexRemove(t, ix, indexKey(t, ix, raw), ptr);
         }
         std::uint8_t* p = pc().modify(pg);
-        if (rd16(p + kDataHeader + 2 * slot) & 0x4000) {
+        if (rd16(p + l.rowTable + 2 * slot) & 0x4000) {
             // The moved row itself goes too, or a reader that scans pages without the slot would still see it.
             const std::uint32_t target = rd32(rowAt(pc(), ptr).data());
             std::uint8_t* tp = pc().modify(target >> 8);
             const unsigned ts = target & 0xFF;
-            if (ts < rd16(tp + 0x0C))
-                wr16(tp + kDataHeader + 2 * ts, rd16(tp + kDataHeader + 2 * ts) | 0xC000);
+            if (ts < rd16(tp + l.rowCount))
+                wr16(tp + l.rowTable + 2 * ts, rd16(tp + l.rowTable + 2 * ts) | 0xC000);
             p = pc().modify(pg);
         }
-        wr16(p + kDataHeader + 2 * slot, rd16(p + kDataHeader + 2 * slot) | 0xC000);
+        wr16(p + l.rowTable + 2 * slot, rd16(p + l.rowTable + 2 * slot) | 0xC000);
         --t.rowCount;
-        wr32(pc().modify(t.tdefPage) + 0x10, t.rowCount);
+        wr32(pc().modify(t.tdefPage) + l.tdRows, t.rowCount);
     }
 
     // ---- index B-trees ----------------------------------------------------------------------------
@@ -617,7 +689,7 @@ struct WriterImpl {
         return e;
     }
 
-    void savePage(std::uint32_t n, const IndexPage& ip) { writeIndexPage(pc().modify(n), ip); }
+    void savePage(std::uint32_t n, const IndexPage& ip) { writeIndexPage(lay(), pc().modify(n), ip); }
 
     struct PathStep {
         std::uint32_t page;
@@ -697,7 +769,7 @@ struct WriterImpl {
     void placePage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip)
     {
         const std::uint32_t pgNo = path[level].page;
-        if (indexEntriesSize(ip) <= kIndexCapacity) {
+        if (indexEntriesSize(ip) <= lay().ixCapacity()) {
             savePage(pgNo, ip);
             return;
         }
@@ -881,7 +953,7 @@ struct WriterImpl {
             const auto& tb = cells[cType->number];
             row.type = tb.present && tb.bytes.size() >= 2 ? static_cast<std::int16_t>(rd16(tb.bytes.data())) : 0;
             if (cells[cName->number].present)
-                row.name = decodeStoredText(cells[cName->number].bytes);
+                row.name = decodeColumnText(*cName, cells[cName->number].bytes);
             row.rowPtr = r.page << 8 | r.slot;
             if (row.name == u"MSysDb" && cOwner && cells[cOwner->number].present)
                 dbOwner = cells[cOwner->number].bytes;
@@ -941,7 +1013,7 @@ struct WriterImpl {
         const std::u16string name = utf8ToUtf16(ct.table);
         validateName(name, ct.table, "table");
         char16_t bad = 0;
-        if (!canKeyText(name, bad)) {
+        if (catalogOrder == SortOrder::General97 || !canKeyText(name, bad)) {
             std::vector<std::uint8_t> probe;
             appendTextKey(probe, name, catalogOrder, true);  // throws naming the character
         }
@@ -963,6 +1035,15 @@ struct WriterImpl {
             if (c.type == SqlType::BigInt && version < 5)
                 throwError(err::Unsupported, "Large Number (BIGINT) fields need an Access 2016 or later file; '" +
                                                  path + "' is older.");
+            if (jet3() && c.type == SqlType::Decimal)
+                throwError(err::Unsupported, "Field '" + c.name + "': Access 97 files have no Decimal fields.");
+            if (jet3() && (c.type == SqlType::Text || c.type == SqlType::Binary) && c.size > 255)
+                throwError(err::FieldTooSmall, "Field '" + c.name + "': Access 97 Text and Binary fields hold at "
+                                               "most 255 bytes.");
+        }
+        if (jet3()) {
+            createTableJet3(ct, name, names);
+            return;
         }
 
         // Layout: numbers in order, variable columns get variable indexes, fixed ones offsets.
@@ -1035,17 +1116,7 @@ struct WriterImpl {
             tdefPages.push_back(allocPage());
             capacity += kPage - 8;
         }
-        std::vector<std::uint32_t> mapPtrs;
-        std::uint32_t mapPage = 0;
-        for (std::size_t r = 0; r < mapRows; ++r) {
-            if (mapPage == 0 || !fits(pc().page(mapPage), kInlineMapRow)) {
-                mapPage = allocPage();
-                initDataPage(pc().modify(mapPage), 0);
-            }
-            std::uint8_t row[kInlineMapRow] = {};
-            const std::uint8_t slot = putRow(pc().modify(mapPage), std::span<const std::uint8_t>(row, kInlineMapRow));
-            mapPtrs.push_back(mapPage << 8 | slot);
-        }
+        const std::vector<std::uint32_t> mapPtrs = newMapRows(mapRows);
         std::vector<std::uint8_t> buf(tdefLen, 0);
         buf[0] = 0x02;
         buf[1] = 0x01;
@@ -1080,25 +1151,14 @@ struct WriterImpl {
             pos += 10;
         }
         wr16(&buf[pos], 0xFFFF);
-        // Spread the buffer over the definition pages: the first page holds its start whole, every further
-        // page an 8-byte header (type, free space, next page) and the next piece.
-        std::size_t from = 0;
-        for (std::size_t k = 0; k < tdefPages.size(); ++k) {
-            std::uint8_t* p = pc().modify(tdefPages[k]);
-            std::memset(p, 0, kPage);
-            const std::size_t head = k == 0 ? 0 : 8;
-            const std::size_t take = std::min(buf.size() - from, kPage - head);
-            std::memcpy(p + head, buf.data() + from, take);
-            from += take;
-            p[0] = 0x02;
-            p[1] = 0x01;
-            const std::size_t used = head + take;
-            wr16(p + 2, static_cast<std::uint16_t>(used + 8 <= kPage ? kPage - used - 8 : 0));
-            wr32(p + 4, k + 1 < tdefPages.size() ? tdefPages[k + 1] : 0);
-        }
+        writeTdefPages(tdefPages, buf);
         tables.erase(tdef);
+        addCatalogRow(tdef, name);
+    }
 
-        // The catalogue row and its index entries, then the permissions.
+    // The catalogue row of a new table and its index entries, then the permissions.
+    void addCatalogRow(std::uint32_t tdef, const std::u16string& name)
+    {
         Table& mso = table(2);
         std::vector<Cell> cells(mso.maxCols);
         auto set = [&](const char16_t* col, std::vector<std::uint8_t> bytes) {
@@ -1132,6 +1192,174 @@ struct WriterImpl {
         cr.rowPtr = rowPtr;
         catalog.push_back(cr);
         tableByName[upper16(name)] = catalog.size() - 1;
+    }
+
+    // CREATE TABLE on an Access 97 file: 18-byte column descriptors, names in the code page, 133-byte usage
+    // maps, the same order of parts as Jet 4 (docs/format/table-definitions.md).
+    void createTableJet3(const sql::CreateTable& ct, const std::u16string& name,
+                         const std::vector<std::u16string>& names)
+    {
+        const Layout& l = lay();
+        const Table& mso = table(2);
+        const std::uint16_t cp = mso.codePage;
+        const std::size_t n = ct.columns.size();
+        std::vector<std::vector<std::uint8_t>> nameBytes;
+        for (const auto& nm : names) {
+            std::vector<std::uint8_t> b;
+            char16_t bad = 0;
+            if (!codePageBytes(cp, nm, b, bad))
+                throwError(err::InvalidName, "'" + utf16ToUtf8(nm) + "' is not a valid name here: " +
+                                                 describeChar(bad) + " has no place in the database's code page (" +
+                                                 std::to_string(cp) + ").");
+            nameBytes.push_back(std::move(b));
+        }
+        {
+            std::vector<std::uint8_t> b;
+            char16_t bad = 0;
+            if (!codePageBytes(cp, name, b, bad))
+                throwError(err::InvalidName, "'" + utf16ToUtf8(name) + "' is not a valid table name here: " +
+                                                 describeChar(bad) + " has no place in the database's code page (" +
+                                                 std::to_string(cp) + ").");
+        }
+        std::vector<std::uint8_t> desc;
+        std::uint16_t varIdx = 0, fixedOff = 0;
+        std::size_t longCols = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const sql::ColumnDef& c = ct.columns[i];
+            std::uint8_t d[18] = {};
+            d[0] = static_cast<std::uint8_t>(c.type);
+            wr16(d + 1, static_cast<std::uint16_t>(i));
+            wr16(d + 5, static_cast<std::uint16_t>(i));
+            wr16(d + 7, 1);
+            std::memcpy(d + 9, mso.column(u"Name")->misc, 2);  // the catalogue's sort order
+            wr16(d + 11, cp);
+            bool fixed = true;
+            std::uint16_t len = 0;
+            switch (c.type) {
+            case SqlType::Boolean: len = 1; break;
+            case SqlType::Byte: len = 1; break;
+            case SqlType::Integer: len = 2; break;
+            case SqlType::Long: len = 4; break;
+            case SqlType::Single: len = 4; break;
+            case SqlType::Currency:
+            case SqlType::Double:
+            case SqlType::DateTime: len = 8; break;
+            case SqlType::Guid: len = 16; break;
+            case SqlType::Text: fixed = false; len = static_cast<std::uint16_t>(c.size); break;
+            case SqlType::Binary: fixed = false; len = static_cast<std::uint16_t>(c.size); break;
+            case SqlType::Memo:
+            case SqlType::Ole: fixed = false; len = 0; break;
+            case SqlType::Decimal:
+            case SqlType::BigInt:
+                throwError(err::Unsupported, "Field '" + c.name + "' has a type Access 97 files do not know.");
+            }
+            d[13] = static_cast<std::uint8_t>((fixed ? 0x03 : 0x02) | (c.autoNumber ? 0x04 : 0x00));
+            if (fixed) {
+                wr16(d + 3, varIdx);
+                if (c.type != SqlType::Boolean) {
+                    wr16(d + 14, fixedOff);
+                    fixedOff = static_cast<std::uint16_t>(fixedOff + len);
+                }
+            } else {
+                wr16(d + 3, varIdx++);
+                if (c.type == SqlType::Memo || c.type == SqlType::Ole)
+                    ++longCols;
+            }
+            wr16(d + 16, len);
+            desc.insert(desc.end(), d, d + 18);
+        }
+        std::size_t namesLen = 0;
+        for (const auto& nb : nameBytes)
+            namesLen += 1 + nb.size();
+        const std::size_t tdefLen = l.tdVar + desc.size() + namesLen + 10 * longCols + 2;
+        const std::size_t mapRows = 2 + 2 * longCols;
+
+        const std::uint32_t tdef = allocPage();
+        std::vector<std::uint32_t> tdefPages{tdef};
+        std::size_t capacity = l.page;
+        while (capacity < tdefLen) {
+            tdefPages.push_back(allocPage());
+            capacity += l.page - 8;
+        }
+        const std::vector<std::uint32_t> mapPtrs = newMapRows(mapRows);
+        std::vector<std::uint8_t> buf(tdefLen, 0);
+        buf[0] = 0x02;
+        buf[1] = 0x01;
+        buf[2] = 'V';
+        buf[3] = 'C';
+        wr32(&buf[8], static_cast<std::uint32_t>(tdefLen));
+        buf[l.tdType] = 0x4E;
+        wr16(&buf[l.tdMaxCols], static_cast<std::uint16_t>(n));
+        wr16(&buf[l.tdVarCols], varIdx);
+        wr16(&buf[l.tdCols], static_cast<std::uint16_t>(n));
+        wr32(&buf[l.tdOwned], mapPtrs[0]);
+        wr32(&buf[l.tdFree], mapPtrs[1]);
+        std::size_t pos = l.tdVar;
+        std::memcpy(&buf[pos], desc.data(), desc.size());
+        pos += desc.size();
+        for (const auto& nb : nameBytes) {
+            buf[pos++] = static_cast<std::uint8_t>(nb.size());
+            std::memcpy(&buf[pos], nb.data(), nb.size());
+            pos += nb.size();
+        }
+        std::size_t lvRow = 2;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (ct.columns[i].type != SqlType::Memo && ct.columns[i].type != SqlType::Ole)
+                continue;
+            wr16(&buf[pos], static_cast<std::uint16_t>(i));
+            wr32(&buf[pos + 2], mapPtrs[lvRow]);
+            wr32(&buf[pos + 6], mapPtrs[lvRow + 1]);
+            lvRow += 2;
+            pos += 10;
+        }
+        wr16(&buf[pos], 0xFFFF);
+        writeTdefPages(tdefPages, buf);
+        tables.erase(tdef);
+        addCatalogRow(tdef, name);
+    }
+
+    // Empty inline usage maps for a new table, as many to a page as fit.
+    std::vector<std::uint32_t> newMapRows(std::size_t count)
+    {
+        const std::size_t size = lay().inlineMapRow;
+        std::vector<std::uint32_t> mapPtrs;
+        std::uint32_t mapPage = 0;
+        for (std::size_t r = 0; r < count; ++r) {
+            if (mapPage == 0 || !fits(pc().page(mapPage), size)) {
+                mapPage = allocPage();
+                initDataPage(pc().modify(mapPage), 0);
+            }
+            const std::vector<std::uint8_t> row(size, 0);
+            const std::uint8_t slot = putRow(pc().modify(mapPage), row);
+            mapPtrs.push_back(mapPage << 8 | slot);
+        }
+        return mapPtrs;
+    }
+
+    // Spreads a definition over its pages: the first page holds its start whole, every further page an
+    // 8-byte header (type, free space or "VC", next page) and the next piece.
+    void writeTdefPages(const std::vector<std::uint32_t>& tdefPages, const std::vector<std::uint8_t>& buf)
+    {
+        const Layout& l = lay();
+        std::size_t from = 0;
+        for (std::size_t k = 0; k < tdefPages.size(); ++k) {
+            std::uint8_t* p = pc().modify(tdefPages[k]);
+            std::memset(p, 0, l.page);
+            const std::size_t head = k == 0 ? 0 : 8;
+            const std::size_t take = std::min(buf.size() - from, l.page - head);
+            std::memcpy(p + head, buf.data() + from, take);
+            from += take;
+            p[0] = 0x02;
+            p[1] = 0x01;
+            const std::size_t used = head + take;
+            if (l.jet3) {
+                p[2] = 'V';
+                p[3] = 'C';
+            } else {
+                wr16(p + 2, static_cast<std::uint16_t>(used + 8 <= l.page ? l.page - used - 8 : 0));
+            }
+            wr32(p + 4, k + 1 < tdefPages.size() ? tdefPages[k + 1] : 0);
+        }
     }
 
     void addAces(std::int32_t objectId)
@@ -1227,7 +1455,7 @@ struct WriterImpl {
                 const auto cells = decodeRow(pc(), rel, r.bytes, false);
                 for (const Col* c : {a, b})
                     if (c && cells[c->number].present &&
-                        upper16(decodeStoredText(cells[c->number].bytes)) == upper16(cr.name))
+                        upper16(decodeColumnText(*c, cells[c->number].bytes)) == upper16(cr.name))
                         used = true;
             });
             if (used)
@@ -1279,10 +1507,10 @@ struct WriterImpl {
             auto p = pc().page(pg);
             if (p[0] != 0x01 || rd32(&p[4]) != 0)
                 continue;
-            const unsigned count = rd16(&p[0x0C]);
+            const unsigned count = rd16(&p[lay().rowCount]);
             bool onlyOurs = true;
             for (unsigned s = 0; s < count; ++s)
-                if (!(rd16(&p[kDataHeader + 2 * s]) & 0x8000) &&
+                if (!(rd16(&p[lay().rowTable + 2 * s]) & 0x8000) &&
                     std::find(slots.begin(), slots.end(), s) == slots.end())
                     onlyOurs = false;
             if (onlyOurs)
@@ -1332,7 +1560,7 @@ struct WriterImpl {
             case 0x0B: case 0x0C: case 0x0F: case 0x13:
                 d.type = static_cast<SqlType>(c->type);
                 break;
-            case 0x0A: d.type = SqlType::Text; d.size = std::max(1, c->length / 2); break;
+            case 0x0A: d.type = SqlType::Text; d.size = std::max(1, c->codePage != 0 ? c->length : c->length / 2); break;
             case 0x09: d.type = SqlType::Binary; d.size = std::clamp<int>(c->length, 1, 510); break;
             case 0x10:
                 d.type = SqlType::Decimal;
@@ -1378,14 +1606,15 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
     // One page for every usage-map row of the catalogue.
     const std::uint32_t mapPage = wi.allocPage();
     std::uint8_t* mp = cache.modify(mapPage);
-    WriterImpl::initDataPage(mp, 0);
+    const Layout& l4 = layoutFor(kPage);
+    WriterImpl::initDataPage(l4, mp, 0);
     auto newMap = [&](std::uint32_t firstPage) {
-        std::uint8_t row[kInlineMapRow] = {};
+        std::vector<std::uint8_t> row(l4.inlineMapRow, 0);
         if (firstPage != 0) {
-            wr32(row + 1, firstPage / 8 * 8);
+            wr32(row.data() + 1, firstPage / 8 * 8);
             row[5 + (firstPage % 8) / 8] |= static_cast<std::uint8_t>(1u << (firstPage % 8));
         }
-        const std::uint8_t slot = WriterImpl::putRow(cache.modify(mapPage), std::span<const std::uint8_t>(row, kInlineMapRow));
+        const std::uint8_t slot = WriterImpl::putRow(l4, cache.modify(mapPage), row);
         return mapPage << 8 | slot;
     };
     for (std::size_t t = 0; t < tables.size(); ++t) {
@@ -1464,7 +1693,7 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
             IndexPage empty;
             empty.type = 0x04;
             empty.tdef = tdef;
-            writeIndexPage(cache.modify(root), empty);
+            writeIndexPage(l4, cache.modify(root), empty);
             std::uint8_t d[52] = {};
             wr32(d, 1923);
             for (int k = 0; k < 10; ++k) {
@@ -1572,17 +1801,34 @@ std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions opti
     if (std::memcmp(head + 4, "Standard Jet DB", 15) != 0 && std::memcmp(head + 4, "Standard ACE DB", 15) != 0)
         throwError(err::Corrupt, "Unrecognized database format '" + path + "'.");
     impl->version = head[0x14];
-    if (impl->version == 0)
-        throwError(err::Unsupported, "'" + path + "' is an Access 97 (Jet 3) database. Writing Access 97 files is "
-                                     "not supported yet; convert it to Access 2000 or later first.");
     if (impl->version > 6)
         throwError(err::Unsupported, "'" + path + "' has an unknown file version (" +
                                          std::to_string(impl->version) + ").");
+    const bool jet3 = impl->version == 0;  // Access 97: 2 KiB pages, text in the file's code page
     // Unmask the header fields (RC4 with a fixed key).
     const std::uint8_t mkey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-    rc4Apply(mkey, 4, head + 0x18, 128);
+    rc4Apply(mkey, 4, head + 0x18, jet3 ? 126 : 128);
     const std::uint32_t dbKey = rd32(head + 0x3E);
-    const std::uint16_t lcid = rd16(head + 0x6E);
+    const std::uint16_t lcid = rd16(head + (jet3 ? 0x3A : 0x6E));
+    if (jet3) {
+        // Index keys of text are known for the General order over windows-1252 only.
+        const std::uint16_t cp = rd16(head + 0x3C);
+        if ((lcid != 0x0409 && lcid != 0) || (cp != 1252 && cp != 0))
+            throwError(err::Unsupported, "'" + path + "' is an Access 97 database with sort order " +
+                                             std::to_string(lcid) + " and code page " + std::to_string(cp) +
+                                             "; this engine writes Access 97 files only in the General sort order "
+                                             "(1033) with code page 1252.");
+        if (!options.password.empty() || rd16(head + 0x42) != 0) {
+            // A database password on an Access 97 file: 20 bytes at 0x42, plain code-page text.
+            std::string stored;
+            for (int i = 0; i < 20 && head[0x42 + i] != 0; ++i)
+                stored.push_back(static_cast<char>(head[0x42 + i]));
+            if (!stored.empty() && utf16ToUtf8(codePageText(1252, std::span<const std::uint8_t>(
+                                       reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size()))) !=
+                                       options.password)
+                throwError(3031, "Not a valid password.");
+        }
+    }
     // Encrypted .accdb: pages are decrypted on load and re-encrypted with the file's own keys
     // (jet/codec.h; a wrong or missing password is 3031).
     std::unique_ptr<PageCodec> codec;
@@ -1616,7 +1862,8 @@ std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions opti
                 throwError(3031, "Not a valid password.");
         }
     }
-    impl->cache = std::make_unique<PageCache>(std::move(io), kPage, path, impl->version == 1 ? dbKey : 0);
+    impl->cache = std::make_unique<PageCache>(std::move(io), jet3 ? 2048 : kPage, path,
+                                              impl->version <= 1 ? dbKey : 0);
     if (codec)
         impl->cache->setCodec(std::move(codec));
     if (impl->cache->page(2)[0] != 0x02)

@@ -1,5 +1,6 @@
 // Pieces of the writer shared with the file checker: table definitions as the writer keeps them, row
-// decoding into stored cells, index pages, usage maps and the free-page map of page 1. Jet 4 / ACE layout.
+// decoding into stored cells, index pages, usage maps and the free-page map of page 1. Jet 4 / ACE layout,
+// and the Access 97 (Jet 3) one through `Layout` (chosen by the page size: 2048 bytes = Jet 3).
 #pragma once
 
 #include "convert.h"
@@ -20,6 +21,39 @@ inline constexpr std::size_t kIndexBitmap = 0x1B;   // index page: entry-end bit
 inline constexpr std::size_t kIndexEntries = 0x1E0; // index page: first entry byte
 inline constexpr std::size_t kIndexCapacity = kPage - kIndexEntries;  // 3616
 inline constexpr int kMaxRowSize = 4060;
+
+// Where the two families keep the fields the writer touches (Jet 4 / ACE first, Jet 3 second in comments).
+struct Layout {
+    bool jet3 = false;
+    std::uint32_t page = 4096;
+    // data pages
+    std::size_t rowCount = 0x0C;     // 0x0C / 0x08: number of slots
+    std::size_t rowTable = 0x0E;     // 0x0E / 0x0A: first slot
+    int maxRowSize = 4060;           // 4060 / 2012
+    std::size_t inlineMapRow = 69;   // a new inline usage map: type, start page, bitmap (64 / 128 bytes)
+    // index pages
+    std::size_t ixPrev = 0x0C, ixNext = 0x10, ixTail = 0x14;  // 0x08, 0x0C, 0x10
+    std::size_t ixPrefix = 0x18;     // 0x18 (u16) / 0x14 (u8): bytes every entry shares with the first
+    std::size_t ixNodeFlag = 0x1A;   // 0x1A / 0x15
+    std::size_t ixBitmap = 0x1B;     // 0x1B / 0x16
+    std::size_t ixEntries = 0x1E0;   // 0x1E0 / 0xF8
+    // table definitions
+    std::size_t tdRows = 0x10, tdAuto = 0x14, tdType = 0x28, tdMaxCols = 0x29, tdVarCols = 0x2B, tdCols = 0x2D,
+                tdLogical = 0x2F, tdReal = 0x33, tdOwned = 0x37, tdFree = 0x3B, tdVar = 0x3F;
+    std::size_t counterSize = 12, colSize = 25, nameLen = 2, realSize = 52, logicalSize = 28;
+    std::size_t realCols = 4, realMap = 34, realRoot = 38, realFlags = 46;  // 0, 30, 34, 38
+    std::size_t logicalBase = 4;  // 4 / 0: logical definitions of Jet 3 lack the leading word
+    // column descriptors
+    std::size_t cNumber = 5, cVarIndex = 7, cMisc = 11, cFlags = 15, cFixedOffset = 21, cLength = 23;
+    int cExtFlags = 16;              // -1 on Jet 3
+    std::size_t cMiscJet3 = 9;       // Jet 3 Text/Memo: sort order at 9, code page at 11 (kept as misc[0..3])
+
+    std::size_t ixCapacity() const { return page - ixEntries; }
+    std::uint32_t perBitmapPage() const { return (page - 4) * 8; }
+    std::size_t singleLongRow() const { return page - rowTable - 2; }  // one row filling a data page
+};
+const Layout& layoutFor(std::uint32_t pageSize);
+inline const Layout& layoutOf(const PageSource& src) { return layoutFor(src.pageSize()); }
 
 inline std::uint16_t rd16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 inline std::uint32_t rd32(const std::uint8_t* p)
@@ -47,7 +81,8 @@ struct Col {
     std::uint16_t length = 0;
     std::uint8_t flags = 0;
     std::uint8_t extFlags = 0;
-    std::uint8_t misc[4] = {};  // sort order / precision+scale / complex id
+    std::uint8_t misc[4] = {};  // sort order / precision+scale / complex id (Jet 3 text: sort order, code page)
+    std::uint16_t codePage = 0;  // Jet 3 Text/Memo: the code page of the stored bytes; 0 = UCS-2 (Jet 4 / ACE)
     bool fixed() const { return (flags & 0x01) != 0; }
     bool longValue() const { return type == 0x0B || type == 0x0C; }
     bool compressed() const { return (extFlags & 0x01) != 0; }
@@ -75,6 +110,8 @@ struct LvMaps {
 };
 
 struct Table {
+    bool jet3 = false;
+    std::uint16_t codePage = 1252;  // Jet 3: the database's code page (text columns store it again)
     std::uint32_t tdefPage = 0;
     std::vector<std::uint32_t> tdefPages;
     std::uint32_t rowCount = 0;
@@ -108,6 +145,8 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
                                bool resolveLong = true);
 // Stored text (plain UCS-2 or compressed) to UTF-16.
 std::u16string decodeStoredText(std::span<const std::uint8_t> b);
+// Stored text of a column: code-page bytes on Jet 3, UCS-2 (maybe compressed) otherwise.
+std::u16string decodeColumnText(const Col& c, std::span<const std::uint8_t> b);
 // A stored cell in the writer's value form.
 Cell toCell(const Col& c, const RawCell& raw);
 
@@ -137,7 +176,7 @@ struct IndexPage {
 };
 IndexPage readIndexPage(PageSource& src, std::uint32_t page);
 std::size_t indexEntriesSize(const IndexPage& p);
-void writeIndexPage(std::uint8_t* dst, const IndexPage& p);
+void writeIndexPage(const Layout& l, std::uint8_t* dst, const IndexPage& p);
 
 // The key of a row for one real index (flag bytes and values, no row pointer).
 std::vector<std::uint8_t> indexKey(const Table& t, const RealIndex& ix, const std::vector<RawCell>& cells);

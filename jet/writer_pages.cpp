@@ -16,8 +16,17 @@ namespace {
     throwError(err::Corrupt, "The database is damaged: " + what + ".");
 }
 
-std::u16string readName(const std::vector<std::uint8_t>& buf, std::size_t& pos)
+std::u16string readName(const Layout& l, std::uint16_t codePage, const std::vector<std::uint8_t>& buf,
+                        std::size_t& pos)
 {
+    if (l.jet3) {
+        if (pos + 1 > buf.size() || pos + 1 + buf[pos] > buf.size())
+            corrupt("a name runs past the table definition");
+        const std::size_t len = buf[pos];
+        std::u16string s = codePageText(codePage, std::span<const std::uint8_t>(buf.data() + pos + 1, len));
+        pos += 1 + len;
+        return s;
+    }
     if (pos + 2 > buf.size())
         corrupt("a name runs past the table definition");
     const std::size_t len = rd16(&buf[pos]);
@@ -49,11 +58,62 @@ bool ieq(std::u16string_view a, std::u16string_view b)
 
 }  // namespace
 
+const Layout& layoutFor(std::uint32_t pageSize)
+{
+    static const Layout jet4;
+    static const Layout jet3 = [] {
+        Layout l;
+        l.jet3 = true;
+        l.page = 2048;
+        l.rowCount = 0x08;
+        l.rowTable = 0x0A;
+        l.maxRowSize = 2012;
+        l.inlineMapRow = 133;
+        l.ixPrev = 0x08;
+        l.ixNext = 0x0C;
+        l.ixTail = 0x10;
+        l.ixPrefix = 0x14;
+        l.ixNodeFlag = 0x15;
+        l.ixBitmap = 0x16;
+        l.ixEntries = 0xF8;
+        l.tdRows = 0x0C;
+        l.tdAuto = 0x10;
+        l.tdType = 0x14;
+        l.tdMaxCols = 0x15;
+        l.tdVarCols = 0x17;
+        l.tdCols = 0x19;
+        l.tdLogical = 0x1B;
+        l.tdReal = 0x1F;
+        l.tdOwned = 0x23;
+        l.tdFree = 0x27;
+        l.tdVar = 0x2B;
+        l.counterSize = 8;
+        l.colSize = 18;
+        l.nameLen = 1;
+        l.realSize = 39;
+        l.logicalSize = 20;
+        l.realCols = 0;
+        l.realMap = 30;
+        l.realRoot = 34;
+        l.realFlags = 38;
+        l.logicalBase = 0;
+        l.cNumber = 1;
+        l.cVarIndex = 3;
+        l.cMisc = 11;
+        l.cFlags = 13;
+        l.cFixedOffset = 14;
+        l.cLength = 16;
+        l.cExtFlags = -1;
+        return l;
+    }();
+    return pageSize == 2048 ? jet3 : jet4;
+}
+
 ColumnShape Col::shape() const
 {
     ColumnShape s;
     s.type = static_cast<sql::ColumnType>(type);
-    s.size = type == 0x0A ? length / 2 : length;
+    s.size = type == 0x0A ? (codePage != 0 ? length : length / 2) : length;
     s.precision = misc[0];
     s.scale = misc[1];
     s.name = utf16ToUtf8(name);
@@ -84,9 +144,24 @@ const LvMaps* Table::lvFor(std::uint16_t number) const
     return nullptr;
 }
 
+std::uint16_t jet3CodePage(PageSource& src)
+{
+    auto p0 = src.page(0);
+    std::uint8_t head[0x3E];
+    std::memcpy(head, p0.data(), sizeof head);
+    const std::uint8_t mkey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+    rc4Apply(mkey, 4, head + 0x18, sizeof head - 0x18);
+    const std::uint16_t cp = rd16(head + 0x3C);
+    return cp == 0 ? 1252 : cp;
+}
+
 Table readTable(PageSource& src, std::uint32_t tdefPage)
 {
+    const Layout& l = layoutOf(src);
     Table t;
+    t.jet3 = l.jet3;
+    if (l.jet3)
+        t.codePage = jet3CodePage(src);
     t.tdefPage = tdefPage;
     std::vector<std::uint8_t> buf;
     std::uint32_t page = tdefPage;
@@ -107,70 +182,78 @@ Table readTable(PageSource& src, std::uint32_t tdefPage)
     const std::uint32_t len = rd32(&buf[8]);
     if (len > buf.size())
         corrupt("the definition of table page " + std::to_string(tdefPage) + " is cut short");
-    t.rowCount = rd32(&buf[0x10]);
-    t.autoNumber = rd32(&buf[0x14]);
-    t.maxCols = rd16(&buf[0x29]);
-    t.varCols = rd16(&buf[0x2B]);
-    const std::uint16_t numCols = rd16(&buf[0x2D]);
-    const std::uint32_t numLogical = rd32(&buf[0x2F]);
-    const std::uint32_t numReal = rd32(&buf[0x33]);
-    t.ownedMap = rd32(&buf[0x37]);
-    t.freeMap = rd32(&buf[0x3B]);
-    std::size_t pos = 0x3F;
+    t.rowCount = rd32(&buf[l.tdRows]);
+    t.autoNumber = rd32(&buf[l.tdAuto]);
+    t.maxCols = rd16(&buf[l.tdMaxCols]);
+    t.varCols = rd16(&buf[l.tdVarCols]);
+    const std::uint16_t numCols = rd16(&buf[l.tdCols]);
+    const std::uint32_t numLogical = rd32(&buf[l.tdLogical]);
+    const std::uint32_t numReal = rd32(&buf[l.tdReal]);
+    t.ownedMap = rd32(&buf[l.tdOwned]);
+    t.freeMap = rd32(&buf[l.tdFree]);
+    std::size_t pos = l.tdVar;
     if (numReal > 1000 || numLogical > 1000)
         corrupt("implausible index count in table page " + std::to_string(tdefPage));
     t.indexes.resize(numReal);
     for (std::uint32_t i = 0; i < numReal; ++i) {
         t.indexes[i].counterOffset = pos;
-        pos += 12;
+        pos += l.counterSize;
     }
-    if (pos + 25u * numCols > len)
+    if (pos + l.colSize * numCols > len)
         corrupt("column descriptors run past the table definition");
     for (std::uint16_t i = 0; i < numCols; ++i) {
         const std::uint8_t* d = &buf[pos];
         Col c;
         c.type = d[0];
-        c.number = rd16(d + 5);
-        c.varIndex = rd16(d + 7);
-        std::memcpy(c.misc, d + 11, 4);
-        c.flags = d[15];
-        c.extFlags = d[16];
-        c.fixedOffset = rd16(d + 21);
-        c.length = rd16(d + 23);
+        c.number = rd16(d + l.cNumber);
+        c.varIndex = rd16(d + l.cVarIndex);
+        if (l.jet3) {
+            std::memcpy(c.misc, d + l.cMiscJet3, 4);
+            if (c.type == 0x0A || c.type == 0x0C) {
+                const std::uint16_t cp = rd16(d + l.cMisc);
+                c.codePage = cp == 0 ? t.codePage : cp;
+            }
+        } else {
+            std::memcpy(c.misc, d + l.cMisc, 4);
+        }
+        c.flags = d[l.cFlags];
+        c.extFlags = l.cExtFlags >= 0 ? d[l.cExtFlags] : 0;
+        c.fixedOffset = rd16(d + l.cFixedOffset);
+        c.length = rd16(d + l.cLength);
         t.cols.push_back(c);
-        pos += 25;
+        pos += l.colSize;
     }
     for (Col& c : t.cols)
-        c.name = readName(buf, pos);
+        c.name = readName(l, t.codePage, buf, pos);
     for (std::size_t i = 0; i < t.cols.size(); ++i)
         t.byNumber.push_back(i);
     std::sort(t.byNumber.begin(), t.byNumber.end(),
               [&](std::size_t a, std::size_t b) { return t.cols[a].number < t.cols[b].number; });
     for (RealIndex& ix : t.indexes) {
-        if (pos + 52 > len)
+        if (pos + l.realSize > len)
             corrupt("index definitions run past the table definition");
         const std::uint8_t* d = &buf[pos];
         for (int k = 0; k < 10; ++k) {
-            const std::uint16_t num = rd16(d + 4 + 3 * k);
+            const std::uint16_t num = rd16(d + l.realCols + 3 * k);
             if (num != 0xFFFF)
-                ix.columns.emplace_back(num, (d[6 + 3 * k] & 0x01) != 0);
+                ix.columns.emplace_back(num, (d[l.realCols + 2 + 3 * k] & 0x01) != 0);
         }
-        ix.mapPtr = rd32(d + 34);
-        ix.root = rd32(d + 38);
-        ix.flags = d[46];
-        pos += 52;
+        ix.mapPtr = rd32(d + l.realMap);
+        ix.root = rd32(d + l.realRoot);
+        ix.flags = d[l.realFlags];
+        pos += l.realSize;
     }
     for (std::uint32_t i = 0; i < numLogical; ++i) {
-        if (pos + 28 > len)
+        if (pos + l.logicalSize > len)
             corrupt("index definitions run past the table definition");
         LogicalIndex li;
-        li.realIndex = rd32(&buf[pos + 8]);
-        li.kind = buf[pos + 23];
+        li.realIndex = rd32(&buf[pos + l.logicalBase + 4]);
+        li.kind = buf[pos + l.logicalBase + 19];
         t.logical.push_back(li);
-        pos += 28;
+        pos += l.logicalSize;
     }
     for (LogicalIndex& li : t.logical)
-        li.name = readName(buf, pos);
+        li.name = readName(l, t.codePage, buf, pos);
     while (pos + 2 <= len) {
         const std::uint16_t num = rd16(&buf[pos]);
         if (num == 0xFFFF)
@@ -185,17 +268,18 @@ Table readTable(PageSource& src, std::uint32_t tdefPage)
 
 std::span<const std::uint8_t> rowAt(PageSource& src, std::uint32_t rowPtr)
 {
+    const Layout& l = layoutOf(src);
     const std::uint32_t page = rowPtr >> 8;
     const unsigned slot = rowPtr & 0xFF;
     auto p = src.page(page);
     if (p[0] != 0x01)
         corrupt("row pointer to page " + std::to_string(page) + " which is not a data page");
-    const unsigned count = rd16(&p[0x0C]);
+    const unsigned count = rd16(&p[l.rowCount]);
     if (slot >= count)
         corrupt("row " + std::to_string(slot) + " of page " + std::to_string(page) + " does not exist");
-    const unsigned start = rd16(&p[kDataHeader + 2 * slot]) & 0x1FFF;
-    const unsigned end = slot == 0 ? kPage : (rd16(&p[kDataHeader + 2 * (slot - 1)]) & 0x1FFF);
-    if (start > end || end > kPage || start < kDataHeader + 2 * count)
+    const unsigned start = rd16(&p[l.rowTable + 2 * slot]) & 0x1FFF;
+    const unsigned end = slot == 0 ? l.page : (rd16(&p[l.rowTable + 2 * (slot - 1)]) & 0x1FFF);
+    if (start > end || end > l.page || start < l.rowTable + 2 * count)
         corrupt("row " + std::to_string(slot) + " of page " + std::to_string(page) + " has impossible bounds");
     return p.subspan(start, end - start);
 }
@@ -218,7 +302,7 @@ std::vector<std::uint32_t> mapMembers(PageSource& src, std::uint32_t rowPtr)
                 if (start + i < limit)
                     out.push_back(static_cast<std::uint32_t>(start + i));
     } else if (row[0] == 0x01) {
-        const std::uint32_t per = (kPage - 4) * 8;
+        const std::uint32_t per = layoutOf(src).perBitmapPage();
         for (std::size_t k = 0; k * 4 + 5 <= row.size(); ++k) {
             const std::uint32_t bp = rd32(&row[1 + 4 * k]);
             if (bp == 0)
@@ -306,20 +390,53 @@ void readLong(PageSource& src, std::span<const std::uint8_t> cell, std::vector<s
 
 }  // namespace
 
+namespace {
+
+// Variable-column offsets of a Jet 3 row: one byte each, plus a jump table that counts the 256-byte
+// boundaries crossed (docs/format/rows.md).
+std::vector<std::size_t> jet3Offsets(std::span<const std::uint8_t> row, std::size_t maskBytes)
+{
+    const std::size_t size = row.size();
+    if (size < maskBytes + 2)
+        corrupt("row too short for its variable columns");
+    const std::size_t rowEnd = size - 1;
+    const unsigned n = row[rowEnd - maskBytes];
+    std::size_t jumps = (size - 1) / 256;
+    if (rowEnd < maskBytes + jumps + 1 + n)
+        corrupt("variable offsets run past the row");
+    const std::size_t first = rowEnd - maskBytes - jumps - 1;
+    if ((first - n) / 256 < jumps)
+        --jumps;
+    std::vector<std::size_t> off(n + 1);
+    std::size_t used = 0;
+    for (unsigned i = 0; i <= n; ++i) {
+        while (used < jumps && i == row[rowEnd - maskBytes - used - 1])
+            ++used;
+        off[i] = row[first - i] + used * 256;
+    }
+    return off;
+}
+
+}  // namespace
+
 std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong)
 {
     std::vector<RawCell> cells(std::max<std::size_t>(t.maxCols, 1));
-    if (row.size() < 2)
+    const std::size_t cs = t.jet3 ? 1 : 2;
+    if (row.size() < cs)
         corrupt("row shorter than its column count");
-    const unsigned count = rd16(&row[0]);
+    const unsigned count = t.jet3 ? row[0] : rd16(&row[0]);
     const std::size_t maskBytes = (count + 7) / 8;
-    if (row.size() < 2 + maskBytes)
+    if (row.size() < cs + maskBytes)
         corrupt("row shorter than its null mask");
     const std::uint8_t* mask = &row[row.size() - maskBytes];
     auto bit = [&](unsigned n) { return n < count && (mask[n / 8] >> (n % 8) & 1); };
     std::vector<std::size_t> offsets;
     unsigned varCount = 0;
-    if (t.varCols > 0) {
+    if (t.varCols > 0 && t.jet3) {
+        offsets = jet3Offsets(row, maskBytes);
+        varCount = static_cast<unsigned>(offsets.size() - 1);
+    } else if (t.varCols > 0) {
         const std::size_t vpos = row.size() - maskBytes - 2;
         varCount = rd16(&row[vpos]);
         if (vpos < 2 * (varCount + 1))
@@ -338,9 +455,10 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
             continue;
         if (c.fixed()) {
             const std::size_t len = c.length;
-            if (2 + c.fixedOffset + len > row.size())
+            if (cs + c.fixedOffset + len > row.size())
                 corrupt("fixed column past the row end");
-            rc.bytes.assign(row.begin() + 2 + c.fixedOffset, row.begin() + 2 + c.fixedOffset + len);
+            rc.bytes.assign(row.begin() + static_cast<std::ptrdiff_t>(cs + c.fixedOffset),
+                            row.begin() + static_cast<std::ptrdiff_t>(cs + c.fixedOffset + len));
         } else {
             if (c.varIndex >= varCount) {
                 rc.present = false;
@@ -359,6 +477,11 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
     return cells;
 }
 
+std::u16string decodeColumnText(const Col& c, std::span<const std::uint8_t> b)
+{
+    return c.codePage != 0 ? codePageText(c.codePage, b) : decodeStoredText(b);
+}
+
 Cell toCell(const Col& c, const RawCell& raw)
 {
     Cell cell;
@@ -371,7 +494,7 @@ Cell toCell(const Col& c, const RawCell& raw)
     if (cell.null)
         return cell;
     if (c.type == 0x0A || c.type == 0x0C)
-        cell.text = decodeStoredText(raw.bytes);
+        cell.text = decodeColumnText(c, raw.bytes);
     else
         cell.bytes = raw.bytes;
     return cell;
@@ -379,13 +502,14 @@ Cell toCell(const Col& c, const RawCell& raw)
 
 void forEachRow(PageSource& src, const Table& t, const std::function<void(const RowRef&)>& fn)
 {
+    const Layout& l = layoutOf(src);
     for (std::uint32_t pg : mapMembers(src, t.ownedMap)) {
         auto p = src.page(pg);
         if (p[0] != 0x01 || rd32(&p[4]) != t.tdefPage)
             continue;
-        const unsigned count = rd16(&p[0x0C]);
+        const unsigned count = rd16(&p[l.rowCount]);
         for (unsigned s = 0; s < count; ++s) {
-            const std::uint16_t off = rd16(&p[kDataHeader + 2 * s]);
+            const std::uint16_t off = rd16(&p[l.rowTable + 2 * s]);
             if (off & 0x8000)
                 continue;
             auto bytes = rowAt(src, pg << 8 | s);
@@ -403,29 +527,31 @@ void forEachRow(PageSource& src, const Table& t, const std::function<void(const 
 
 IndexPage readIndexPage(PageSource& src, std::uint32_t page)
 {
+    const Layout& l = layoutOf(src);
     auto p = src.page(page);
     IndexPage ip;
     ip.type = p[0];
     if (ip.type != 0x03 && ip.type != 0x04)
         corrupt("page " + std::to_string(page) + " is not an index page");
     ip.tdef = rd32(&p[4]);
-    ip.prev = rd32(&p[0x0C]);
-    ip.next = rd32(&p[0x10]);
-    ip.tail = rd32(&p[0x14]);
-    const std::size_t prefix = rd16(&p[0x18]);
-    const std::size_t used = kIndexCapacity - rd16(&p[2]);
-    if (rd16(&p[2]) > kIndexCapacity)
+    ip.prev = rd32(&p[l.ixPrev]);
+    ip.next = rd32(&p[l.ixNext]);
+    ip.tail = rd32(&p[l.ixTail]);
+    const std::size_t prefix = l.jet3 ? p[l.ixPrefix] : rd16(&p[l.ixPrefix]);
+    const std::size_t capacity = l.ixCapacity();
+    if (rd16(&p[2]) > capacity)
         corrupt("index page " + std::to_string(page) + " has an impossible free space");
+    const std::size_t used = capacity - rd16(&p[2]);
     std::size_t start = 0;
     std::vector<std::uint8_t> first;
     for (std::size_t bitPos = 1; bitPos <= used; ++bitPos) {
-        if (!(p[kIndexBitmap + bitPos / 8] >> (bitPos % 8) & 1))
+        if (!(p[l.ixBitmap + bitPos / 8] >> (bitPos % 8) & 1))
             continue;
         std::vector<std::uint8_t> e;
         if (!ip.entries.empty() && prefix > 0)
             e.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(std::min(prefix, first.size())));
-        e.insert(e.end(), p.begin() + static_cast<std::ptrdiff_t>(kIndexEntries + start),
-                 p.begin() + static_cast<std::ptrdiff_t>(kIndexEntries + bitPos));
+        e.insert(e.end(), p.begin() + static_cast<std::ptrdiff_t>(l.ixEntries + start),
+                 p.begin() + static_cast<std::ptrdiff_t>(l.ixEntries + bitPos));
         if (ip.entries.empty())
             first = e;
         IndexPage::Entry en;
@@ -454,36 +580,47 @@ std::size_t indexEntriesSize(const IndexPage& p)
     return n;
 }
 
-void writeIndexPage(std::uint8_t* dst, const IndexPage& p)
+void writeIndexPage(const Layout& l, std::uint8_t* dst, const IndexPage& p)
 {
-    std::memset(dst, 0, kPage);
+    std::memset(dst, 0, l.page);
     dst[0] = p.type;
     dst[1] = 0x01;
     const std::size_t used = indexEntriesSize(p);
-    wr16(dst + 2, static_cast<std::uint32_t>(kIndexCapacity - used));
+    wr16(dst + 2, static_cast<std::uint32_t>(l.ixCapacity() - used));
     wr32(dst + 4, p.tdef);
-    wr32(dst + 0x0C, p.prev);
-    wr32(dst + 0x10, p.next);
-    wr32(dst + 0x14, p.leaf() ? 0 : p.tail);
-    dst[0x1A] = p.leaf() ? 0 : 1;
+    wr32(dst + l.ixPrev, p.prev);
+    wr32(dst + l.ixNext, p.next);
+    wr32(dst + l.ixTail, p.leaf() ? 0 : p.tail);
+    dst[l.ixNodeFlag] = p.leaf() ? 0 : 1;
     std::size_t pos = 0;
     for (const auto& e : p.entries) {
-        std::memcpy(dst + kIndexEntries + pos, e.bytes.data(), e.bytes.size());
+        std::memcpy(dst + l.ixEntries + pos, e.bytes.data(), e.bytes.size());
         pos += e.bytes.size();
         if (!p.leaf()) {
-            std::uint8_t* c = dst + kIndexEntries + pos;
+            std::uint8_t* c = dst + l.ixEntries + pos;
             c[0] = static_cast<std::uint8_t>(e.child >> 24);
             c[1] = static_cast<std::uint8_t>(e.child >> 16);
             c[2] = static_cast<std::uint8_t>(e.child >> 8);
             c[3] = static_cast<std::uint8_t>(e.child);
             pos += 4;
         }
-        dst[kIndexBitmap + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
+        dst[l.ixBitmap + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
     }
 }
 
 SortOrder sortOrderOf(const Col& c)
 {
+    if (c.codePage != 0) {
+        // Access 97: sort order in misc[0..1], the text's code page beside it.
+        const std::uint16_t order = static_cast<std::uint16_t>(c.misc[0] | c.misc[1] << 8);
+        if ((order != 0x0409 && order != 0) || c.codePage != 1252)
+            throwError(err::Unsupported, "The text column '" + utf16ToUtf8(c.name) + "' uses sort order " +
+                                             std::to_string(order) + " with code page " +
+                                             std::to_string(c.codePage) +
+                                             "; on Access 97 files only the General sort order with code page 1252 "
+                                             "can be written.");
+        return SortOrder::General97;
+    }
     const std::uint16_t lcid = static_cast<std::uint16_t>(c.misc[0] | c.misc[1] << 8);
     if (lcid != 0x0409 && lcid != 0)
         throwError(err::Unsupported, "The text column '" + utf16ToUtf8(c.name) + "' uses sort order " +

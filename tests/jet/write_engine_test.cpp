@@ -179,14 +179,26 @@ TEST(WriteEngine, ConversionErrorsChangeNothing)
 TEST(WriteEngine, RefusesFilesItMustNotWrite)
 {
     wt::TempDir tmp;
-    // Access 97.
+    // Access 97 in a code page the engine has no index keys for (windows-1251 in the masked header at 0x3C).
     const std::string j3 = tmp.copy("jackcess/V1997/testV1997.mdb");
+    {
+        std::string bytes = wt::slurp(j3);
+        std::vector<std::uint8_t> head(bytes.begin(), bytes.begin() + 0x100);
+        const std::uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
+        jet::rc4Apply(key, 4, head.data() + 0x18, 126);
+        head[0x3C] = 0xE3;
+        head[0x3D] = 0x04;
+        jet::rc4Apply(key, 4, head.data() + 0x18, 126);
+        std::memcpy(bytes.data(), head.data(), head.size());
+        std::ofstream(j3, std::ios::binary | std::ios::trunc) << bytes;
+    }
     try {
         Writer::open(j3);
-        ADD_FAILURE() << "opened a Jet 3 file for writing";
+        ADD_FAILURE() << "opened an Access 97 file in code page 1251 for writing";
     } catch (const jet::Error& e) {
         EXPECT_EQ(e.number(), 3251);
         EXPECT_NE(std::string(e.what()).find("Access 97"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("1251"), std::string::npos) << e.what();
     }
     // Another sort order: the header's sort order field (masked with RC4) set to Swedish (1053).
     const std::string sv = tmp.copy("jackcess/templates/empty2003.mdb", "swedish.mdb");
