@@ -115,31 +115,108 @@ PageCache::PageCache(std::unique_ptr<FileIo> io, std::uint32_t pageSize, std::st
     const std::uint64_t size = io_->size();
     pageCount_ = static_cast<std::uint32_t>(size / pageSize);
     committedCount_ = pageCount_;
-    pages_.resize(pageCount_);
+    frameOf_.assign(pageCount_, 0);
 }
 
 PageCache::~PageCache() = default;
+
+void PageCache::setBudget(std::size_t pages)
+{
+    budget_ = pages;
+    if (!active_)
+        trim();
+}
+
+std::uint8_t* PageCache::resident(std::uint32_t n) const
+{
+    const std::uint32_t f = frameOf_[n];
+    return f ? frames_[f - 1].data.get() : nullptr;
+}
+
+std::unique_ptr<std::uint8_t[]> PageCache::takeBuffer()
+{
+    if (spare_.empty())
+        return std::make_unique_for_overwrite<std::uint8_t[]>(pageSize_);
+    auto b = std::move(spare_.back());
+    spare_.pop_back();
+    return b;
+}
+
+void PageCache::giveBack(std::unique_ptr<std::uint8_t[]> buffer)
+{
+    if (spare_.size() < 64)
+        spare_.push_back(std::move(buffer));
+}
 
 std::uint8_t* PageCache::load(std::uint32_t n)
 {
     if (n >= pageCount_)
         throwError(err::Corrupt, "Page " + std::to_string(n) + " lies beyond the end of '" + path_ +
                                      "' (" + std::to_string(pageCount_) + " pages); the file may be damaged.");
-    auto& p = pages_[n];
-    if (!p) {
-        p = std::make_unique<std::uint8_t[]>(pageSize_);
-        io_->read(static_cast<std::uint64_t>(n) * pageSize_, p.get(), pageSize_);
-        if (codec_ && n != 0) {
-            codec_->decode(n, p.get(), pageSize_);
-        } else if (encodeKey_ != 0 && n != 0) {
-            std::uint8_t key[4];
-            const std::uint32_t k = encodeKey_ ^ n;
-            for (int i = 0; i < 4; ++i)
-                key[i] = static_cast<std::uint8_t>(k >> (8 * i));
-            rc4Apply(key, 4, p.get(), pageSize_);
-        }
+    if (const std::uint32_t f = frameOf_[n]) {
+        Frame& fr = frames_[f - 1];
+        fr.lastUse = ++clock_;
+        return fr.data.get();
     }
-    return p.get();
+    auto p = takeBuffer();
+    try {
+        io_->read(static_cast<std::uint64_t>(n) * pageSize_, p.get(), pageSize_);
+    } catch (...) {
+        giveBack(std::move(p));
+        throw;
+    }
+    ++pagesRead_;
+    if (codec_ && n != 0) {
+        codec_->decode(n, p.get(), pageSize_);
+    } else if (encodeKey_ != 0 && n != 0) {
+        std::uint8_t key[4];
+        const std::uint32_t k = encodeKey_ ^ n;
+        for (int i = 0; i < 4; ++i)
+            key[i] = static_cast<std::uint8_t>(k >> (8 * i));
+        rc4Apply(key, 4, p.get(), pageSize_);
+    }
+    frames_.push_back({std::move(p), n, ++clock_});
+    frameOf_[n] = static_cast<std::uint32_t>(frames_.size());
+    return frames_.back().data.get();
+}
+
+// Forgets frame `frame`; the last frame takes its place.
+void PageCache::drop(std::size_t frame)
+{
+    frameOf_[frames_[frame].page] = 0;
+    giveBack(std::move(frames_[frame].data));
+    if (frame + 1 != frames_.size()) {
+        frames_[frame] = std::move(frames_.back());
+        frameOf_[frames_[frame].page] = static_cast<std::uint32_t>(frame + 1);
+    }
+    frames_.pop_back();
+}
+
+// Between statements: gives back the pages used least recently, down to three quarters of the budget (so that
+// this runs once every so many new pages, not after every statement).
+void PageCache::trim()
+{
+    if (active_ || keepAll_ || frames_.size() <= budget_)
+        return;
+    const auto pinned = [](std::uint32_t n) { return n <= 2; };  // header, free-page map, catalogue
+    const std::size_t keep = budget_ - budget_ / 4;
+    std::vector<std::uint64_t> uses;
+    uses.reserve(frames_.size());
+    for (const Frame& f : frames_)
+        if (!pinned(f.page))
+            uses.push_back(f.lastUse);
+    const std::size_t pinnedCount = frames_.size() - uses.size();
+    const std::size_t target = keep > pinnedCount ? keep - pinnedCount : 0;  // unpinned pages to keep
+    if (uses.size() <= target)
+        return;
+    const std::size_t evict = uses.size() - target;
+    std::nth_element(uses.begin(), uses.begin() + static_cast<std::ptrdiff_t>(evict - 1), uses.end());
+    const std::uint64_t newestEvicted = uses[evict - 1];  // use stamps are distinct
+    for (std::size_t i = frames_.size(); i-- > 0;)
+        if (!pinned(frames_[i].page) && frames_[i].lastUse <= newestEvicted)
+            drop(i);
+    if (frames_.capacity() > 2 * budget_ + 64)
+        frames_.shrink_to_fit();
 }
 
 std::span<const std::uint8_t> PageCache::page(std::uint32_t n)
@@ -153,13 +230,7 @@ std::uint8_t* PageCache::modify(std::uint32_t n)
     if (!active_)
         throwError(err::ReadOnly, "Internal error: page changed outside a statement.");
     if (n < committedCount_ && !undo_.contains(n)) {
-        std::unique_ptr<std::uint8_t[]> copy;
-        if (spare_.empty()) {
-            copy = std::make_unique<std::uint8_t[]>(pageSize_);
-        } else {
-            copy = std::move(spare_.back());
-            spare_.pop_back();
-        }
+        auto copy = takeBuffer();
         std::memcpy(copy.get(), p, pageSize_);
         undo_.emplace(n, std::move(copy));
         touched_.push_back(n);
@@ -174,8 +245,11 @@ std::uint32_t PageCache::append()
     const std::uint64_t limit = 2ull * 1024 * 1024 * 1024;
     if ((static_cast<std::uint64_t>(pageCount_) + 1) * pageSize_ > limit)
         throwError(err::DatabaseFull, "The database '" + path_ + "' would grow beyond 2 GB.");
-    pages_.push_back(std::make_unique<std::uint8_t[]>(pageSize_));
-    std::memset(pages_.back().get(), 0, pageSize_);
+    auto p = takeBuffer();
+    std::memset(p.get(), 0, pageSize_);
+    frameOf_.push_back(0);
+    frames_.push_back({std::move(p), pageCount_, ++clock_});
+    frameOf_[pageCount_] = static_cast<std::uint32_t>(frames_.size());
     return pageCount_++;
 }
 
@@ -183,6 +257,7 @@ void PageCache::begin()
 {
     if (active_)
         rollback();
+    trim();  // pages read since the last statement ended
     active_ = true;
 }
 
@@ -220,7 +295,7 @@ void PageCache::commit()
     try {
         // New pages first: until the pages that point at them are written they are unreachable.
         for (std::uint32_t n = committedCount_; n < pageCount_; ++n)
-            writeRange(n, pages_[n].get(), 0, pageSize_);
+            writeRange(n, resident(n), 0, pageSize_);
         // Changed pages in ascending order, page 1 (the free-page map) last; only the changed runs.
         std::sort(touched_.begin(), touched_.end(), [](std::uint32_t a, std::uint32_t b) {
             if ((a == 1) != (b == 1))
@@ -228,7 +303,7 @@ void PageCache::commit()
             return a < b;
         });
         for (std::uint32_t n : touched_) {
-            const std::uint8_t* now = pages_[n].get();
+            const std::uint8_t* now = resident(n);
             const std::uint8_t* before = undo_.at(n).get();
             if (std::memcmp(now, before, pageSize_) == 0)
                 continue;
@@ -253,11 +328,13 @@ void PageCache::commit()
             try {
                 writeRange(n, undo_.at(n).get(), 0, pageSize_);
             } catch (const Error&) {
+                keepAll_ = true;
             }
         }
         try {
             io_->truncate(static_cast<std::uint64_t>(committedCount_) * pageSize_);
         } catch (const Error&) {
+            keepAll_ = true;
         }
         rollback();
         throw;
@@ -265,13 +342,13 @@ void PageCache::commit()
     releaseUndo();
     committedCount_ = pageCount_;
     active_ = false;
+    trim();
 }
 
 void PageCache::releaseUndo()
 {
     for (auto& [n, copy] : undo_)
-        if (spare_.size() < 64)
-            spare_.push_back(std::move(copy));
+        giveBack(std::move(copy));
     undo_.clear();
     touched_.clear();
 }
@@ -279,11 +356,16 @@ void PageCache::releaseUndo()
 void PageCache::rollback()
 {
     for (auto& [n, copy] : undo_)
-        std::memcpy(pages_[n].get(), copy.get(), pageSize_);
+        std::memcpy(resident(n), copy.get(), pageSize_);
     releaseUndo();
-    pages_.resize(committedCount_);
+    // Appended pages go; the others are as the file has them again.
+    for (std::size_t i = frames_.size(); i-- > 0;)
+        if (frames_[i].page >= committedCount_)
+            drop(i);
+    frameOf_.resize(committedCount_);
     pageCount_ = committedCount_;
     active_ = false;
+    trim();
 }
 
 void PageCache::sync()

@@ -1,6 +1,10 @@
-// The writer's page cache: every page read once and kept, changes made in memory and recorded for undo.
+// The writer's page cache: pages read on demand, changes made in memory and recorded for undo.
 // A statement either commits (its changed bytes go to the file, appended pages first) or rolls back (memory
 // back to the state before the statement). A failed write during commit puts the file back as it was.
+// Between statements every page in memory equals the file, so the cache then gives back the pages used least
+// recently until no more than budget() stay; they are read (and decoded) again when wanted. Pages a statement
+// uses stay in memory until it ends: a span from page() is valid until the next begin(), commit() or
+// rollback().
 #pragma once
 
 #include "page_source.h"
@@ -56,16 +60,40 @@ public:
     FileIo& io() { return *io_; }
     std::uint64_t bytesWritten() const { return bytesWritten_; }
 
+    // Pages kept in memory between statements (pages 0, 1 and 2 always stay). 16384 pages of 4 KiB = 64 MiB.
+    static constexpr std::size_t kDefaultBudget = 16384;
+    void setBudget(std::size_t pages);
+    std::size_t budget() const { return budget_; }
+    std::size_t residentPages() const { return frames_.size(); }
+    std::uint64_t pagesRead() const { return pagesRead_; }  // reads from the file, first or again
+
 private:
+    struct Frame {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::uint32_t page = 0;
+        std::uint64_t lastUse = 0;
+    };
+
     std::uint8_t* load(std::uint32_t n);
+    std::uint8_t* resident(std::uint32_t n) const;
+    std::unique_ptr<std::uint8_t[]> takeBuffer();
+    void giveBack(std::unique_ptr<std::uint8_t[]> buffer);
+    void drop(std::size_t frame);
+    void trim();
     void writeRange(std::uint32_t n, const std::uint8_t* data, std::size_t from, std::size_t to);
 
     std::unique_ptr<FileIo> io_;
     std::uint32_t encodeKey_;
     std::unique_ptr<PageCodec> codec_;
-    std::vector<std::unique_ptr<std::uint8_t[]>> pages_;
+    std::vector<Frame> frames_;            // pages in memory, in no particular order
+    std::vector<std::uint32_t> frameOf_;   // page number -> index in frames_ + 1, 0 when not in memory
+    std::uint64_t clock_ = 0;              // use counter for lastUse
+    std::size_t budget_ = kDefaultBudget;
+    bool keepAll_ = false;                 // the file could not be put back after a failed commit: memory is
+                                           // the only good copy, nothing is given back any more
+    std::uint64_t pagesRead_ = 0;
     std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> undo_;
-    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;  // undo buffers kept for the next statement
+    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;  // buffers kept for reuse (undo copies, pages)
     void releaseUndo();
     std::vector<std::uint32_t> touched_;
     std::uint32_t committedCount_ = 0;

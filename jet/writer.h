@@ -6,9 +6,10 @@
 //   w->execute("INSERT INTO `T` VALUES('7', NULL)");
 //   w->close();                             // fsync; also done by the destructor
 //
-// The writer keeps every page it reads in memory, changes pages there and writes the changed bytes when a
-// statement ends; if anything fails (a conversion, a full page map, a disk error) the file is left exactly as
-// it was before the statement. It holds a write lock on the file for its whole life (jet/lock.h).
+// The writer changes pages in memory and writes the changed bytes when a statement ends; if anything fails (a
+// conversion, a full page map, a disk error) the file is left exactly as it was before the statement. Between
+// statements it keeps only a bounded number of pages (jet/page_cache.h), so memory does not grow with the file.
+// It holds a write lock on the file for its whole life (jet/lock.h).
 #pragma once
 
 #include "page_cache.h"
