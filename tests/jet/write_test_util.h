@@ -281,7 +281,7 @@ inline std::map<std::string, ReadTable> readBack(const std::string& path, jet::P
         if (flags & 0x80000002u)
             return;
         tables.emplace_back(rd32(cells[cId->number].bytes.data()),
-                            jet::utf16ToUtf8(decodeStoredText(cells[cName->number].bytes)));
+                            jet::utf16ToUtf8(decodeColumnText(*cName, cells[cName->number].bytes)));
     });
     (void)path;
     for (auto& [id, name] : tables) {
@@ -304,7 +304,11 @@ inline std::map<std::string, ReadTable> readBack(const std::string& path, jet::P
 
 inline std::map<std::string, ReadTable> readBack(const std::string& path)
 {
-    jet::PageCache cache(jet::openPosixFile(path, false), jet::w::kPage, path);
+    // Access 97 files (version byte 0 at 0x14) have 2 KiB pages.
+    char head[0x15] = {};
+    std::ifstream(path, std::ios::binary).read(head, sizeof head);
+    const std::uint32_t pageSize = head[0x14] == 0 ? 2048 : jet::w::kPage;
+    jet::PageCache cache(jet::openPosixFile(path, false), pageSize, path);
     return readBack(path, cache);
 }
 
