@@ -17,6 +17,8 @@
 #include <iostream>
 #include <set>
 
+#include <unistd.h>
+
 namespace {
 
 using wt::Json;
