@@ -305,6 +305,13 @@ std::unique_ptr<Recordset> AccessBackend::openSchema(int schema) {
     return rs;
 }
 
+bool AccessBackend::hasDecimalType() { return reader()->format() != jet::Format::Jet3; }
+
+bool accessHasDecimalType(Connection& connection) {
+    auto* access = dynamic_cast<AccessBackend*>(&connection.backend());
+    return !access || access->hasDecimalType();
+}
+
 void AccessBackend::close() {
     reader_.reset();
     closeWriter();

@@ -41,6 +41,8 @@ public:
     void close() override;
 
     const std::string& path() const { return path_; }
+    // False for Access 97 files, which have no Decimal column type.
+    bool hasDecimalType();
 
 private:
     std::unique_ptr<Recordset> selectAll(const std::string& table);
@@ -55,6 +57,10 @@ private:
 };
 
 void registerAccessEngine();
+
+// Whether the Access file behind an open connection has a Decimal column type
+// (true for connections to other engines).
+bool accessHasDecimalType(Connection& connection);
 
 // ADO type number the Access provider reports for a column type code.
 int accessAdoType(std::uint8_t typeCode, int size, bool fixed);

@@ -97,7 +97,7 @@ void appendCopyRow(std::string& out, std::span<const std::string> values) {
 }
 
 AccessCreate buildAccessCreate(const std::string& table, const std::vector<db::FieldInfo>& fields,
-                               const std::function<DecimalNeed(int column)>& measure) {
+                               const std::function<DecimalNeed(int column)>& measure, bool decimalType) {
     AccessCreate create;
     create.sql = "CREATE TABLE " + quoteAccessName(table) + "(";
     for (std::size_t c = 0; c < fields.size(); ++c) {
@@ -107,7 +107,7 @@ AccessCreate buildAccessCreate(const std::string& table, const std::vector<db::F
         const int column = int(c);
         std::function<DecimalNeed()> measureThis;
         if (measure) measureThis = [&measure, column] { return measure(column); };
-        create.sql += "`" + fields[c].name + accessColumnSuffix(rule, fields[c], measureThis, &shape);
+        create.sql += "`" + fields[c].name + accessColumnSuffix(rule, fields[c], measureThis, &shape, decimalType);
         if (rule.kind == AccessTypeKind::Decimal)
             create.decimals.emplace_back(shape);
         else

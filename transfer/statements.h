@@ -43,8 +43,9 @@ struct AccessCreate {
 // Throws db::Error when the table or a column name cannot be an Access name.
 // `measure(i)` tells what the values of column i need (numeric columns
 // without a usable declared precision only).
+// `decimalType` is false for Access files without a Decimal type (Access 97).
 AccessCreate buildAccessCreate(const std::string& table, const std::vector<db::FieldInfo>& fields,
-                               const std::function<DecimalNeed(int column)>& measure);
+                               const std::function<DecimalNeed(int column)>& measure, bool decimalType = true);
 
 // INSERT INTO `t` VALUES('7', NULL, 'O''Brien')
 std::string buildAccessInsert(const std::string& table, std::span<const std::string> values);

@@ -8,6 +8,7 @@
 
 #include "app/trap.h"
 #include "db/access.h"
+#include "db/access_session.h"
 #include "db/postgresql.h"
 #include "transfer/busy.h"
 #include "transfer/handlers.h"
@@ -47,8 +48,11 @@ DecimalNeed measureNumericColumn(db::Connection& pg, const std::string& table, c
 
 db::Error decimalOverflow(const std::string& value, const std::string& column, DecimalShape shape) {
     return db::Error(3349, "Numeric field overflow: the value " + value + " of the column " + column +
-                               " cannot be held by DECIMAL(" + std::to_string(shape.precision) + "," +
-                               std::to_string(shape.scale) + ") without losing digits.");
+                               " cannot be held by " +
+                               (shape.currency ? std::string("CURRENCY")
+                                               : "DECIMAL(" + std::to_string(shape.precision) + "," +
+                                                     std::to_string(shape.scale) + ")") +
+                               " without losing digits.");
 }
 
 } // namespace
@@ -144,9 +148,10 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                 std::vector<db::FieldInfo> fields = fieldsOf(*source);
                 for (std::size_t c = 0; c < fields.size(); ++c) pacer.tick();
                 sql = "CREATE TABLE `" + table + "`(";
-                create = buildAccessCreate(table, fields, [&](int column) {
-                    return measureNumericColumn(*pg, table, fields[std::size_t(column)].name);
-                });
+                create = buildAccessCreate(
+                    table, fields,
+                    [&](int column) { return measureNumericColumn(*pg, table, fields[std::size_t(column)].name); },
+                    db::accessHasDecimalType(*access));
                 sql = create.sql;
             });
             if (!built || !trap.step(208, [&] { ExecuteSql(*access, sql); })) {

@@ -55,8 +55,22 @@ bool fitsDecimal(std::string_view text, DecimalShape shape) {
     return digits && fractionDigits <= shape.scale && integerDigits <= shape.precision - shape.scale;
 }
 
+namespace {
+
+// True when every value of the column fits CURRENCY exactly.
+bool fitsCurrency(const db::FieldInfo& field, const std::function<DecimalNeed()>& measure) {
+    const int maxScale = kCurrencyShape.scale, maxInteger = kCurrencyShape.precision - kCurrencyShape.scale;
+    if (field.precision >= 1 && field.scale >= 0 && field.scale <= field.precision)
+        return field.scale <= maxScale && field.precision - field.scale <= maxInteger;
+    const DecimalNeed need = measure ? measure() : DecimalNeed{};
+    return need.scale <= maxScale && need.integerDigits <= maxInteger;
+}
+
+} // namespace
+
 std::string accessColumnSuffix(const AccessTypeRule& rule, const db::FieldInfo& field,
-                               const std::function<DecimalNeed()>& measure, DecimalShape* decimal) {
+                               const std::function<DecimalNeed()>& measure, DecimalShape* decimal,
+                               bool decimalType) {
     switch (rule.kind) {
     case AccessTypeKind::Fixed:
         return std::string(rule.suffix);
@@ -64,6 +78,10 @@ std::string accessColumnSuffix(const AccessTypeRule& rule, const db::FieldInfo& 
         if (field.definedSize < 0 || field.definedSize > kAccessMaxText) return "` MEMO,";
         return std::string(rule.suffix);
     case AccessTypeKind::Decimal: {
+        if (!decimalType && fitsCurrency(field, measure)) {
+            if (decimal) *decimal = kCurrencyShape;
+            return "` CURRENCY,";
+        }
         const DecimalShape shape = accessDecimalShape(field, measure);
         if (decimal) *decimal = shape;
         return "` DECIMAL(" + std::to_string(shape.precision) + "," + std::to_string(shape.scale) + "),";

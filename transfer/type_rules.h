@@ -73,8 +73,14 @@ constexpr int kAccessMaxText = 255;
 struct DecimalShape {
     int precision = 0;
     int scale = 0;
+    bool currency = false; // held in a CURRENCY column (files without a Decimal type)
     bool operator==(const DecimalShape&) const = default;
 };
+
+// Access 97 files have no Decimal type. A numeric column whose values need at
+// most 4 decimals and 14 integer digits goes into CURRENCY there, which holds
+// them exactly; any other stays DECIMAL, which such a file refuses loudly.
+inline constexpr DecimalShape kCurrencyShape{18, 4, true};
 
 // What the values of a numeric column need: the most digits before the point
 // and the most after it (trailing zeros not counted).
@@ -94,7 +100,9 @@ bool fitsDecimal(std::string_view numberText, DecimalShape shape);
 // The text appended for one column (after "`" + name), e.g. "` DECIMAL(10,2),".
 // `measure` is asked only for numeric columns whose source declares no
 // precision that Access can hold.
+// `decimalType` is false for files without a Decimal type (Access 97).
 std::string accessColumnSuffix(const AccessTypeRule& rule, const db::FieldInfo& field,
-                               const std::function<DecimalNeed()>& measure, DecimalShape* decimal = nullptr);
+                               const std::function<DecimalNeed()>& measure, DecimalShape* decimal = nullptr,
+                               bool decimalType = true);
 
 } // namespace transfer

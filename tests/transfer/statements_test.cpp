@@ -108,6 +108,26 @@ TEST(AccessStatements, CreateTable) {
     EXPECT_EQ(buildAccessCreate("t", {}, nullptr).sql, "CREATE TABLE `t`);");
 }
 
+// Access 97 files have no Decimal type: numbers that CURRENCY holds exactly go
+// there, the rest stay DECIMAL for the file to refuse.
+TEST(AccessStatements, NumericColumnsOfAccess97Files) {
+    const AccessCreate create = buildAccessCreate(
+        "t",
+        {field("price", db::ado::adNumeric, -1, 10, 2), field("wide", db::ado::adNumeric, -1, 20, 2),
+         field("fine", db::ado::adNumeric, -1, 10, 6), field("measured", db::ado::adNumeric),
+         field("huge", db::ado::adNumeric)},
+        [](int column) { return column == 3 ? DecimalNeed{7, 3} : DecimalNeed{15, 0}; }, false);
+    EXPECT_EQ(create.sql, "CREATE TABLE `t`(`price` CURRENCY,`wide` DECIMAL(20,2),`fine` DECIMAL(10,6),"
+                          "`measured` CURRENCY,`huge` DECIMAL(28,0));");
+    EXPECT_EQ(create.decimals[0], kCurrencyShape);
+    EXPECT_EQ(create.decimals[3], kCurrencyShape);
+    EXPECT_EQ(create.decimals[1], (DecimalShape{20, 2}));
+    // A value CURRENCY cannot hold exactly is caught before it is sent.
+    EXPECT_TRUE(fitsDecimal("99999999999999.9999", kCurrencyShape));
+    EXPECT_FALSE(fitsDecimal("123456789012345", kCurrencyShape));
+    EXPECT_FALSE(fitsDecimal("0.00001", kCurrencyShape));
+}
+
 TEST(AccessStatements, InsertValues) {
     const struct {
         Row values;

@@ -111,6 +111,36 @@ TEST_F(ToAccess, ValuesAccessCannotHoldFailLoudlyOncePerTable) {
     EXPECT_EQ(access().rows("SELECT * FROM `wide`"), (Rows{{"1", "a"}, {"2", "c"}, {"3", "e"}}));
 }
 
+// An Access 97 file has no Decimal type: numbers go into CURRENCY where it
+// holds them exactly; a value it cannot hold fails loudly, never rounded.
+TEST_F(ToAccess, NumbersIntoAnAccess97File) {
+    const std::string old = dir.copy("mdb-reader/V1997/test.mdb", "old.mdb");
+    pg->exec("CREATE TABLE wide(n numeric(12,4), note text)");
+    pg->exec("INSERT INTO wide VALUES (1.5, 'a'), (-12345678.1234, 'b'), (NULL, 'c')");
+    Page oldPage(old);
+    oldPage.postgres.addItem("wide");
+    oldPage.postgres.select({"wide"});
+    auto context = oldPage.context();
+    EXPECT_TRUE(transfer::sendTablesToAccess(context).complete()) << ::testing::PrintToString(oldPage.dialogs.reports);
+    auto a = env::Session::access(old);
+    EXPECT_EQ(a.fields("SELECT * FROM `wide`")[0].type, db::ado::adCurrency);
+    EXPECT_EQ(a.rows("SELECT * FROM `wide`"), (Rows{{"1.5", "a"}, {"-12345678.1234", "b"}, {kNull, "c"}}));
+
+    // Undeclared precision: measured from the values; one needs five decimals.
+    pg->exec("CREATE TABLE kinds(n numeric)");
+    pg->exec("INSERT INTO kinds VALUES (2.25), (0.00001)");
+    Page again(old);
+    again.postgres.addItem("kinds");
+    again.postgres.select({"kinds"});
+    auto second = again.context();
+    EXPECT_FALSE(transfer::sendTablesToAccess(second).complete());
+    ASSERT_EQ(again.dialogs.reports.size(), 1u);
+    const Report report = parseReport(again.dialogs.reports[0]);
+    EXPECT_EQ(report.sql, "CREATE TABLE `kinds`(`n` DECIMAL(28,5));");
+    EXPECT_NE(report.description.find("Decimal"), std::string::npos) << report.description;
+    EXPECT_EQ(again.access.items(), std::vector<std::string>{}) << "a table that was not created entered the list";
+}
+
 TEST_F(ToAccess, EdgeCasesOfOneRun) {
     pg->exec("CREATE TABLE \"a.b\"(x int)");
     pg->exec("DROP TABLE IF EXISTS badcol");
