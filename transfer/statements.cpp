@@ -119,18 +119,31 @@ AccessCreate buildAccessCreate(const std::string& table, const std::vector<db::F
 }
 
 std::string buildAccessInsert(const std::string& table, std::span<const std::string> values) {
-    std::string sql = "INSERT INTO `" + table + "` VALUES('";
+    std::size_t size = table.size() + 24;
+    for (const std::string& text : values) size += text.size() + 8;
+    std::string sql;
+    sql.reserve(size);
+    sql += "INSERT INTO `";
+    sql += table;
+    sql += "` VALUES('";
     for (const std::string& text : values) {
         if (text.empty()) {
             sql.pop_back(); // the quote opened for this value
             sql += "NULL, '";
-        } else {
-            for (char c : text) {
-                if (c == '\'') sql += '\'';
-                sql += c;
-            }
-            sql += "', '";
+            continue;
         }
+        // Copied a run at a time; every apostrophe is doubled.
+        for (std::size_t start = 0;;) {
+            const std::size_t quote = text.find('\'', start);
+            if (quote == std::string::npos) {
+                sql.append(text, start, std::string::npos);
+                break;
+            }
+            sql.append(text, start, quote + 1 - start);
+            sql += '\'';
+            start = quote + 1;
+        }
+        sql += "', '";
     }
     sql.resize(sql.size() >= 3 ? sql.size() - 3 : 0);
     sql += ")";
