@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "failing_file.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -133,31 +135,6 @@ INSTANTIATE_TEST_SUITE_P(Files, BoundedCache,
                                  name.begin(), name.end(), [](unsigned char ch) { return !std::isalnum(ch); }, '_');
                              return name;
                          });
-
-// A file whose n-th write (counting from when it is armed) fails once.
-class FailingFile final : public jet::FileIo {
-public:
-    FailingFile(std::unique_ptr<jet::FileIo> inner, int* countdown, int* writes)
-        : inner_(std::move(inner)), countdown_(countdown), writes_(writes)
-    {
-    }
-    std::uint64_t size() override { return inner_->size(); }
-    void read(std::uint64_t o, std::uint8_t* d, std::size_t n) override { inner_->read(o, d, n); }
-    void write(std::uint64_t o, const std::uint8_t* d, std::size_t n) override
-    {
-        ++*writes_;
-        if (*countdown_ > 0 && --*countdown_ == 0)
-            throw jet::Error(3043, "Disk or network error (test).");
-        inner_->write(o, d, n);
-    }
-    void truncate(std::uint64_t n) override { inner_->truncate(n); }
-    void sync() override { inner_->sync(); }
-
-private:
-    std::unique_ptr<jet::FileIo> inner_;
-    int* countdown_;
-    int* writes_;
-};
 
 // With pages given back after every statement, a statement that fails at any of its writes still leaves the file
 // as it was, and the same writer carries on from there (reading the pages it gave back again).
