@@ -21,6 +21,14 @@ std::string askNewName(app::TableManagerContext& page, const std::string& oldNam
     return page.dialogs.input("Enter new name of " + oldName + ":", app::applicationTitle(), oldName);
 }
 
+// Steps 100 to 104 of the PostgreSQL delete and rename: create the
+// connection, show the busy pointer, open it with the current fields.
+bool openPostgreSQL(app::Trap& trap, app::TableManagerContext& page, std::unique_ptr<db::Connection>& pg) {
+    const bool created = trap.step(100, [&] { pg = db::createConnection(); });
+    trap.step(102, [&] { page.pointer.setState(ui::PointerBusy); });
+    return created && trap.step(104, [&] { pg->open(db::PostgreSQLConnectionString(page.parameters())); });
+}
+
 } // namespace
 
 void DeleteAccessTables(app::TableManagerContext& page) {
@@ -61,10 +69,7 @@ void DeletePostgreSQLTables(app::TableManagerContext& page) {
     app::Trap trap(page.dialogs, "Form2", "PushButton5_Click");
     std::unique_ptr<db::Connection> pg;
 
-    const bool created = trap.step(100, [&] { pg = db::createConnection(); });
-    trap.step(102, [&] { page.pointer.setState(ui::PointerBusy); });
-    const bool opened =
-        created && trap.step(104, [&] { pg->open(db::PostgreSQLConnectionString(page.parameters())); });
+    const bool opened = openPostgreSQL(trap, page, pg);
     if (opened) {
         if (trap.test(106, [&] { return page.postgresList.currentIndex() == -1; })) {
             trap.reach(118);
@@ -138,10 +143,7 @@ void RenameSelectedPostgreSQLTable(app::TableManagerContext& page) {
     app::Trap trap(page.dialogs, "Form2", "PushButton7_Click");
     std::unique_ptr<db::Connection> pg;
 
-    const bool created = trap.step(100, [&] { pg = db::createConnection(); });
-    trap.step(102, [&] { page.pointer.setState(ui::PointerBusy); });
-    const bool opened =
-        created && trap.step(104, [&] { pg->open(db::PostgreSQLConnectionString(page.parameters())); });
+    const bool opened = openPostgreSQL(trap, page, pg);
     if (opened) {
         if (trap.test(106, [&] { return page.postgresList.currentIndex() == -1; })) {
             trap.reach(132);
