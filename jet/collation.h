@@ -1,7 +1,8 @@
 // Per-character sort keys of the Jet4/ACE text sort orders "General Legacy" and "General" for U+0000..U+00FF,
-// and of the Access 97 "General" order by windows-1252 byte.
+// of letters and digits above U+00FF in "General", and of the Access 97 "General" order by windows-1252 byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace jet::collation {
@@ -22,6 +23,31 @@ struct CharKey {
 
 extern const CharKey kGeneralLegacy[256];
 extern const CharKey kGeneral[256];
+
+// Letters and digits above U+00FF in the "General" order, as runs of consecutive characters whose two
+// key bytes (b0, b1) follow one another: the next key after (b0, b1) is (b0, b1 + 1), and after (b0, 0xFF)
+// it is (b0 + 1, 0x02). Kana add a voicing mark to the secondary part (`accent`, 0 for none) and a size
+// flag (2 small, 3 normal) to the kana part; ideographs are prefixed by FD FF.
+enum class ExtKind : std::uint8_t { Primary, Accented, Kana, Ideograph };
+struct ExtRun {
+    char16_t first;
+    std::uint16_t count;
+    ExtKind kind;
+    std::uint8_t b0, b1;
+    std::uint8_t accent;
+    std::uint8_t flag;
+};
+extern const ExtRun kGeneralExt[];
+extern const std::size_t kGeneralExtCount;
+
+// The key of one character above U+00FF in the "General" order; false when the engine has none for it.
+struct ExtKey {
+    ExtKind kind;
+    std::uint8_t b0, b1;
+    std::uint8_t accent;
+    std::uint8_t flag;
+};
+bool generalExtKey(char16_t c, ExtKey& key);
 
 // Access 97 (Jet 3) General order: key bytes per byte; letters that have accented forms count as positions
 // of the accent part; accented letters add an accent code (one nibble) there.

@@ -141,16 +141,111 @@ void appendText97Key(std::vector<std::uint8_t>& out, std::u16string_view text, b
 
 }  // namespace
 
-bool canKeyText(std::u16string_view text, char16_t& bad)
+namespace collation {
+
+bool generalExtKey(char16_t c, ExtKey& key)
 {
+    // Runs are sorted by their first character: find the last run starting at or before c.
+    std::size_t lo = 0, hi = kGeneralExtCount;
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi) / 2;
+        if (kGeneralExt[mid].first <= c)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == 0)
+        return false;
+    const ExtRun& r = kGeneralExt[lo - 1];
+    const unsigned offset = static_cast<unsigned>(c - r.first);
+    if (offset >= r.count)
+        return false;
+    // Second bytes run from 0x02 to 0xFF: 254 values per first byte.
+    const unsigned value = (r.b0 * 254u + (r.b1 - 2u)) + offset;
+    key = {r.kind, static_cast<std::uint8_t>(value / 254), static_cast<std::uint8_t>(value % 254 + 2), r.accent,
+           r.flag};
+    return true;
+}
+
+}  // namespace collation
+
+bool canKeyText(std::u16string_view text, SortOrder order, char16_t& bad)
+{
+    collation::ExtKey unused {};
     for (char16_t c : text) {
-        if (c > 0xFF) {
-            bad = c;
-            return false;
-        }
+        if (c <= 0xFF)
+            continue;
+        if (order == SortOrder::General && collation::generalExtKey(c, unused))
+            continue;
+        bad = c;
+        return false;
     }
     return true;
 }
+
+namespace {
+
+// The parts of a Jet4/ACE text key after the primary bytes.
+struct TextKeyParts {
+    std::vector<std::uint8_t> accents;  // one byte per keyed position, 0x02 where there is no accent
+    bool haveAccents = false;
+    std::size_t accentPositions = 0;    // positions covered by `accents`
+    std::vector<std::uint8_t> kana;     // one size flag per kana character
+    std::vector<std::uint8_t> hidden;
+
+    void accent(std::size_t here, std::uint8_t code)
+    {
+        haveAccents = true;
+        if (accentPositions < here) {
+            accents.insert(accents.end(), here - accentPositions, 0x02);
+            accentPositions = here;
+        }
+        accents.push_back(code);
+        ++accentPositions;
+    }
+
+    void hide(std::size_t here, const std::uint8_t* bytes, std::size_t length)
+    {
+        // The hidden part records where the character stood, counted in the secondary part's terms.
+        const std::size_t q = haveAccents ? accents.size() + (here - accentPositions) : here;
+        const unsigned code = static_cast<unsigned>((7 + 4 * q) | 0x8000);
+        hidden.push_back(static_cast<std::uint8_t>(code >> 8));
+        hidden.push_back(static_cast<std::uint8_t>(code));
+        hidden.push_back(0x06);
+        hidden.insert(hidden.end(), bytes, bytes + length);
+    }
+
+    void appendTo(std::vector<std::uint8_t>& out)
+    {
+        out.push_back(0x01);
+        while (!accents.empty() && accents.back() <= 0x02)
+            accents.pop_back();
+        out.insert(out.end(), accents.begin(), accents.end());
+        if (kana.empty() && hidden.empty())
+            return;
+        out.insert(out.end(), {0x01, 0x01});
+        if (!kana.empty()) {
+            // Size flags, three to a byte behind a high bit; trailing "normal" flags are left out.
+            while (!kana.empty() && kana.back() == 3)
+                kana.pop_back();
+            for (std::size_t i = 0; i < kana.size(); i += 3) {
+                std::uint8_t b = 0x80;
+                for (std::size_t j = 0; j < 3 && i + j < kana.size(); ++j)
+                    b = static_cast<std::uint8_t>(b | kana[i + j] << (4 - 2 * j));
+                out.push_back(b);
+            }
+            out.insert(out.end(), {0xFF, 0x02, 0x80, 0xFF, 0x80});
+            if (!hidden.empty())
+                out.push_back(0xFF);
+        }
+        if (!hidden.empty()) {
+            out.push_back(0x01);
+            out.insert(out.end(), hidden.begin(), hidden.end());
+        }
+    }
+};
+
+}  // namespace
 
 void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, SortOrder order, bool ascending)
 {
@@ -159,10 +254,16 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         return;
     }
     char16_t bad = 0;
-    if (!canKeyText(text, bad))
-        throwError(err::Unsupported, "The text " + describeChar(bad) +
-                                         " cannot be indexed yet: only characters U+0000 to U+00FF have index "
-                                         "keys in this engine.");
+    if (!canKeyText(text, order, bad))
+        throwError(err::Unsupported,
+                   "The text " + describeChar(bad) + " cannot be indexed: " +
+                       (order == SortOrder::General
+                            ? std::string("this engine has index keys for U+0000 to U+00FF and for the letters "
+                                          "and digits of the Latin, Greek, Cyrillic, Armenian, Hebrew, Arabic "
+                                          "and Georgian scripts, kana, CJK ideographs and Hangul, not for this "
+                                          "character.")
+                            : std::string("in a database with the \"General - Legacy\" sort order this engine "
+                                          "has index keys only for characters U+0000 to U+00FF.")));
     // Index keys cover at most 255 characters.
     if (text.size() > 255)
         text = text.substr(0, 255);
@@ -170,15 +271,25 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         order == SortOrder::General ? collation::kGeneral : collation::kGeneralLegacy;
 
     const std::size_t start = out.size();
-    std::vector<std::uint8_t> accents;  // one byte per keyed position, 0x02 where there is no accent
-    bool haveAccents = false;
-    std::size_t accentPositions = 0;    // positions covered by `accents`
-    std::vector<std::uint8_t> hidden;
-    std::size_t position = 0;           // characters that produced primary bytes so far
+    TextKeyParts parts;
+    std::size_t position = 0;  // characters that produced primary bytes so far
 
     for (char16_t c : text) {
-        const collation::CharKey& k = table[c];
         const std::size_t here = position;
+        if (c > 0xFF) {
+            collation::ExtKey k {};
+            collation::generalExtKey(c, k);
+            if (k.kind == collation::ExtKind::Ideograph)
+                out.insert(out.end(), {0xFD, 0xFF});
+            out.insert(out.end(), {k.b0, k.b1});
+            ++position;
+            if (k.accent != 0)
+                parts.accent(here, k.accent);
+            if (k.kind == collation::ExtKind::Kana)
+                parts.kana.push_back(k.flag);
+            continue;
+        }
+        const collation::CharKey& k = table[c];
         switch (k.kind) {
         case collation::KeyClass::Ignored:
             break;
@@ -189,34 +300,14 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         case collation::KeyClass::Accented:
             out.insert(out.end(), k.bytes, k.bytes + k.length);
             ++position;
-            haveAccents = true;
-            if (accentPositions < here) {
-                accents.insert(accents.end(), here - accentPositions, 0x02);
-                accentPositions = here;
-            }
-            accents.push_back(k.accent);
-            ++accentPositions;
+            parts.accent(here, k.accent);
             break;
-        case collation::KeyClass::Hidden: {
-            // The hidden part records where the character stood, counted in the secondary part's terms.
-            const std::size_t q = haveAccents ? accents.size() + (here - accentPositions) : here;
-            const unsigned code = static_cast<unsigned>((7 + 4 * q) | 0x8000);
-            hidden.push_back(static_cast<std::uint8_t>(code >> 8));
-            hidden.push_back(static_cast<std::uint8_t>(code));
-            hidden.push_back(0x06);
-            hidden.insert(hidden.end(), k.bytes, k.bytes + k.length);
+        case collation::KeyClass::Hidden:
+            parts.hide(here, k.bytes, k.length);
             break;
         }
-        }
     }
-    out.push_back(0x01);
-    while (!accents.empty() && accents.back() <= 0x02)
-        accents.pop_back();
-    out.insert(out.end(), accents.begin(), accents.end());
-    if (!hidden.empty()) {
-        out.insert(out.end(), {0x01, 0x01, 0x01});
-        out.insert(out.end(), hidden.begin(), hidden.end());
-    }
+    parts.appendTo(out);
     if (!ascending) {
         out.push_back(0x00);
         invert(out, start);

@@ -136,7 +136,7 @@ struct WriterImpl {
 
     std::map<std::uint32_t, Table> tables;  // by TDEF page, loaded on demand
     std::vector<CatalogRow> catalog;
-    std::unordered_map<std::u16string, std::size_t> tableByName;  // upper-case name → catalog index
+    std::unordered_map<std::string, std::size_t> tableByName;  // nameIdentity → catalog index
     std::int32_t tablesId = 0;
     std::vector<std::uint8_t> owner;
     std::uint32_t acesPage = 0, relationshipsPage = 0;
@@ -968,7 +968,7 @@ struct WriterImpl {
         for (std::size_t i = 0; i < catalog.size(); ++i) {
             const CatalogRow& r = catalog[i];
             if (r.parentId == tablesId)
-                tableByName[upper16(r.name)] = i;
+                tableByName[nameIdentity(r.name)] = i;
             if (r.parentId == tablesId && r.type == 1 && r.name == u"MSysACEs")
                 acesPage = static_cast<std::uint32_t>(r.id);
             if (r.parentId == tablesId && r.type == 1 && r.name == u"MSysRelationships")
@@ -976,9 +976,23 @@ struct WriterImpl {
         }
     }
 
+    // Two names are the same object when the catalogue's name index gives them the same key: case is
+    // ignored in every script the sort order knows, accents are not. Names without a key (only Access
+    // could have written them) fall back to comparing upper-cased text.
+    std::string nameIdentity(std::u16string_view name) const
+    {
+        try {
+            std::vector<std::uint8_t> key;
+            appendTextKey(key, name, catalogOrder, true);
+            return "K" + std::string(key.begin(), key.end());
+        } catch (const Error&) {
+            return "U" + utf16ToUtf8(upper16(name));
+        }
+    }
+
     const CatalogRow* findTable(std::u16string_view name)
     {
-        auto it = tableByName.find(upper16(name));
+        auto it = tableByName.find(nameIdentity(name));
         if (it == tableByName.end())
             return nullptr;
         return &catalog[it->second];
@@ -1013,7 +1027,7 @@ struct WriterImpl {
         const std::u16string name = utf8ToUtf16(ct.table);
         validateName(name, ct.table, "table");
         char16_t bad = 0;
-        if (catalogOrder == SortOrder::General97 || !canKeyText(name, bad)) {
+        if (catalogOrder == SortOrder::General97 || !canKeyText(name, catalogOrder, bad)) {
             std::vector<std::uint8_t> probe;
             appendTextKey(probe, name, catalogOrder, true);  // throws naming the character
         }
@@ -1191,7 +1205,7 @@ struct WriterImpl {
         cr.type = 1;
         cr.rowPtr = rowPtr;
         catalog.push_back(cr);
-        tableByName[upper16(name)] = catalog.size() - 1;
+        tableByName[nameIdentity(name)] = catalog.size() - 1;
     }
 
     // CREATE TABLE on an Access 97 file: 18-byte column descriptors, names in the code page, 133-byte usage

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -153,23 +154,100 @@ TEST(WriteIndexKey, CaseDoesNotMatterAccentsDo)
     }
 }
 
-TEST(WriteIndexKey, EveryLatin1CharacterHasAKeyAndOthersAreRefusedByName)
+std::vector<std::uint8_t> textKey(std::u16string_view s, jet::SortOrder o = jet::SortOrder::General)
+{
+    std::vector<std::uint8_t> k;
+    jet::appendTextKey(k, s, o, true);
+    return k;
+}
+
+std::string refusal(std::u16string_view s, jet::SortOrder o)
+{
+    try {
+        textKey(s, o);
+    } catch (const jet::Error& e) {
+        return e.what();
+    }
+    return "keyed";
+}
+
+TEST(WriteIndexKey, WhichCharactersEachOrderKeys)
 {
     for (char16_t c = 1; c <= 0xFF; ++c) {
-        std::vector<std::uint8_t> k;
-        EXPECT_NO_THROW(jet::appendTextKey(k, std::u16string(1, c), jet::SortOrder::General, true)) << int(c);
-        EXPECT_NO_THROW(jet::appendTextKey(k, std::u16string(1, c), jet::SortOrder::GeneralLegacy, true)) << int(c);
+        EXPECT_NO_THROW(textKey(std::u16string(1, c), jet::SortOrder::General)) << int(c);
+        EXPECT_NO_THROW(textKey(std::u16string(1, c), jet::SortOrder::GeneralLegacy)) << int(c);
     }
-    for (const std::u16string& s : {std::u16string(u"Ωmega"), std::u16string(u"Łódź"), std::u16string(u"表")}) {
-        std::vector<std::uint8_t> k;
-        try {
-            jet::appendTextKey(k, s, jet::SortOrder::General, true);
-            ADD_FAILURE() << "keyed a character the tables do not cover";
-        } catch (const jet::Error& e) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(s[0]));
-            EXPECT_NE(std::string(e.what()).find(buf), std::string::npos) << e.what();
+    // General: letters of many scripts, kana, ideographs, Hangul.
+    for (std::u16string_view s : {u"Łódź", u"Πελάτες", u"Клиенты", u"Հաճախորդներ", u"לקוחות כך", u"العملاء",
+                                  u"კლიენტები", u"顧客", u"てすと", u"テスト", u"고객", u"Ελλάδα2024"}) {
+        char16_t bad = 0;
+        EXPECT_TRUE(jet::canKeyText(s, jet::SortOrder::General, bad)) << jet::describeChar(bad);
+        EXPECT_NO_THROW(textKey(s)) << jet::utf16ToUtf8(std::u16string(s));
+        // The legacy order keys only U+0000..U+00FF, and says so naming the first other character.
+        const std::string why = refusal(s, jet::SortOrder::GeneralLegacy);
+        const char16_t first = *std::find_if(s.begin(), s.end(), [](char16_t c) { return c > 0xFF; });
+        EXPECT_NE(why.find(jet::describeChar(first)), std::string::npos) << why;
+        EXPECT_NE(why.find("General - Legacy"), std::string::npos) << why;
+    }
+    // Not keyed, so refused naming the character: symbols, combining marks, the prolonged-sound mark whose
+    // key depends on the kana before it, surrogates, fullwidth forms, characters Unicode added later.
+    for (std::u16string_view s : {u"Price€", u"e\u0301", u"ลูกค้า", u"データ", u"😀", u"ＡＢＣ", u"\u9FBC", u"\u0419\u0487"}) {
+        char16_t bad = 0;
+        EXPECT_FALSE(jet::canKeyText(s, jet::SortOrder::General, bad));
+        const std::string why = refusal(s, jet::SortOrder::General);
+        EXPECT_NE(why.find(jet::describeChar(bad)), std::string::npos) << why;
+    }
+}
+
+// Alphabets come out in their order, capital and small letters alike, accents only breaking ties.
+TEST(WriteIndexKey, OtherScriptsSortAsTheirAlphabetsAndIgnoreCase)
+{
+    const std::u16string_view alphabets[] = {
+        u"αβγδεζηθικλμνξοπρστυφχψω",
+        u"абвгдеёжзийклмнопрстуфхцчшщъыьэюя",
+        u"אבגדהוזחטיכלמנסעפצקרשת",
+        u"աբգդեզէըթժիլխծկհձղճմյնշոչպջռսվտրցւփքօֆ",
+        u"あいうえおかきくけこさしすせそたちつてとなにぬねの",
+        u"가나다라마바사아자차카타파하",
+    };
+    for (std::u16string_view a : alphabets) {
+        for (std::size_t i = 1; i < a.size(); ++i) {
+            const std::u16string prev(1, a[i - 1]), cur(1, a[i]);
+            EXPECT_LT(textKey(prev), textKey(cur)) << jet::utf16ToUtf8(prev) << " " << jet::utf16ToUtf8(cur);
         }
+    }
+    EXPECT_EQ(textKey(u"Πελάτες"), textKey(u"ΠΕΛΆΤΕΣ"));
+    EXPECT_EQ(textKey(u"Клиенты"), textKey(u"КЛИЕНТЫ"));
+    EXPECT_EQ(textKey(u"Ärzte Łódź"), textKey(u"ärzte łÓDŹ"));
+    EXPECT_NE(textKey(u"Πελατες"), textKey(u"Πελάτες"));
+    EXPECT_LT(textKey(u"Πελατες"), textKey(u"Πελάτες"));
+    EXPECT_LT(textKey(u"Πελάτες"), textKey(u"Πελατης"));
+    // Й and Ї are letters of their own between И/І and the next letter, not accented forms.
+    EXPECT_LT(textKey(u"Иz"), textKey(u"Йa"));
+    EXPECT_LT(textKey(u"Йz"), textKey(u"Ка"));
+    EXPECT_LT(textKey(u"Іz"), textKey(u"Їa"));
+    // Kana: hiragana and katakana are the same letters; small kana and voicing are variants of a letter
+    // that only break ties between otherwise equal words.
+    EXPECT_EQ(textKey(u"てすと"), textKey(u"テスト"));
+    EXPECT_NE(textKey(u"ッカ"), textKey(u"ツカ"));
+    EXPECT_LT(textKey(u"ッカ"), textKey(u"ツキ"));
+    EXPECT_LT(textKey(u"ツカ"), textKey(u"ヅカ"));
+    EXPECT_LT(textKey(u"ヅカ"), textKey(u"ツキ"));
+    EXPECT_LT(textKey(u"かか"), textKey(u"がか"));
+    EXPECT_LT(textKey(u"がか"), textKey(u"かき"));
+    // Ideographs in the order of their code points; digits of other scripts sort with the ASCII ones.
+    EXPECT_LT(textKey(u"一"), textKey(u"丁"));
+    EXPECT_LT(textKey(u"丁"), textKey(u"龥"));
+    EXPECT_LT(textKey(u"Table1"), textKey(u"Table\u0662"));
+    EXPECT_LT(textKey(u"Table\u0662"), textKey(u"Table3"));
+    // Descending keys of other scripts are the ascending bytes inverted, as for Latin-1.
+    for (std::u16string_view s : {u"顧客ッ", u"Πελάτες-1"}) {
+        const std::vector<std::uint8_t> asc = textKey(s);
+        std::vector<std::uint8_t> desc;
+        jet::appendTextKey(desc, s, jet::SortOrder::General, false);
+        ASSERT_EQ(desc.size(), asc.size() + 1);
+        for (std::size_t i = 0; i < asc.size(); ++i)
+            EXPECT_EQ(desc[i], static_cast<std::uint8_t>(~asc[i]));
     }
 }
 
