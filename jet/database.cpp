@@ -8,6 +8,7 @@
 #include "jet/codec.h"
 #include "jet/codec.h"
 #include "jet/header.h"
+#include "jet/index_key.h"
 #include "jet/inflate.h"
 #include "jet/page_source.h"
 #include "jet/row.h"
@@ -63,6 +64,23 @@ std::string foldName(std::string_view s) {
 }
 
 bool nameEquals(std::string_view a, std::string_view b) { return foldName(a) == foldName(b); }
+
+// What decides whether a name given by the user is an object's name: its key in the "General" sort order,
+// which ignores case in every script that order knows and keeps accents, as the engine's own name index
+// does; names without such a key fall back to the lower-cased text.
+std::string lookupKey(std::string_view name) {
+    try {
+        const std::u16string n = utf8ToUtf16(name);
+        char16_t bad = 0;
+        if (canKeyText(n, SortOrder::General, bad)) {
+            std::vector<std::uint8_t> key;
+            appendTextKey(key, n, SortOrder::General, true);
+            return "K" + std::string(key.begin(), key.end());
+        }
+    } catch (const std::exception&) {  // not UTF-8: compare the text as it is
+    }
+    return "F" + foldName(name);
+}
 
 std::string contextDescription(const std::string& path, const std::string& table, RowPointer at,
                                const std::string& detail) {
@@ -782,11 +800,11 @@ std::vector<std::string> Database::userTableNames() const {
 }
 
 const CatalogEntry* Database::findObject(std::string_view name) const {
-    const std::string key = foldName(name);
+    const std::string key = lookupKey(name);
     const CatalogEntry* best = nullptr;
     for (const auto& e : impl_->catalog) {
         if (e.type != 1 && e.type != 4 && e.type != 5 && e.type != 6) continue;
-        if (foldName(e.name) != key) continue;
+        if (lookupKey(e.name) != key) continue;
         if (!best || (e.name == name && best->name != name)) best = &e;
         if (impl_->haveTablesContainer && e.parentId == impl_->tablesContainer && e.name == name) return &e;
     }
@@ -888,9 +906,9 @@ const std::vector<Column>& Table::columns() const { return impl_->columns; }
 const TableDef& Table::definition() const { return *impl_->def; }
 
 int Table::columnIndex(std::string_view name) const {
-    const std::string key = foldName(name);
+    const std::string key = lookupKey(name);
     for (std::size_t i = 0; i < impl_->columns.size(); ++i)
-        if (foldName(impl_->columns[i].name) == key) return static_cast<int>(i);
+        if (lookupKey(impl_->columns[i].name) == key) return static_cast<int>(i);
     return -1;
 }
 

@@ -1,5 +1,7 @@
 #include "transfer/helpers.h"
 
+#include <QString>
+
 #include <array>
 #include <utility>
 
@@ -36,9 +38,13 @@ std::string AdoTypeName(std::int16_t type) {
 }
 
 std::string lowerCase(std::string text) {
-    for (auto& c : text)
+    bool ascii = true;
+    for (auto& c : text) {
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return text;
+        if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
+    }
+    if (ascii) return text;
+    return QString::fromStdString(text).toCaseFolded().toStdString();
 }
 
 bool ListContainsName(const ui::ListBox& list, const std::string& name) {

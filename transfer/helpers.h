@@ -30,7 +30,8 @@ db::Variant NullToDefault(db::Variant value, db::Variant replacement);
 // Runs one statement on an open connection; failures reach the caller.
 void ExecuteSql(db::Connection& connection, const std::string& sql);
 
-// ASCII lower-casing, the list helpers' notion of "ignoring case".
+// The list helpers' notion of "ignoring case": Unicode simple case folding, so that names in Greek,
+// Cyrillic or any other cased script match in other capitals as they do in Access (Σ, σ and ς alike).
 std::string lowerCase(std::string text);
 
 } // namespace transfer

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -36,6 +38,12 @@ inline std::filesystem::path fixtures() {
 #else
     return "/work/shared/fixtures/access";
 #endif
+}
+
+// The bytes of a file, to show that a refused statement left it untouched.
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class TempDir {

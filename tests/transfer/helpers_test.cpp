@@ -66,6 +66,15 @@ TEST(TransferHelpers, EdgeCases) {
              EXPECT_FALSE(ListContainsName(list, "Order"));
              EXPECT_FALSE(ListContainsName(list, "Orders "));
          }},
+        {"contains ignores case in other scripts, not accents",
+         [] {
+             fakes::List list{"ΠΕΛΆΤΕΣ", "Клиенты", "Ärzte"};
+             EXPECT_TRUE(ListContainsName(list, "Πελάτες")); // final sigma too
+             EXPECT_TRUE(ListContainsName(list, "КЛИЕНТЫ"));
+             EXPECT_TRUE(ListContainsName(list, "ärzte"));
+             EXPECT_FALSE(ListContainsName(list, "Πελατες"));
+             EXPECT_FALSE(ListContainsName(list, "Arzte"));
+         }},
         {"contains on an empty list", [] { EXPECT_FALSE(ListContainsName(fakes::List{}, "x")); }},
         {"remove is case-sensitive",
          [] {

@@ -141,6 +141,54 @@ TEST_F(ToAccess, NumbersIntoAnAccess97File) {
     EXPECT_EQ(again.access.items(), std::vector<std::string>{}) << "a table that was not created entered the list";
 }
 
+// Tables named in other scripts go into files with the "General" sort order, are found again in other
+// capitals, and are refused with the character named by files with the older "General - Legacy" order.
+TEST_F(ToAccess, NamesInOtherScripts) {
+    const std::vector<std::string> tables{"Πελάτες", "Клиенты", "顧客"};
+    for (const auto& t : tables) pg->exec("DROP TABLE IF EXISTS \"" + t + "\"");
+    pg->exec("CREATE TABLE \"Πελάτες\"(\"Όνομα\" text, n int)");
+    pg->exec("INSERT INTO \"Πελάτες\" VALUES ('Αθηνά', 1), ('Σωκράτης', 2)");
+    pg->exec("CREATE TABLE \"Клиенты\"(\"Имя\" varchar(40))");
+    pg->exec("INSERT INTO \"Клиенты\" VALUES ('Йосиф')");
+    pg->exec("CREATE TABLE \"顧客\"(\"名前\" varchar(40))");
+    pg->exec("INSERT INTO \"顧客\" VALUES ('やまだ')");
+
+    const std::string general = dir.copy("jackcess/templates/empty2016.accdb", "general.accdb");
+    Page p(general);
+    for (const auto& t : tables) p.postgres.addItem(t);
+    p.postgres.select({"Πελάτες", "Клиенты", "顧客"});
+    auto context = p.context();
+    EXPECT_TRUE(transfer::sendTablesToAccess(context).complete()) << ::testing::PrintToString(p.dialogs.reports);
+    auto a = env::Session::access(general);
+    EXPECT_EQ(a.rows("SELECT * FROM `ΠΕΛΆΤΕΣ`"), (Rows{{"Αθηνά", "1"}, {"Σωκράτης", "2"}}));
+    EXPECT_EQ(a.rows("SELECT * FROM `клиенты`"), (Rows{{"Йосиф"}}));
+    EXPECT_EQ(a.rows("SELECT * FROM `顧客`"), (Rows{{"やまだ"}}));
+    EXPECT_EQ(a.fields("SELECT * FROM `Πελάτες`")[0].name, "Όνομα");
+
+    // Sending again: the Access entry in other capitals is the same table, so the program asks first.
+    Page again(general);
+    again.access.addItem("ΠΕΛΆΤΕΣ");
+    again.postgres.addItem("Πελάτες");
+    again.postgres.select({"Πελάτες"});
+    again.dialogs.answers = {ui::AnswerNo};
+    auto second = again.context();
+    transfer::sendTablesToAccess(second);
+    EXPECT_EQ(again.dialogs.questions, std::vector<std::string>{"Would you like to overwrite Πελάτες?"});
+    EXPECT_EQ(again.dialogs.reports, std::vector<std::string>{});
+
+    // The Jet 4 work file has the older sort order.
+    page->postgres.addItem("Клиенты");
+    page->postgres.select({"Клиенты"});
+    const std::string before = env::slurp(file);
+    EXPECT_FALSE(send().complete());
+    ASSERT_EQ(page->dialogs.reports.size(), 1u);
+    const Report report = parseReport(page->dialogs.reports[0]);
+    EXPECT_NE(report.description.find("U+041A"), std::string::npos) << report.description;
+    EXPECT_NE(report.description.find("General - Legacy"), std::string::npos) << report.description;
+    EXPECT_EQ(page->access.items(), (std::vector<std::string>{"Table1", "Table2", "Table3", "Table4"}));
+    EXPECT_EQ(env::slurp(file), before);
+}
+
 TEST_F(ToAccess, EdgeCasesOfOneRun) {
     pg->exec("CREATE TABLE \"a.b\"(x int)");
     pg->exec("DROP TABLE IF EXISTS badcol");
