@@ -938,6 +938,8 @@ struct WriterImpl {
         if (!cId || !cParent || !cName || !cType || !cFlags)
             throwError(err::Corrupt, "The catalogue (MSysObjects) lacks one of its columns.");
         catalogOrder = sortOrderOf(*cName);
+        lastIdentityName.clear();
+        lastIdentity = "U";
         std::memcpy(sortBytes, cName->misc, 4);
         std::vector<std::uint8_t> dbOwner;
         forEachRow(pc(), mso, [&](const RowRef& r) {
@@ -981,14 +983,23 @@ struct WriterImpl {
     // could have written them) fall back to comparing upper-cased text.
     std::string nameIdentity(std::u16string_view name) const
     {
+        // A run of INSERTs names the same table each time: remember the last answer.
+        if (name == lastIdentityName)
+            return lastIdentity;
+        std::string identity;
         try {
             std::vector<std::uint8_t> key;
             appendTextKey(key, name, catalogOrder, true);
-            return "K" + std::string(key.begin(), key.end());
+            identity = "K" + std::string(key.begin(), key.end());
         } catch (const Error&) {
-            return "U" + utf16ToUtf8(upper16(name));
+            identity = "U" + utf16ToUtf8(upper16(name));
         }
+        lastIdentityName = name;
+        lastIdentity = identity;
+        return identity;
     }
+    mutable std::u16string lastIdentityName;
+    mutable std::string lastIdentity;
 
     const CatalogRow* findTable(std::u16string_view name)
     {
