@@ -150,8 +150,10 @@ void putLE(std::vector<std::uint8_t>& b, T v)
 {
     using U = std::make_unsigned_t<T>;
     U u = static_cast<U>(v);
+    const std::size_t at = b.size();
+    b.resize(at + sizeof(T));  // one allocation, not one per byte
     for (std::size_t i = 0; i < sizeof(T); ++i)
-        b.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
+        b[at + i] = static_cast<std::uint8_t>(u >> (8 * i));
 }
 
 std::int64_t toInteger(const DecNumber& d, std::int64_t lo, std::int64_t hi, const ColumnShape& col, int scale = 0)

@@ -8,6 +8,7 @@
 #include "page_cache.h"
 
 #include <cstdint>
+#include <memory>
 #include <functional>
 #include <optional>
 #include <string>
@@ -86,7 +87,23 @@ struct Col {
     bool fixed() const { return (flags & 0x01) != 0; }
     bool longValue() const { return type == 0x0B || type == 0x0C; }
     bool compressed() const { return (extFlags & 0x01) != 0; }
-    ColumnShape shape() const;
+    // What literal conversion needs to know of the column. Made once per column object, since every
+    // INSERT asks again; a copy (which may then be changed) makes its own.
+    const ColumnShape& shape() const;
+
+    struct ShapeCache {
+        std::unique_ptr<const ColumnShape> made;
+        ShapeCache() = default;
+        ShapeCache(const ShapeCache&) {}
+        ShapeCache& operator=(const ShapeCache&)
+        {
+            made.reset();
+            return *this;
+        }
+        ShapeCache(ShapeCache&&) noexcept = default;
+        ShapeCache& operator=(ShapeCache&&) noexcept = default;
+    };
+    mutable ShapeCache shapeCache;
 };
 
 struct RealIndex {

@@ -109,15 +109,18 @@ const Layout& layoutFor(std::uint32_t pageSize)
     return pageSize == 2048 ? jet3 : jet4;
 }
 
-ColumnShape Col::shape() const
+const ColumnShape& Col::shape() const
 {
+    if (shapeCache.made)
+        return *shapeCache.made;
     ColumnShape s;
     s.type = static_cast<sql::ColumnType>(type);
     s.size = type == 0x0A ? (codePage != 0 ? length : length / 2) : length;
     s.precision = misc[0];
     s.scale = misc[1];
     s.name = utf16ToUtf8(name);
-    return s;
+    shapeCache.made = std::make_unique<const ColumnShape>(std::move(s));
+    return *shapeCache.made;
 }
 
 const Col* Table::column(std::u16string_view n) const
