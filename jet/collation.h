@@ -26,7 +26,7 @@ extern const CharKey kGeneral[256];
 
 // Letters and digits above U+00FF in the "General" order, as runs of consecutive characters whose two
 // key bytes (b0, b1) follow one another: the next key after (b0, b1) is (b0, b1 + 1), and after (b0, 0xFF)
-// it is (b0 + 1, 0x02). Kana add a voicing mark to the secondary part (`accent`, 0 for none) and a size
+// it is (b0 + 1, 0x02); a run whose first key has a second byte below 0x02 holds one character. Kana add a voicing mark to the secondary part (`accent`, 0 for none) and a size
 // flag (2 small, 3 normal) to the kana part; ideographs are prefixed by FD FF.
 enum class ExtKind : std::uint8_t { Primary, Accented, Kana, Ideograph };
 struct ExtRun {

@@ -4,7 +4,9 @@
 #include "text.h"
 #include "writer_error.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 
 namespace jet {
 
@@ -160,6 +162,10 @@ bool generalExtKey(char16_t c, ExtKey& key)
     const unsigned offset = static_cast<unsigned>(c - r.first);
     if (offset >= r.count)
         return false;
+    if (offset == 0) {  // also the runs of one whose second byte is below 0x02
+        key = {r.kind, r.b0, r.b1, r.accent, r.flag};
+        return true;
+    }
     // Second bytes run from 0x02 to 0xFF: 254 values per first byte.
     const unsigned value = (r.b0 * 254u + (r.b1 - 2u)) + offset;
     key = {r.kind, static_cast<std::uint8_t>(value / 254), static_cast<std::uint8_t>(value % 254 + 2), r.accent,
@@ -169,13 +175,67 @@ bool generalExtKey(char16_t c, ExtKey& key)
 
 }  // namespace collation
 
+namespace {
+
+// In "General - Legacy", a letter of Latin Extended-A is its base letter's legacy code with the letter's
+// accent in the secondary part, as in "General". The base letter's legacy code is found through the
+// Latin-1 letters, which have keys in both orders: a table from "General" primary bytes to "General -
+// Legacy" ones, made from the two Latin-1 tables (primaries two Latin-1 characters map differently are
+// left out). Letters whose base has no Latin-1 letter (ŋ, ı, ĸ) have no key.
+bool legacyLatinKey(char16_t c, collation::ExtKey& key)
+{
+    if (c < 0x100 || c > 0x17F || !collation::generalExtKey(c, key))
+        return false;
+    if (key.kind != collation::ExtKind::Primary && key.kind != collation::ExtKind::Accented)
+        return false;
+    struct Entry {
+        std::uint8_t length = 0;  // 0: none; 0xFF: two Latin-1 characters disagree
+        std::uint8_t bytes[2] = {};
+    };
+    static const std::map<std::uint16_t, Entry> base = [] {
+        std::map<std::uint16_t, Entry> m;
+        for (int c = 0; c <= 0xFF; ++c) {
+            const collation::CharKey& g = collation::kGeneral[c];
+            const collation::CharKey& l = collation::kGeneralLegacy[c];
+            const auto primary = [](const collation::CharKey& k) {
+                return k.kind == collation::KeyClass::Primary || k.kind == collation::KeyClass::Accented;
+            };
+            if (!primary(g) || !primary(l) || g.length != 2 || l.length > 2)
+                continue;
+            Entry e;
+            e.length = l.length;
+            std::copy(l.bytes, l.bytes + l.length, e.bytes);
+            const std::uint16_t from = static_cast<std::uint16_t>(g.bytes[0] << 8 | g.bytes[1]);
+            auto [it, fresh] = m.emplace(from, e);
+            if (!fresh && (it->second.length != e.length ||
+                           !std::equal(e.bytes, e.bytes + e.length, it->second.bytes)))
+                it->second.length = 0xFF;
+        }
+        return m;
+    }();
+    const auto it = base.find(static_cast<std::uint16_t>(key.b0 << 8 | key.b1));
+    if (it == base.end() || it->second.length == 0xFF || it->second.length != 1)
+        return false;
+    key.b0 = 0;
+    key.b1 = it->second.bytes[0];
+    return true;
+}
+
+// The key of a character above U+00FF in `order`, or false.
+bool extKey(char16_t c, SortOrder order, collation::ExtKey& key)
+{
+    return order == SortOrder::General ? collation::generalExtKey(c, key) : legacyLatinKey(c, key);
+}
+
+}  // namespace
+
 bool canKeyText(std::u16string_view text, SortOrder order, char16_t& bad)
 {
     collation::ExtKey unused {};
     for (char16_t c : text) {
         if (c <= 0xFF)
             continue;
-        if (order == SortOrder::General && collation::generalExtKey(c, unused))
+        if (order != SortOrder::General97 && extKey(c, order, unused))
             continue;
         bad = c;
         return false;
@@ -263,7 +323,8 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
                                           "and Georgian scripts, kana, CJK ideographs and Hangul, not for this "
                                           "character.")
                             : std::string("in a database with the \"General - Legacy\" sort order this engine "
-                                          "has index keys only for characters U+0000 to U+00FF.")));
+                                          "has index keys only for characters U+0000 to U+00FF and the letters "
+                                          "of Latin Extended-A.")));
     // Index keys cover at most 255 characters.
     if (text.size() > 255)
         text = text.substr(0, 255);
@@ -278,10 +339,12 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         const std::size_t here = position;
         if (c > 0xFF) {
             collation::ExtKey k {};
-            collation::generalExtKey(c, k);
+            extKey(c, order, k);
             if (k.kind == collation::ExtKind::Ideograph)
                 out.insert(out.end(), {0xFD, 0xFF});
-            out.insert(out.end(), {k.b0, k.b1});
+            if (k.b0 != 0)  // legacy Latin letters have one byte
+                out.push_back(k.b0);
+            out.push_back(k.b1);
             ++position;
             if (k.accent != 0)
                 parts.accent(here, k.accent);

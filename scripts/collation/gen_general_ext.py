@@ -115,6 +115,7 @@ def key_of(c, weights, digit_map):
 
 
 def next_value(b0, b1):
+    # Second bytes of a run count from 0x02 to 0xFF (a few letters have 0x01; they stand alone).
     return (b0, b1 + 1) if b1 < 0xFF else (b0 + 1, 0x02)
 
 
@@ -133,7 +134,7 @@ def main():
             for _ in range(r[1] - 1):
                 last = next_value(*last)
             if (r[0] + r[1] == c and r[2] == kind and r[5] == accent and r[6] == flag and
-                    kind != 'Accented' and next_value(*last) == (b0, b1)):
+                    kind != 'Accented' and r[4] >= 2 and next_value(*last) == (b0, b1)):
                 r[1] += 1
                 continue
         runs.append([c, 1, kind, b0, b1, accent, flag])

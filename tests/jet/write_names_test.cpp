@@ -172,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(Files, GeneralOrderNames,
                          ::testing::Values("new:ace14", "new:ace17", "jackcess/templates/empty2010.accdb",
                                            "jackcess/templates/empty2016.accdb"));
 
-TEST(LegacyOrderNames, RefusedByNameAndTheFileIsUntouched)
+// "General - Legacy" keys Latin-1 and Latin Extended-A; other scripts are refused by name.
+TEST(LegacyOrderNames, CentralEuropeanNamesWorkOthersAreRefusedByName)
 {
     wt::TempDir dir;
     for (const std::string& source : {std::string("new:jet4"), std::string("jackcess/templates/empty2019.accdb")}) {
@@ -195,6 +196,24 @@ TEST(LegacyOrderNames, RefusedByNameAndTheFileIsUntouched)
         }
         s.reset();
         EXPECT_EQ(wt::slurp(path), before);
+
+        std::set<std::string> expected = names(jet::Database::open(path)->userTableNames());
+        {
+            auto w = jet::Session::open(path);
+            w->execute("CREATE TABLE [Zażółć gęślą] ([Łódź] TEXT(50))");
+            w->execute("INSERT INTO [ZAŻÓŁĆ GĘŚLĄ] VALUES ('Šťastný Dvořák')");
+            EXPECT_THROW(w->execute("CREATE TABLE [zażółć gęślą] ([x] LONG)"), jet::Error);
+        }
+        expected.insert("Zażółć gęślą");
+        EXPECT_EQ(names(jet::Database::open(path)->userTableNames()), expected);
+        const jet::CheckReport r = jet::checkFileReport(path);
+        for (const auto& f : r.findings)
+            ADD_FAILURE() << jet::describe(f);
+        int status = 0;
+        const std::string listed = wt::run("mdb-tables -1 " + wt::shellQuote(path) + " 2>/dev/null", status);
+        if (status == 0) {
+            EXPECT_NE(listed.find("Zażółć gęślą\n"), std::string::npos) << listed;
+        }
     }
 }
 
