@@ -1,5 +1,7 @@
 #include "create_db.h"
 
+#include "codec.h"
+#include "error.h"
 #include "writer_error.h"
 #include "writer_internal.h"
 
@@ -67,6 +69,22 @@ std::vector<SystemTable> engineTables()
     return t;
 }
 
+// The password as UTF-16, checked against what the format can hold. Messages never contain it.
+std::u16string newPassword(const std::string& password, std::size_t maxUnits, const char* limit)
+{
+    std::u16string units;
+    try {
+        units = utf8ToUtf16(password);
+    } catch (const Error&) {
+        throwError(3031, "Not a valid password: it is not valid UTF-8 text.");
+    }
+    if (units.find(u'\0') != std::u16string::npos)
+        throwError(3031, "Not a valid password: it contains a NUL character.");
+    if (units.size() > maxUnits)
+        throwError(3031, std::string("Not a valid password: ") + limit);
+    return units;
+}
+
 double nowDays()
 {
     const std::time_t t = std::time(nullptr);
@@ -97,22 +115,22 @@ NewFormat parseNewFormat(std::string_view name)
                                      "'; use jet4, ace12, ace14, ace16 or ace17.");
 }
 
-void createDatabase(const std::string& path, Format format)
+void createDatabase(const std::string& path, Format format, const std::string& password)
 {
     switch (format) {
     case Format::Jet3:
         throwError(err::Unsupported, "Creating Access 97 (Jet 3) databases is not supported.");
-    case Format::Jet4: return createDatabase(path, NewFormat::Jet4);
-    case Format::Ace12: return createDatabase(path, NewFormat::Ace12);
+    case Format::Jet4: return createDatabase(path, NewFormat::Jet4, password);
+    case Format::Ace12: return createDatabase(path, NewFormat::Ace12, password);
     case Format::Ace14:
-    case Format::Ace15: return createDatabase(path, NewFormat::Ace14);
-    case Format::Ace16: return createDatabase(path, NewFormat::Ace16);
-    case Format::Ace17: return createDatabase(path, NewFormat::Ace17);
+    case Format::Ace15: return createDatabase(path, NewFormat::Ace14, password);
+    case Format::Ace16: return createDatabase(path, NewFormat::Ace16, password);
+    case Format::Ace17: return createDatabase(path, NewFormat::Ace17, password);
     }
     throwError(err::Unsupported, "Unknown database format.");
 }
 
-void createDatabase(const std::string& path, NewFormat format)
+void createDatabase(const std::string& path, NewFormat format, const std::string& password)
 {
     const std::uint8_t version = format == NewFormat::Jet4    ? 1
                                  : format == NewFormat::Ace12 ? 2
@@ -135,10 +153,24 @@ void createDatabase(const std::string& path, NewFormat format)
     for (std::uint32_t k = 0; k < 4; ++k)
         wr32(h + 0x20 + 4 * k, 2 + k);
     wr16(h + 0x3C, 1252);  // code page
-    // Empty password: the 40 bytes are the creation day's integer part, repeated.
+    // The 40 bytes at 0x42 are XOR-ed with the creation day's integer part, repeated. Under the mask a Jet 4
+    // file keeps its database password there (UTF-16, zero-filled; no password is all zeros); an encrypted
+    // .accdb fills them with the low byte of its encoding key.
+    std::unique_ptr<PageCodec> codec;
+    std::uint8_t pwField[40] = {};
+    if (!password.empty() && version == 1) {
+        const std::u16string units =
+            newPassword(password, 20, "an Access 2000-2003 database password has at most 20 characters.");
+        for (std::size_t k = 0; k < units.size(); ++k)
+            wr16(pwField + 2 * k, static_cast<std::uint16_t>(units[k]));
+    } else if (!password.empty()) {
+        newPassword(password, 255, "an .accdb password has at most 255 characters.");
+        codec = protectNewDatabase(std::span<std::uint8_t>(h, kPage), password);
+        std::memset(pwField, h[0x3E], sizeof pwField);
+    }
     const std::uint32_t pat = static_cast<std::uint32_t>(static_cast<std::int32_t>(created));
-    for (int k = 0; k < 10; ++k)
-        wr32(h + 0x42 + 4 * k, pat);
+    for (int k = 0; k < 40; ++k)
+        h[0x42 + k] = static_cast<std::uint8_t>(pwField[k] ^ (pat >> (8 * (k % 4))));
     wr32(h + 0x6A, version == 1 ? 0x21AA : 0x11A6);
     wr16(h + 0x6E, 0x0409);
     h[0x71] = sortVersion;
@@ -166,6 +198,8 @@ void createDatabase(const std::string& path, NewFormat format)
     wr16(p1 + kDataHeader, start0);
     wr16(p1 + kDataHeader + 2, start1);
     wr16(p1 + 2, static_cast<std::uint16_t>(kPage - kDataHeader - 4 - 138));
+    if (codec)
+        codec->encode(1, p1, kPage);
 
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -180,6 +214,8 @@ void createDatabase(const std::string& path, NewFormat format)
         if (!written)
             throwError(err::DiskIo, "Disk or network error while creating '" + path + "'.");
         PageCache cache(openPosixFile(path), kPage, path);
+        if (codec)
+            cache.setCodec(std::move(codec));
         cache.begin();
         const std::uint8_t sortBytes[4] = {0x09, 0x04, 0x00, sortVersion};
         // Security ids: the engine (owner of its own objects), the admins, the creator and the users group.

@@ -19,8 +19,12 @@ NewFormat parseNewFormat(std::string_view name);
 
 // Writes a new database at `path`. Refuses (3010-like error 3204 "database already exists") to overwrite.
 // Jet 4 and ACE 12 files get the General Legacy sort order, ACE 14 and later General, as Access does.
-void createDatabase(const std::string& path, NewFormat format);
+// A non-empty password protects the file as Access does it for that format: a Jet 4 file gets a database
+// password (at most 20 characters; a check, the pages stay plain), an .accdb is encrypted with Office agile
+// encryption (AES-256, SHA-512; at most 255 characters) and opens only with the password. A password the
+// format cannot hold is 3031; it never appears in a message.
+void createDatabase(const std::string& path, NewFormat format, const std::string& password = {});
 // The same by the reader's format names; Jet 3 is refused (3251), ACE 15 files are written as ACE 14.
-void createDatabase(const std::string& path, Format format);
+void createDatabase(const std::string& path, Format format, const std::string& password = {});
 
 }  // namespace jet
