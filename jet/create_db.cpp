@@ -5,6 +5,9 @@
 #include "writer_error.h"
 #include "writer_internal.h"
 
+#include <openssl/crypto.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -81,21 +84,30 @@ std::vector<SystemTable> engineTables(bool jet3)
     return t;
 }
 
-// The password as UTF-16, checked against what the format can hold. Messages never contain it.
-std::u16string newPassword(const std::string& password, std::size_t maxUnits, const char* limit)
-{
-    std::u16string units;
-    try {
-        units = utf8ToUtf16(password);
-    } catch (const Error&) {
-        throwError(3031, "Not a valid password: it is not valid UTF-8 text.");
+// The password as UTF-16, checked against what the format can hold; wiped when it goes away. Messages never
+// contain it.
+class PasswordUnits {
+public:
+    PasswordUnits(const std::string& password, std::size_t maxUnits, const char* limit)
+    {
+        try {
+            units_ = utf8ToUtf16(password);
+        } catch (const Error&) {
+            throwError(3031, "Not a valid password: it is not valid UTF-8 text.");
+        }
+        if (units_.find(u'\0') != std::u16string::npos)
+            throwError(3031, "Not a valid password: it contains a NUL character.");
+        if (units_.size() > maxUnits)
+            throwError(3031, std::string("Not a valid password: ") + limit);
     }
-    if (units.find(u'\0') != std::u16string::npos)
-        throwError(3031, "Not a valid password: it contains a NUL character.");
-    if (units.size() > maxUnits)
-        throwError(3031, std::string("Not a valid password: ") + limit);
-    return units;
-}
+    ~PasswordUnits() { OPENSSL_cleanse(units_.data(), units_.size() * sizeof(char16_t)); }
+    PasswordUnits(const PasswordUnits&) = delete;
+    PasswordUnits& operator=(const PasswordUnits&) = delete;
+    const std::u16string& units() const { return units_; }
+
+private:
+    std::u16string units_;
+};
 
 double nowDays()
 {
@@ -168,18 +180,18 @@ std::vector<std::uint8_t> firstPages(std::uint8_t version, const std::string& pa
     // .accdb fills them with the low byte of its encoding key.
     std::uint8_t pwField[40] = {};
     if (!password.empty() && version == 1) {
-        const std::u16string units =
-            newPassword(password, 20, "an Access 2000-2003 database password has at most 20 characters.");
-        for (std::size_t k = 0; k < units.size(); ++k)
-            wr16(pwField + 2 * k, static_cast<std::uint16_t>(units[k]));
+        const PasswordUnits pw(password, 20, "an Access 2000-2003 database password has at most 20 characters.");
+        for (std::size_t k = 0; k < pw.units().size(); ++k)
+            wr16(pwField + 2 * k, static_cast<std::uint16_t>(pw.units()[k]));
     } else if (!password.empty()) {
-        newPassword(password, 255, "an .accdb password has at most 255 characters.");
+        const PasswordUnits pw(password, 255, "an .accdb password has at most 255 characters.");
         codec = protectNewDatabase(std::span<std::uint8_t>(h, kPage), password);
         std::memset(pwField, h[0x3E], sizeof pwField);
     }
     const std::uint32_t pat = static_cast<std::uint32_t>(static_cast<std::int32_t>(created));
     for (int k = 0; k < 40; ++k)
         h[0x42 + k] = static_cast<std::uint8_t>(pwField[k] ^ (pat >> (8 * (k % 4))));
+    OPENSSL_cleanse(pwField, sizeof pwField);
     wr32(h + 0x6A, version == 1 ? 0x21AA : 0x11A6);
     wr16(h + 0x6E, 0x0409);
     h[0x71] = sortVersion;
@@ -212,13 +224,15 @@ std::vector<std::uint8_t> firstPages97(const std::string& password)
     wr16(h + 0x3A, 0x0409);  // General sort order
     wr16(h + 0x3C, 1252);    // code page
     if (!password.empty()) {
-        const std::u16string units =
-            newPassword(password, 20, "an Access 97 database password has at most 20 characters.");
+        const PasswordUnits pw(password, 20, "an Access 97 database password has at most 20 characters.");
         std::vector<std::uint8_t> bytes;
         char16_t bad = 0;
-        if (!codePageBytes(1252, units, bytes, bad))
+        const bool fits = codePageBytes(1252, pw.units(), bytes, bad);
+        if (fits)
+            std::memcpy(h + 0x42, bytes.data(), std::min<std::size_t>(bytes.size(), 20));
+        OPENSSL_cleanse(bytes.data(), bytes.size());
+        if (!fits)
             throwError(3031, "Not a valid password: an Access 97 password holds only windows-1252 characters.");
-        std::memcpy(h + 0x42, bytes.data(), bytes.size());
     }
     wr16(h + 0x56, 0x251E);
     const std::uint8_t mask[4] = {0xC7, 0xDA, 0x39, 0x6B};

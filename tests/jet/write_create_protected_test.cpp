@@ -295,8 +295,9 @@ TEST(Jet4Create, DatabasePasswordIsCheckedAndReadTheSameByMdbReader)
 
     // mdbtools reads the pages without any password, as it does Access's own protected files.
     int st = 0;
-    const std::string json = wt::run("mdb-json " + wt::shellQuote(path) + " Neu 2>/dev/null", st);
-    if (st == 0 || !json.empty()) {
+    wt::run("command -v mdb-json >/dev/null 2>&1", st);
+    if (st == 0) {
+        const std::string json = wt::run("mdb-json " + wt::shellQuote(path) + " Neu 2>&1", st);
         EXPECT_TRUE(has(json, "zeile 2")) << json.substr(0, 300);
     }
     if (!haveMdbReader()) {
