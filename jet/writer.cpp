@@ -1710,6 +1710,15 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
         const std::uint8_t slot = WriterImpl::putRow(l, cache.modify(mapPage), row);
         return mapPage << 8 | slot;
     };
+    // An empty root page for an index of the table defined on page `tdef`.
+    auto newRoot = [&](std::uint32_t tdef) {
+        const std::uint32_t root = wi.allocPage();
+        IndexPage empty;
+        empty.type = 0x04;
+        empty.tdef = tdef;
+        writeIndexPage(l, cache.modify(root), empty);
+        return root;
+    };
     // Names in an Access 97 definition: a length byte and the code-page bytes (the engine's names are ASCII).
     auto putName = [&](std::vector<std::uint8_t>& buf, const std::u16string& nm) {
         if (l.jet3) {
@@ -1755,15 +1764,8 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
             }
         }
         if (l.jet3) {
-            std::vector<std::uint8_t> buf = systemTdef97(st, varIndex, fixedOffset, longCols, sortBytes, newMap, putName,
-                                                         [&] {
-                                                             const std::uint32_t root = wi.allocPage();
-                                                             IndexPage empty;
-                                                             empty.type = 0x04;
-                                                             empty.tdef = tdef;
-                                                             writeIndexPage(l, cache.modify(root), empty);
-                                                             return root;
-                                                         });
+            std::vector<std::uint8_t> buf = systemTdef97(st, varIndex, fixedOffset, longCols, sortBytes, newMap,
+                                                         putName, [&] { return newRoot(tdef); });
             if (buf.size() > l.page)
                 throwError(err::Corrupt, "Internal error: a system table definition does not fit one page.");
             std::uint8_t* p = cache.modify(tdef);
@@ -1807,11 +1809,7 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
         for (std::size_t k : order)
             putName(buf, st.columns[k].name);
         for (const SystemIndex& ix : st.indexes) {
-            const std::uint32_t root = wi.allocPage();
-            IndexPage empty;
-            empty.type = 0x04;
-            empty.tdef = tdef;
-            writeIndexPage(l, cache.modify(root), empty);
+            const std::uint32_t root = newRoot(tdef);
             std::uint8_t d[52] = {};
             wr32(d, 1923);
             for (int k = 0; k < 10; ++k) {
