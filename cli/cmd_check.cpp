@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/command.h"
+#include "cli/password.h"
 #include "jet/check.h"
 #include "jet/error.h"
 
@@ -23,10 +24,11 @@ int run(const QStringList& arguments) {
     parser.addOption({QStringLiteral("statistics"),
                       QStringLiteral("Also report unique-key counters that differ (Access itself rarely keeps them).")});
     parser.addOption({QStringLiteral("leaks"), QStringLiteral("Also report pages marked in use that nothing references.")});
+    addPasswordOptions(parser);
     if (const auto done = parseArguments(parser, arguments)) return *done;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 1) {
-        fail("usage: quillmere-cli check FILE [--statistics] [--leaks]");
+        fail("usage: quillmere-cli check FILE [--statistics] [--leaks] [--password-file F | --password-stdin]");
         return ExitUnavailable;
     }
     const std::string path = positional.first().toStdString();
@@ -35,6 +37,7 @@ int run(const QStringList& arguments) {
     options.leaks = parser.isSet(QStringLiteral("leaks"));
     jet::CheckReport report;
     try {
+        options.password = readPassword(parser);
         report = jet::checkFileReport(path, options);
     } catch (const std::exception& e) {
         fail(path + ": " + e.what());

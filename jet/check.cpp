@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include "codec_hook.h"
 #include "error.h"
 #include "writer_error.h"
 #include "writer_internal.h"
@@ -339,9 +340,17 @@ CheckReport checkFileReport(const std::string& path, const CheckOptions& options
     const std::uint8_t mkey[4] = {0xC7, 0xDA, 0x39, 0x6B};
     rc4Apply(mkey, 4, head + 0x18, jet3 ? 126 : 128);
     const std::uint32_t dbKey = rd32(head + 0x3E);
-    if (head[0x14] >= 2 && dbKey != 0)
-        throwError(err::Unsupported, "'" + path + "' is encrypted; the checker cannot read it.");
+    // An encrypted .accdb is checked through its page codec (3031 for a wrong or missing password).
+    std::unique_ptr<PageCodec> codec;
+    if (head[0x14] >= 2 && dbKey != 0) {
+        std::vector<std::uint8_t> page0(kPage);
+        io->read(0, page0.data(), kPage);
+        rc4Apply(mkey, 4, page0.data() + 0x18, 128);
+        codec = makePageCodecForVersion(page0, head[0x14], options.password, path);
+    }
     PageCache cache(std::move(io), jet3 ? 2048 : kPage, path, head[0x14] <= 1 ? dbKey : 0);
+    if (codec)
+        cache.setCodec(std::move(codec));
     Checker c(cache, options);
     auto findings = c.run();
     CheckReport r = std::move(c.report);

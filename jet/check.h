@@ -26,6 +26,7 @@ struct CheckFinding {
 struct CheckOptions {
     bool statistics = false;  // report unique-key counters that differ (Access's own files rarely agree)
     bool leaks = false;       // report pages that page 1 marks in use but nothing references
+    std::string password;     // of an encrypted .accdb (3031 when wrong or missing)
 };
 
 struct CheckReport {

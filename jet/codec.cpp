@@ -5,6 +5,7 @@
 #include "jet/error.h"
 
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <array>
@@ -579,6 +580,11 @@ SecretBytes iteratedHash(const Digest& digest, std::span<const std::uint8_t> sal
     return h;
 }
 
+// The fixed block values that tell the three wrapped values of an agile password key apart.
+constexpr std::uint8_t kVerifierInput[8] = {0xFE, 0xA7, 0xD2, 0x76, 0x3B, 0x4B, 0x9E, 0x79};
+constexpr std::uint8_t kVerifierHash[8] = {0xD7, 0xAA, 0x0F, 0x6D, 0x30, 0x61, 0x34, 0x4E};
+constexpr std::uint8_t kKeyValue[8] = {0x14, 0x6E, 0x0B, 0xE7, 0xAB, 0xAC, 0xD0, 0xD6};
+
 std::unique_ptr<PageCodec> makeAgile(std::uint32_t encodingKey, std::span<const std::uint8_t> desc,
                                      const SecretBytes& password, const std::string& fileName) {
     AgileDescriptor d = readAgileDescriptor(desc, fileName);
@@ -612,10 +618,6 @@ std::unique_ptr<PageCodec> makeAgile(std::uint32_t encodingKey, std::span<const 
         cipher.run(iv, plain.bytes());
         return plain;
     };
-    static constexpr std::uint8_t kVerifierInput[8] = {0xFE, 0xA7, 0xD2, 0x76, 0x3B, 0x4B, 0x9E, 0x79};
-    static constexpr std::uint8_t kVerifierHash[8] = {0xD7, 0xAA, 0x0F, 0x6D, 0x30, 0x61, 0x34, 0x4E};
-    static constexpr std::uint8_t kKeyValue[8] = {0x14, 0x6E, 0x0B, 0xE7, 0xAB, 0xAC, 0xD0, 0xD6};
-
     SecretBytes verifier = unwrap(kVerifierInput, pw.encryptedVerifierHashInput);
     SecretBytes storedHash = unwrap(kVerifierHash, pw.encryptedVerifierHashValue);
     std::size_t verifierLen = std::min<std::size_t>(verifier.size(), pw.salt.size());
@@ -801,7 +803,125 @@ std::unique_ptr<PageCodec> makePageCodecForVersion(std::span<const std::uint8_t>
     return makePageCodec(plainHeaderPage, kByVersion[versionByte], password, fileName);
 }
 
+namespace {
+
+void randomBytes(std::span<std::uint8_t> out) {
+    if (RAND_bytes(out.data(), static_cast<int>(out.size())) != 1)
+        throw Error(errc::NotSupported, "Cannot encrypt the database: no secure random numbers are available.");
+}
+
+// The cipher attributes shared by keyData and the password key encryptor, in the order Access writes them.
+std::string agileAttributes(const AgileParams& p) {
+    return "saltSize=\"" + std::to_string(p.salt.size()) + "\" blockSize=\"" + std::to_string(p.blockSize) +
+           "\" keyBits=\"" + std::to_string(p.keyBits) + "\" hashSize=\"" + std::to_string(p.hashSize) +
+           "\" cipherAlgorithm=\"" + p.cipherAlgorithm + "\" cipherChaining=\"" + p.cipherChaining +
+           "\" hashAlgorithm=\"" + p.hashAlgorithm + "\" saltValue=\"" + crypto::base64Encode(p.salt) + "\"";
+}
+
+// The XML of an agile descriptor with one password key encryptor, laid out as Access writes it.
+std::string agileXml(const AgileDescriptor& d) {
+    std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
+    x += "<encryption xmlns=\"http://schemas.microsoft.com/office/2006/encryption\" "
+         "xmlns:p=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\" "
+         "xmlns:c=\"http://schemas.microsoft.com/office/2006/keyEncryptor/certificate\">";
+    x += "<keyData " + agileAttributes(d.keyData) + "/>";
+    x += "<keyEncryptors><keyEncryptor uri=\"" + std::string(kPasswordEncryptorUri) + "\">";
+    const AgileParams& p = d.password;
+    x += "<p:encryptedKey spinCount=\"" + std::to_string(p.spinCount) + "\" " + agileAttributes(p) +
+         " encryptedVerifierHashInput=\"" + crypto::base64Encode(p.encryptedVerifierHashInput) +
+         "\" encryptedVerifierHashValue=\"" + crypto::base64Encode(p.encryptedVerifierHashValue) +
+         "\" encryptedKeyValue=\"" + crypto::base64Encode(p.encryptedKeyValue) + "\"/>";
+    x += "</keyEncryptor></keyEncryptors></encryption>";
+    return x;
+}
+
+} // namespace
+
+std::unique_ptr<PageCodec> protectNewDatabase(std::span<std::uint8_t> plainHeaderPage, const std::string& password) {
+    constexpr std::uint32_t kSpinCount = 100'000;
+    constexpr std::size_t kSaltSize = 16;
+    constexpr std::size_t kBlockSize = 16;
+    constexpr std::uint32_t kKeyBits = 256;
+    const std::string cipherName = "AES-256-CBC";
+
+    AgileParams params;
+    params.blockSize = kBlockSize;
+    params.keyBits = kKeyBits;
+    params.hashSize = 64;
+    params.cipherAlgorithm = "AES";
+    params.cipherChaining = "ChainingModeCBC";
+    params.hashAlgorithm = "SHA512";
+    AgileDescriptor d;
+    d.keyData = params;
+    d.password = params;
+    d.keyData.salt.resize(kSaltSize);
+    d.password.salt.resize(kSaltSize);
+    randomBytes(d.keyData.salt);
+    randomBytes(d.password.salt);
+    d.password.spinCount = kSpinCount;
+
+    std::uint32_t encodingKey = 0;
+    while (encodingKey == 0) {
+        std::array<std::uint8_t, 4> b{};
+        randomBytes(b);
+        encodingKey = readU32(b.data());
+    }
+    SecretBytes fileKey(Bytes(kKeyBits / 8));
+    randomBytes(fileKey.bytes());
+
+    // The inverse of makeAgile: each value is encrypted under Hash(H || block) with the encryptor's salt as IV.
+    Digest digest("SHA512");
+    SecretBytes pw(crypto::passwordBytes(password));
+    SecretBytes h = iteratedHash(digest, d.password.salt, pw, kSpinCount);
+    BlockCipher cipher(cipherName, true);
+    auto wrap = [&](std::span<const std::uint8_t> block, std::span<const std::uint8_t> plain) {
+        SecretBytes key(digest.hash({h.span(), block}));
+        fixLength(key.bytes(), kKeyBits / 8, 0x36);
+        Bytes out(plain.begin(), plain.end());
+        out.resize((out.size() + kBlockSize - 1) / kBlockSize * kBlockSize, 0);
+        cipher.setKey(key.span());
+        cipher.run(d.password.salt, out);
+        return out;
+    };
+    Bytes verifier(kSaltSize);
+    randomBytes(verifier);
+    d.password.encryptedVerifierHashInput = wrap(kVerifierInput, verifier);
+    d.password.encryptedVerifierHashValue = wrap(kVerifierHash, digest.hash({verifier}));
+    d.password.encryptedKeyValue = wrap(kKeyValue, fileKey.span());
+
+    const std::string xml = agileXml(d);
+    const std::size_t length = 8 + xml.size();
+    // The descriptor must end before the table of counters at 0xE00.
+    if (plainHeaderPage.size() < 0xE00 || kDescriptorOffset + 2 + length > 0xE00)
+        throw Error(errc::NotSupported, "Cannot encrypt the database: the encryption header does not fit.");
+    std::uint8_t* p = plainHeaderPage.data();
+    writeU32(p + kEncodingKeyOffset, encodingKey);
+    writeU16(p + kDescriptorOffset, static_cast<std::uint16_t>(length));
+    writeU16(p + kDescriptorOffset + 2, 4);
+    writeU16(p + kDescriptorOffset + 4, 4);
+    writeU32(p + kDescriptorOffset + 6, 0x40);
+    std::memcpy(p + kDescriptorOffset + 10, xml.data(), xml.size());
+    return std::make_unique<AgileCodec>(encodingKey, d, cipherName, std::move(fileKey));
+}
+
 namespace crypto {
+
+std::string base64Encode(std::span<const std::uint8_t> data) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((data.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < data.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, data.size() - i);
+        std::uint32_t v = static_cast<std::uint32_t>(data[i]) << 16;
+        if (n > 1) v |= static_cast<std::uint32_t>(data[i + 1]) << 8;
+        if (n > 2) v |= data[i + 2];
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += n > 1 ? kAlphabet[(v >> 6) & 63] : '=';
+        out += n > 2 ? kAlphabet[v & 63] : '=';
+    }
+    return out;
+}
 
 std::vector<std::uint8_t> base64Decode(std::string_view text) {
     auto value = [](char c) -> int {

@@ -80,7 +80,17 @@ EncryptionInfo describeEncryption(std::span<const std::uint8_t> plainHeaderPage,
 std::unique_ptr<PageCodec> makePageCodec(std::span<const std::uint8_t> plainHeaderPage, Format format,
                                          const std::string& password, const std::string& fileName = {});
 
+// Protects a new .accdb with a password as Access 2010 and later do: Office agile encryption, AES-256-CBC
+// with SHA-512 and 100000 rounds of key derivation, with fresh random salts, file key and encoding key.
+// plainHeaderPage: page 0 of the new file without its mask, nothing yet at 0x3E or 0x299; the encoding key
+// and the descriptor are written there. Returns the codec that encrypts every other page of the file.
+// Throws 3251 when no secure random numbers are available.
+std::unique_ptr<PageCodec> protectNewDatabase(std::span<std::uint8_t> plainHeaderPage, const std::string& password);
+
 namespace crypto {
+
+// Standard base64 with padding.
+std::string base64Encode(std::span<const std::uint8_t> data);
 
 // Standard base64 (whitespace ignored); throws std::invalid_argument on bad input.
 std::vector<std::uint8_t> base64Decode(std::string_view text);

@@ -12,15 +12,21 @@
 
 namespace jet {
 
-enum class NewFormat { Jet4, Ace12, Ace14, Ace16, Ace17 };
+enum class NewFormat { Jet3, Jet4, Ace12, Ace14, Ace16, Ace17 };
 
-// "jet4", "ace12", "ace14", "ace16", "ace17" (case-insensitive); throws jet::Error 3251 for anything else.
+// "jet3", "jet4", "ace12", "ace14", "ace16", "ace17" (case-insensitive); throws jet::Error 3251 for anything
+// else.
 NewFormat parseNewFormat(std::string_view name);
 
 // Writes a new database at `path`. Refuses (3010-like error 3204 "database already exists") to overwrite.
-// Jet 4 and ACE 12 files get the General Legacy sort order, ACE 14 and later General, as Access does.
-void createDatabase(const std::string& path, NewFormat format);
-// The same by the reader's format names; Jet 3 is refused (3251), ACE 15 files are written as ACE 14.
-void createDatabase(const std::string& path, Format format);
+// Jet 4 and ACE 12 files get the General Legacy sort order, ACE 14 and later General, as Access does; Access 97
+// (Jet 3) files have 2 KiB pages, the General sort order and code page 1252.
+// A non-empty password protects the file as Access does it for that format: a Jet 3 / Jet 4 file gets a
+// database password (at most 20 characters, windows-1252 ones on Jet 3; a check, the pages stay plain), an
+// .accdb is encrypted with Office agile encryption (AES-256, SHA-512; at most 255 characters) and opens only
+// with the password. A password the format cannot hold is 3031; it never appears in a message.
+void createDatabase(const std::string& path, NewFormat format, const std::string& password = {});
+// The same by the reader's format names; ACE 15 files are written as ACE 14.
+void createDatabase(const std::string& path, Format format, const std::string& password = {});
 
 }  // namespace jet

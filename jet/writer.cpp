@@ -1618,6 +1618,96 @@ struct WriterImpl {
 
 namespace w {
 
+namespace {
+
+// The definition of one of the engine's own tables in an Access 97 file: the 0x2B-byte header ('VC' at 2, as
+// Access 97 writes every definition page), 8-byte index counters, 18-byte column descriptors in column order
+// (number at 1, variable index at 3, 01 00 at 7, sort order at 9, code page at 11, flags 13, fixed offset
+// 14, length 16), names, 39-byte real and 20-byte logical index definitions, the long-value maps.
+template <class NewMap, class PutName, class NewRoot>
+std::vector<std::uint8_t> systemTdef97(const SystemTable& st, const std::vector<std::uint16_t>& varIndex,
+                                       const std::vector<std::uint16_t>& fixedOffset,
+                                       const std::vector<std::size_t>& longCols, const std::uint8_t sortBytes[4],
+                                       NewMap& newMap, PutName& putName, NewRoot newRoot)
+{
+    const std::size_t n = st.columns.size();
+    std::uint16_t vars = 0;
+    for (const SystemColumn& c : st.columns)
+        vars = static_cast<std::uint16_t>(vars + ((c.flags & 0x01) ? 0 : 1));
+    std::vector<std::uint8_t> buf(0x2B, 0);
+    buf[0] = 0x02;
+    buf[1] = 0x01;
+    buf[2] = 'V';
+    buf[3] = 'C';
+    buf[0x14] = 0x53;  // 'S': a table of the engine's own
+    wr16(&buf[0x15], static_cast<std::uint16_t>(n));
+    wr16(&buf[0x17], vars);
+    wr16(&buf[0x19], static_cast<std::uint16_t>(n));
+    wr32(&buf[0x1B], static_cast<std::uint32_t>(st.logical.size()));
+    wr32(&buf[0x1F], static_cast<std::uint32_t>(st.indexes.size()));
+    wr32(&buf[0x23], newMap(0));
+    wr32(&buf[0x27], newMap(0));
+    buf.resize(buf.size() + 8 * st.indexes.size(), 0);
+    for (std::size_t k = 0; k < n; ++k) {
+        const SystemColumn& c = st.columns[k];
+        std::uint8_t d[18] = {};
+        d[0] = c.type;
+        wr16(d + 1, static_cast<std::uint16_t>(k));
+        wr16(d + 3, varIndex[k]);
+        wr16(d + 7, 1);
+        d[9] = sortBytes[0];
+        d[10] = sortBytes[1];
+        wr16(d + 11, 1252);
+        d[13] = c.flags;
+        wr16(d + 14, fixedOffset[k]);
+        wr16(d + 16, c.length);
+        buf.insert(buf.end(), d, d + 18);
+    }
+    for (const SystemColumn& c : st.columns)
+        putName(buf, c.name);
+    for (const SystemIndex& ix : st.indexes) {
+        const std::uint32_t root = newRoot();
+        std::uint8_t d[39] = {};
+        for (int k = 0; k < 10; ++k) {
+            const bool used = static_cast<std::size_t>(k) < ix.columns.size();
+            wr16(d + 3 * k, used ? ix.columns[static_cast<std::size_t>(k)].first : 0xFFFF);
+            d[2 + 3 * k] = used && ix.columns[static_cast<std::size_t>(k)].second ? 0x01 : 0x00;
+        }
+        wr32(d + 30, newMap(root));
+        wr32(d + 34, root);
+        d[38] = ix.flags;
+        buf.insert(buf.end(), d, d + 39);
+    }
+    std::vector<SystemLogicalIndex> logical = st.logical;
+    std::sort(logical.begin(), logical.end(),
+              [](const SystemLogicalIndex& a, const SystemLogicalIndex& b) { return a.name < b.name; });
+    for (const SystemLogicalIndex& li : logical) {
+        std::uint8_t d[20] = {};
+        wr32(d, li.number);
+        wr32(d + 4, li.realIndex);
+        wr32(d + 9, 0xFFFFFFFFu);
+        d[17] = 0x04;
+        d[18] = 0x04;
+        d[19] = li.kind;
+        buf.insert(buf.end(), d, d + 20);
+    }
+    for (const SystemLogicalIndex& li : logical)
+        putName(buf, li.name);
+    for (std::size_t k : longCols) {
+        std::uint8_t e[10];
+        wr16(e, static_cast<std::uint16_t>(k));
+        wr32(e + 2, newMap(0));
+        wr32(e + 6, newMap(0));
+        buf.insert(buf.end(), e, e + 10);
+    }
+    buf.push_back(0xFF);
+    buf.push_back(0xFF);
+    wr32(&buf[8], static_cast<std::uint32_t>(buf.size()));
+    return buf;
+}
+
+}  // namespace
+
 void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables, const std::uint8_t sortBytes[4],
                        std::vector<NewCatalogEntry> catalog, const std::vector<NewAce>& aces, double created)
 {
@@ -1628,19 +1718,47 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
     std::vector<std::uint32_t> tdefs;
     for (std::size_t i = 0; i < tables.size(); ++i)
         tdefs.push_back(wi.allocPage());
-    // One page for every usage-map row of the catalogue.
-    const std::uint32_t mapPage = wi.allocPage();
-    std::uint8_t* mp = cache.modify(mapPage);
-    const Layout& l4 = layoutFor(kPage);
-    WriterImpl::initDataPage(l4, mp, 0);
+    // The usage-map rows of the catalogue, on data pages of their own: one on Jet 4 / ACE; a 2 KiB page holds
+    // 15 of the larger Access 97 rows, so there a new page is started when one is full.
+    const Layout& l = layoutOf(cache);
+    std::uint32_t mapPage = 0;
     auto newMap = [&](std::uint32_t firstPage) {
-        std::vector<std::uint8_t> row(l4.inlineMapRow, 0);
+        if (mapPage == 0 || !WriterImpl::fits(l, cache.page(mapPage), l.inlineMapRow)) {
+            mapPage = wi.allocPage();
+            WriterImpl::initDataPage(l, cache.modify(mapPage), 0);
+        }
+        std::vector<std::uint8_t> row(l.inlineMapRow, 0);
         if (firstPage != 0) {
             wr32(row.data() + 1, firstPage / 8 * 8);
             row[5 + (firstPage % 8) / 8] |= static_cast<std::uint8_t>(1u << (firstPage % 8));
         }
-        const std::uint8_t slot = WriterImpl::putRow(l4, cache.modify(mapPage), row);
+        const std::uint8_t slot = WriterImpl::putRow(l, cache.modify(mapPage), row);
         return mapPage << 8 | slot;
+    };
+    // An empty root page for an index of the table defined on page `tdef`.
+    auto newRoot = [&](std::uint32_t tdef) {
+        const std::uint32_t root = wi.allocPage();
+        IndexPage empty;
+        empty.type = 0x04;
+        empty.tdef = tdef;
+        writeIndexPage(l, cache.modify(root), empty);
+        return root;
+    };
+    // Names in an Access 97 definition: a length byte and the code-page bytes (the engine's names are ASCII).
+    auto putName = [&](std::vector<std::uint8_t>& buf, const std::u16string& nm) {
+        if (l.jet3) {
+            buf.push_back(static_cast<std::uint8_t>(nm.size()));
+            for (char16_t ch : nm)
+                buf.push_back(static_cast<std::uint8_t>(ch));
+            return;
+        }
+        std::uint8_t len[2];
+        wr16(len, static_cast<std::uint16_t>(2 * nm.size()));
+        buf.insert(buf.end(), len, len + 2);
+        for (char16_t ch : nm) {
+            buf.push_back(static_cast<std::uint8_t>(ch));
+            buf.push_back(static_cast<std::uint8_t>(ch >> 8));
+        }
     };
     for (std::size_t t = 0; t < tables.size(); ++t) {
         const SystemTable& st = tables[t];
@@ -1669,6 +1787,16 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
                 if (c.type == 0x0B || c.type == 0x0C)
                     longCols.push_back(i);
             }
+        }
+        if (l.jet3) {
+            std::vector<std::uint8_t> buf = systemTdef97(st, varIndex, fixedOffset, longCols, sortBytes, newMap,
+                                                         putName, [&] { return newRoot(tdef); });
+            if (buf.size() > l.page)
+                throwError(err::Corrupt, "Internal error: a system table definition does not fit one page.");
+            std::uint8_t* p = cache.modify(tdef);
+            std::memset(p, 0, l.page);
+            std::memcpy(p, buf.data(), buf.size());
+            continue;
         }
         std::vector<std::uint8_t> buf(0x3F, 0);
         buf[0] = 0x02;
@@ -1703,22 +1831,10 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
             wr16(d + 23, c.length);
             buf.insert(buf.end(), d, d + 25);
         }
-        for (std::size_t k : order) {
-            const std::u16string& nm = st.columns[k].name;
-            std::uint8_t l[2];
-            wr16(l, static_cast<std::uint16_t>(2 * nm.size()));
-            buf.insert(buf.end(), l, l + 2);
-            for (char16_t ch : nm) {
-                buf.push_back(static_cast<std::uint8_t>(ch));
-                buf.push_back(static_cast<std::uint8_t>(ch >> 8));
-            }
-        }
+        for (std::size_t k : order)
+            putName(buf, st.columns[k].name);
         for (const SystemIndex& ix : st.indexes) {
-            const std::uint32_t root = wi.allocPage();
-            IndexPage empty;
-            empty.type = 0x04;
-            empty.tdef = tdef;
-            writeIndexPage(l4, cache.modify(root), empty);
+            const std::uint32_t root = newRoot(tdef);
             std::uint8_t d[52] = {};
             wr32(d, 1923);
             for (int k = 0; k < 10; ++k) {
@@ -1745,15 +1861,8 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
             d[23] = li.kind;
             buf.insert(buf.end(), d, d + 28);
         }
-        for (const SystemLogicalIndex& li : logical) {
-            std::uint8_t l[2];
-            wr16(l, static_cast<std::uint16_t>(2 * li.name.size()));
-            buf.insert(buf.end(), l, l + 2);
-            for (char16_t ch : li.name) {
-                buf.push_back(static_cast<std::uint8_t>(ch));
-                buf.push_back(static_cast<std::uint8_t>(ch >> 8));
-            }
-        }
+        for (const SystemLogicalIndex& li : logical)
+            putName(buf, li.name);
         for (std::size_t k : longCols) {
             std::uint8_t e[10];
             wr16(e, static_cast<std::uint16_t>(k));

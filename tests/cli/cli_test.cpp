@@ -141,9 +141,10 @@ TEST(Cli, CreateExecCheckDumpOnEveryNewFormat) {
         "CREATE TABLE `Orders`(`ID` LONG,`Note` TEXT(20),`Paid` YESNO);\n"
         "INSERT INTO `Orders` VALUES(1, 'it''s, here', 'True');\n"
         "INSERT INTO `Orders` VALUES('2', NULL, 'False');\n");
-    for (const std::string format : {"jet4", "ace12", "ace14", "ace16", "ace17"}) {
+    for (const std::string format : {"jet3", "jet4", "ace12", "ace14", "ace16", "ace17"}) {
         SCOPED_TRACE(format);
-        const std::string file = (dir.path() / ("new-" + format + (format == "jet4" ? ".mdb" : ".accdb"))).string();
+        const std::string file =
+            (dir.path() / ("new-" + format + (format.starts_with("jet") ? ".mdb" : ".accdb"))).string();
         EXPECT_EQ(run("create " + quoted(file) + " --format " + format, dir).status, 0);
         EXPECT_EQ(run("create " + quoted(file) + " --format " + format, dir).status, 1) << "a second create overwrote";
         const Outcome exec = run("exec " + quoted(file) + " --script " + quoted(script), dir);
@@ -155,7 +156,7 @@ TEST(Cli, CreateExecCheckDumpOnEveryNewFormat) {
         EXPECT_EQ(dump.out, "ID,Note,Paid\r\n1,\"it's, here\",true\r\n2,,false\r\n") << dump.err;
         EXPECT_NE(run("tables --all " + quoted(file), dir).out.find("MSysObjects\tSYSTEM TABLE"), std::string::npos);
     }
-    EXPECT_EQ(run("create " + quoted((dir.path() / "x.mdb").string()) + " --format jet3", dir).status, 1);
+    EXPECT_EQ(run("create " + quoted((dir.path() / "x.mdb").string()) + " --format jet5", dir).status, 1);
 }
 
 TEST(Cli, ExecStopsAtTheFirstFailureUnlessToldToGoOn) {
@@ -188,6 +189,61 @@ TEST(Cli, AccessPasswordsComeFromAFileOrStdin) {
     const Outcome piped = run("dump " + quoted(locked) + " --password-stdin --format json < " + quoted(good), dir);
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(piped.out.rfind("{\"tables\":[", 0), 0u);
+}
+
+// Protected new files: the password comes from a file or standard input, never the command line; an .accdb is
+// encrypted, a Jet 4 .mdb gets a database password; every other command then needs it and never prints it.
+TEST(Cli, CreateProtectedFilesWithThePasswordFromAFileOrStdin) {
+    env::TempDir dir;
+    const std::string good = writeFile(dir, "pw.txt", "Geheim 42 Kennwort\n");
+    const std::string bad = writeFile(dir, "bad.txt", "geheim 42 Kennwort\n");
+    const std::string script = writeFile(dir, "script.sql",
+        "CREATE TABLE `Orders`(`ID` LONG,`Note` TEXT(20));\n"
+        "INSERT INTO `Orders` VALUES(1, 'first');\n"
+        "SELECT a1.* INTO `Kept` FROM `Orders` AS a1;\n"
+        "DROP TABLE `Orders`;\n");
+    for (const std::string format : {"jet4", "ace14"}) {
+        SCOPED_TRACE(format);
+        const std::string file = (dir.path() / ("p-" + format + (format == "jet4" ? ".mdb" : ".accdb"))).string();
+        const Outcome created = run("create " + quoted(file) + " --format " + format + " --password-stdin < " +
+                                    quoted(good), dir);
+        EXPECT_EQ(created.status, 0) << created.err;
+        const Outcome exec = run("exec " + quoted(file) + " --password-file " + quoted(good) + " --script " +
+                                 quoted(script), dir);
+        EXPECT_EQ(exec.status, 0) << exec.err;
+        const Outcome check = run("check " + quoted(file) + " --statistics --leaks --password-file " + quoted(good), dir);
+        EXPECT_EQ(check.status, 0) << check.out << check.err;
+        const Outcome dump = run("dump " + quoted(file) + " --format csv --password-file " + quoted(good), dir);
+        EXPECT_EQ(dump.out, "ID,Note\r\n1,first\r\n") << dump.err;
+        for (const std::string command : {"tables ", "dump "}) {
+            for (const std::string& password : {" --password-file " + quoted(bad), std::string()}) {
+                const Outcome wrong = run(command + quoted(file) + password, dir);
+                EXPECT_EQ(wrong.status, 1) << command << password;
+                EXPECT_NE(wrong.err.find("Not a valid password."), std::string::npos) << wrong.err;
+                EXPECT_EQ(wrong.err.find("eheim 42"), std::string::npos) << "the password was printed";
+            }
+        }
+        std::string bytes;
+        if (FILE* f = std::fopen(file.c_str(), "rb")) {
+            std::array<char, 4096> buf{};
+            for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), f)) > 0;) bytes.append(buf.data(), n);
+            std::fclose(f);
+        }
+        EXPECT_EQ(bytes.find("Geheim 42"), std::string::npos);
+        if (format != "jet4") {
+            EXPECT_EQ(bytes.find("first"), std::string::npos) << "a row is readable";
+        }
+    }
+    // The encrypted file cannot even be checked without its password.
+    EXPECT_EQ(run("check " + quoted((dir.path() / "p-ace14.accdb").string()), dir).status, 1);
+    // A password the format cannot hold: nothing is created.
+    const std::string tooLong = writeFile(dir, "long.txt", "Einundzwanzig-Zeichen\n");
+    const std::string refused = (dir.path() / "refused.mdb").string();
+    const Outcome r = run("create " + quoted(refused) + " --format jet4 --password-file " + quoted(tooLong), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("at most 20 characters"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Einundzwanzig"), std::string::npos) << "the password was printed";
+    EXPECT_NE(std::system(("test -e " + quoted(refused)).c_str()), 0);
 }
 
 } // namespace

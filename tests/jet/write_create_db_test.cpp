@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, CreateDb,
 
 TEST(CreateDbNames, UnknownFormatIsRefused)
 {
-    EXPECT_THROW(jet::parseNewFormat("jet3"), jet::Error);
+    EXPECT_THROW(jet::parseNewFormat("jet5"), jet::Error);
     EXPECT_THROW(jet::parseNewFormat("ace15"), jet::Error);
 }
 
