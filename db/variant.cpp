@@ -142,14 +142,37 @@ std::string formatDate(double days) {
     unsigned m, d;
     daysToCivil(dayCount + kEpoch1899, y, m, d);
     const int hh = int(ms / 3600000), mi = int(ms / 60000 % 60), ss = int(ms / 1000 % 60), frac = int(ms % 1000);
-    char date[32], time[32];
-    std::snprintf(date, sizeof date, "%04lld-%02u-%02u", y, m, d);
-    if (frac)
-        std::snprintf(time, sizeof time, "%02d:%02d:%02d.%03d", hh, mi, ss, frac);
-    else
-        std::snprintf(time, sizeof time, "%02d:%02d:%02d", hh, mi, ss);
-    std::string t = time;
+    // Formatted by hand: a transfer formats a date per row and cell, and printf is the slow part.
+    const auto digits = [](std::string& out, long long v, int width) {
+        char buf[20];
+        int n = 0;
+        do {
+            buf[n++] = char('0' + v % 10);
+            v /= 10;
+        } while (v > 0 || n < width);
+        while (n > 0) out.push_back(buf[--n]);
+    };
+    std::string date;
+    if (y >= 0 && y <= 9999) {
+        digits(date, y, 4);
+        date.push_back('-');
+        digits(date, m, 2);
+        date.push_back('-');
+        digits(date, d, 2);
+    } else {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", y, m, d);
+        date = buf;
+    }
+    std::string t;
+    digits(t, hh, 2);
+    t.push_back(':');
+    digits(t, mi, 2);
+    t.push_back(':');
+    digits(t, ss, 2);
     if (frac) {
+        t.push_back('.');
+        digits(t, frac, 3);
         while (t.back() == '0') t.pop_back();
     }
     if (dayCount == 0 && ms != 0) return t;

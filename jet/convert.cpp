@@ -18,9 +18,10 @@ using u128 = unsigned __int128;
 
 std::string_view trim(std::string_view s)
 {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!s.empty() && blank(s.front()))
         s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+    while (!s.empty() && blank(s.back()))
         s.remove_suffix(1);
     return s;
 }

@@ -41,6 +41,9 @@ struct Token {
     std::size_t pos = 0;  // 1-based
 };
 
+// The C locale's white space, without a library call per character.
+bool isBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 bool isWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool isWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80 || c == '$'; }
 
@@ -114,7 +117,7 @@ private:
         std::size_t i = 0;
         const std::size_t n = text_.size();
         while (true) {
-            while (i < n && (std::isspace(static_cast<unsigned char>(text_[i])) != 0))
+            while (i < n && isBlank(static_cast<unsigned char>(text_[i])))
                 ++i;
             Token t;
             t.pos = i + 1;
@@ -456,6 +459,7 @@ private:
         }
         expectWord("VALUES");
         expect(Tok::LParen, "'('");
+        ins.values.reserve(ins.columns.empty() ? 16 : ins.columns.size());
         while (true) {
             ins.values.push_back(literal());
             if (accept(Tok::Comma))
