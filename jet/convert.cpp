@@ -413,7 +413,14 @@ std::u16string utf8ToUtf16(std::string_view s)
 {
     std::u16string out;
     out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) {
+    // ASCII runs, the common case, without the general decoder.
+    std::size_t ascii = 0;
+    while (ascii < s.size() && static_cast<unsigned char>(s[ascii]) < 0x80)
+        ++ascii;
+    out.resize(ascii);
+    for (std::size_t i = 0; i < ascii; ++i)
+        out[i] = static_cast<char16_t>(s[i]);
+    for (std::size_t i = ascii; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
         char32_t cp = 0;
         int extra = 0;

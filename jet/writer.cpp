@@ -88,18 +88,19 @@ std::vector<std::uint8_t> storeText(std::u16string_view s, bool compressible, st
                 compress = false;
                 break;
             }
+    // Sized once and filled by index: this runs for every text value of every row.
     if (compress) {
-        out.reserve(s.size() + 2);
-        out.push_back(0xFF);
-        out.push_back(0xFE);
-        for (char16_t c : s)
-            out.push_back(static_cast<std::uint8_t>(c));
+        out.resize(s.size() + 2);
+        out[0] = 0xFF;
+        out[1] = 0xFE;
+        for (std::size_t i = 0; i < s.size(); ++i)
+            out[i + 2] = static_cast<std::uint8_t>(s[i]);
         return out;
     }
-    out.reserve(2 * s.size());
-    for (char16_t c : s) {
-        out.push_back(static_cast<std::uint8_t>(c));
-        out.push_back(static_cast<std::uint8_t>(c >> 8));
+    out.resize(2 * s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        out[2 * i] = static_cast<std::uint8_t>(s[i]);
+        out[2 * i + 1] = static_cast<std::uint8_t>(s[i] >> 8);
     }
     return out;
 }
