@@ -24,11 +24,12 @@ struct CharKey {
 extern const CharKey kGeneralLegacy[256];
 extern const CharKey kGeneral[256];
 
-// Letters and digits above U+00FF in the "General" order, as runs of consecutive characters whose two
+// Letters, digits, punctuation and symbols above U+00FF in the "General" order, as runs of consecutive characters whose two
 // key bytes (b0, b1) follow one another: the next key after (b0, b1) is (b0, b1 + 1), and after (b0, 0xFF)
 // it is (b0 + 1, 0x02); a run whose first key has a second byte below 0x02 holds one character. Kana add a voicing mark to the secondary part (`accent`, 0 for none) and a size
-// flag (2 small, 3 normal) to the kana part; ideographs are prefixed by FD FF.
-enum class ExtKind : std::uint8_t { Primary, Accented, Kana, Ideograph };
+// flag (2 small, 3 normal) to the kana part; ideographs are prefixed by FD FF; hyphens, dashes and
+// apostrophes (Hidden) go to the hidden part with the one byte b1, as '-' does.
+enum class ExtKind : std::uint8_t { Primary, Accented, Kana, Ideograph, Hidden };
 struct ExtRun {
     char16_t first;
     std::uint16_t count;

@@ -318,10 +318,10 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         throwError(err::Unsupported,
                    "The text " + describeChar(bad) + " cannot be indexed: " +
                        (order == SortOrder::General
-                            ? std::string("this engine has index keys for U+0000 to U+00FF and for the letters "
+                            ? std::string("this engine has index keys for U+0000 to U+00FF, for the letters "
                                           "and digits of the Latin, Greek, Cyrillic, Armenian, Hebrew, Arabic "
-                                          "and Georgian scripts, kana, CJK ideographs and Hangul, not for this "
-                                          "character.")
+                                          "and Georgian scripts, kana, CJK ideographs and Hangul, and for "
+                                          "common punctuation and symbols, not for this character.")
                             : std::string("in a database with the \"General - Legacy\" sort order this engine "
                                           "has index keys only for characters U+0000 to U+00FF and the letters "
                                           "of Latin Extended-A.")));
@@ -340,6 +340,10 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         if (c > 0xFF) {
             collation::ExtKey k {};
             extKey(c, order, k);
+            if (k.kind == collation::ExtKind::Hidden) {
+                parts.hide(here, &k.b1, 1);
+                continue;
+            }
             if (k.kind == collation::ExtKind::Ideograph)
                 out.insert(out.end(), {0xFD, 0xFF});
             if (k.b0 != 0)  // legacy Latin letters have one byte

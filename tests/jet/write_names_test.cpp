@@ -32,6 +32,7 @@ const std::vector<NamedTable> kTables = {
     {"לקוחות", "שם", "כהן"},
     {"Łódź 2024", "Ulica", "Świętokrzyska"},
     {"Հաճախորդներ", "Անուն", "Արամ"},
+    {"Orders – 2024’s «best»", "Net €", "“quoted” … text"},
 };
 
 std::set<std::string> names(const std::vector<std::string>& v) { return {v.begin(), v.end()}; }
