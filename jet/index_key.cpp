@@ -324,7 +324,8 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
                                           "common punctuation and symbols, not for this character.")
                             : std::string("in a database with the \"General - Legacy\" sort order this engine "
                                           "has index keys only for characters U+0000 to U+00FF and the letters "
-                                          "of Latin Extended-A.")));
+                                          "of Latin Extended-A. A database with the \"General\" sort order "
+                                          "(the default of Access 2010 and later) takes such names.")));
     // Index keys cover at most 255 characters.
     if (text.size() > 255)
         text = text.substr(0, 255);
