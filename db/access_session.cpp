@@ -240,7 +240,19 @@ AccessBackend::~AccessBackend() {
     }
 }
 
+void AccessBackend::beginBatch() {
+    translated([&] { writer().beginBatch(); });
+}
+
+void AccessBackend::commitBatch() {
+    if (writer_) translated([&] { writer_->commitBatch(); });
+}
+
 std::shared_ptr<jet::Database> AccessBackend::reader() {
+    if (writer_ && writer_->inBatch()) {
+        commitBatch();
+        reader_.reset();
+    }
     if (!reader_) reader_ = translated([&] { return std::shared_ptr<jet::Database>(jet::Database::open(path_, {password_, true})); });
     return reader_;
 }

@@ -44,6 +44,12 @@ public:
     // False for Access 97 files, which have no Decimal column type.
     bool hasDecimalType();
 
+    // Statements run between beginBatch() and commitBatch() reach the file together (see jet::Writer).
+    // Reading the file meanwhile writes the batch first, so that a read sees every statement before it.
+    // commitBatch() failing means the batch's statements are not in the file; the caller runs them again.
+    void beginBatch();
+    void commitBatch();
+
 private:
     std::unique_ptr<Recordset> selectAll(const std::string& table);
     std::shared_ptr<jet::Database> reader();

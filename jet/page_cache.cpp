@@ -144,7 +144,7 @@ std::unique_ptr<std::uint8_t[]> PageCache::takeBuffer()
 
 void PageCache::giveBack(std::unique_ptr<std::uint8_t[]> buffer)
 {
-    if (spare_.size() < 64)
+    if (buffer && spare_.size() < 64)
         spare_.push_back(std::move(buffer));
 }
 
@@ -180,6 +180,13 @@ std::uint8_t* PageCache::load(std::uint32_t n)
     return frames_.back().data.get();
 }
 
+// Pages that stay in memory: the header, the free-page map and the catalogue, and inside a group every page
+// the group changed or added (the file does not have them yet).
+bool PageCache::pinned(std::uint32_t n) const
+{
+    return n <= 2 || (grouped_ && (n >= groupCount_ || groupUndo_.contains(n)));
+}
+
 // Forgets frame `frame`; the last frame takes its place.
 void PageCache::drop(std::size_t frame)
 {
@@ -198,7 +205,7 @@ void PageCache::trim()
 {
     if (active_ || keepAll_ || frames_.size() <= budget_)
         return;
-    const auto pinned = [](std::uint32_t n) { return n <= 2; };  // header, free-page map, catalogue
+    const auto pinned = [this](std::uint32_t n) { return this->pinned(n); };
     const std::size_t keep = budget_ - budget_ / 4;
     std::vector<std::uint64_t> uses;
     uses.reserve(frames_.size());
@@ -286,26 +293,24 @@ void PageCache::writeRange(std::uint32_t n, const std::uint8_t* data, std::size_
     bytesWritten_ += to - from;
 }
 
-void PageCache::commit()
+void PageCache::writeOut(std::uint32_t firstNew, std::vector<std::uint32_t>& touched, const Images& before)
 {
-    if (!active_)
-        return;
     // What has reached the file so far, for putting it back if a write fails.
     std::vector<std::uint32_t> written;
     try {
         // New pages first: until the pages that point at them are written they are unreachable.
-        for (std::uint32_t n = committedCount_; n < pageCount_; ++n)
+        for (std::uint32_t n = firstNew; n < pageCount_; ++n)
             writeRange(n, resident(n), 0, pageSize_);
         // Changed pages in ascending order, page 1 (the free-page map) last; only the changed runs.
-        std::sort(touched_.begin(), touched_.end(), [](std::uint32_t a, std::uint32_t b) {
+        std::sort(touched.begin(), touched.end(), [](std::uint32_t a, std::uint32_t b) {
             if ((a == 1) != (b == 1))
                 return b == 1;
             return a < b;
         });
-        for (std::uint32_t n : touched_) {
+        for (std::uint32_t n : touched) {
             const std::uint8_t* now = resident(n);
-            const std::uint8_t* before = undo_.at(n).get();
-            if (std::memcmp(now, before, pageSize_) == 0)
+            const std::uint8_t* was = before.at(n).get();
+            if (std::memcmp(now, was, pageSize_) == 0)
                 continue;
             written.push_back(n);
             if ((encodeKey_ != 0 || codec_) && n != 0) {
@@ -316,9 +321,9 @@ void PageCache::commit()
             // more than the unchanged bytes in between.
             constexpr std::size_t block = 64;
             std::size_t first = 0, last = pageSize_;
-            while (first < pageSize_ && std::memcmp(now + first, before + first, block) == 0)
+            while (first < pageSize_ && std::memcmp(now + first, was + first, block) == 0)
                 first += block;
-            while (last > first && std::memcmp(now + last - block, before + last - block, block) == 0)
+            while (last > first && std::memcmp(now + last - block, was + last - block, block) == 0)
                 last -= block;
             writeRange(n, now, first, last);
         }
@@ -326,22 +331,99 @@ void PageCache::commit()
         // Put back what was overwritten and cut off what was appended.
         for (std::uint32_t n : written) {
             try {
-                writeRange(n, undo_.at(n).get(), 0, pageSize_);
+                writeRange(n, before.at(n).get(), 0, pageSize_);
             } catch (const Error&) {
                 keepAll_ = true;
             }
         }
         try {
-            io_->truncate(static_cast<std::uint64_t>(committedCount_) * pageSize_);
+            io_->truncate(static_cast<std::uint64_t>(firstNew) * pageSize_);
         } catch (const Error&) {
             keepAll_ = true;
         }
+        throw;
+    }
+}
+
+void PageCache::commit()
+{
+    if (!active_)
+        return;
+    if (grouped_) {
+        // The group keeps the oldest image of each page it changes; the statement's others are not needed.
+        for (std::uint32_t n : touched_) {
+            if (n < groupCount_ && !groupUndo_.contains(n)) {
+                groupUndo_.emplace(n, std::move(undo_.at(n)));
+                groupTouched_.push_back(n);
+            }
+        }
+        releaseUndo();
+        committedCount_ = pageCount_;
+        active_ = false;
+        trim();
+        return;
+    }
+    try {
+        writeOut(committedCount_, touched_, undo_);
+    } catch (const Error&) {
         rollback();
         throw;
     }
     releaseUndo();
     committedCount_ = pageCount_;
     active_ = false;
+    trim();
+}
+
+void PageCache::beginGroup()
+{
+    if (active_)
+        throwError(err::ReadOnly, "Internal error: a group of statements begun inside a statement.");
+    if (grouped_)
+        return;
+    grouped_ = true;
+    groupCount_ = pageCount_;
+}
+
+void PageCache::commitGroup()
+{
+    if (!grouped_)
+        return;
+    if (active_)
+        rollback();
+    try {
+        writeOut(groupCount_, groupTouched_, groupUndo_);
+    } catch (const Error&) {
+        rollbackGroup();
+        throw;
+    }
+    for (auto& [n, copy] : groupUndo_)
+        giveBack(std::move(copy));
+    groupUndo_.clear();
+    groupTouched_.clear();
+    grouped_ = false;
+    committedCount_ = pageCount_;
+    trim();
+}
+
+void PageCache::rollbackGroup()
+{
+    if (!grouped_)
+        return;
+    if (active_)
+        rollback();
+    for (auto& [n, copy] : groupUndo_) {
+        std::memcpy(resident(n), copy.get(), pageSize_);
+        giveBack(std::move(copy));
+    }
+    groupUndo_.clear();
+    groupTouched_.clear();
+    for (std::size_t i = frames_.size(); i-- > 0;)
+        if (frames_[i].page >= groupCount_)
+            drop(i);
+    frameOf_.resize(groupCount_);
+    pageCount_ = committedCount_ = groupCount_;
+    grouped_ = false;
     trim();
 }
 

@@ -55,6 +55,15 @@ public:
     void commit();    // writes the statement's changes; on a write failure restores the file and throws 3043
     void rollback();  // forgets the statement's changes
     bool inStatement() const { return active_; }
+
+    // A group of statements written together: inside a group a statement that ends keeps its changes in
+    // memory (pinned, never given back), and commitGroup() writes what the whole group changed, in the same
+    // order and with the same restore-on-failure as a single statement. A statement that fails inside the
+    // group still rolls back alone. On a failed write the file and memory go back to the group's start.
+    void beginGroup();
+    void commitGroup();
+    void rollbackGroup();
+    bool inGroup() const { return grouped_; }
     void sync();
 
     FileIo& io() { return *io_; }
@@ -81,6 +90,11 @@ private:
     void drop(std::size_t frame);
     void trim();
     void writeRange(std::uint32_t n, const std::uint8_t* data, std::size_t from, std::size_t to);
+    using Images = std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>>;
+    // Writes pages from `firstNew` on, then the changed parts of `touched` (against `before`); on a failure
+    // puts the file back and rethrows (memory is the caller's to restore).
+    void writeOut(std::uint32_t firstNew, std::vector<std::uint32_t>& touched, const Images& before);
+    bool pinned(std::uint32_t n) const;
 
     std::unique_ptr<FileIo> io_;
     std::uint32_t encodeKey_;
@@ -92,13 +106,17 @@ private:
     bool keepAll_ = false;                 // the file could not be put back after a failed commit: memory is
                                            // the only good copy, nothing is given back any more
     std::uint64_t pagesRead_ = 0;
-    std::unordered_map<std::uint32_t, std::unique_ptr<std::uint8_t[]>> undo_;
+    Images undo_;
     std::vector<std::unique_ptr<std::uint8_t[]>> spare_;  // buffers kept for reuse (undo copies, pages)
     void releaseUndo();
     std::vector<std::uint32_t> touched_;
     std::uint32_t committedCount_ = 0;
     bool active_ = false;
     std::uint64_t bytesWritten_ = 0;
+    bool grouped_ = false;
+    std::uint32_t groupCount_ = 0;              // pages in the file when the group began
+    Images groupUndo_;                          // each page changed in the group, as the file still has it
+    std::vector<std::uint32_t> groupTouched_;
 };
 
 }  // namespace jet

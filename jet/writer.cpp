@@ -9,6 +9,7 @@
 #include "writer_internal.h"
 
 #include <algorithm>
+#include <exception>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -2025,11 +2026,48 @@ void Writer::close()
     impl_->closed = true;
     if (impl_->cache->inStatement())
         impl_->cache->rollback();
+    // An open batch is written: its statements were reported done.
+    std::exception_ptr failure;
+    try {
+        impl_->cache->commitGroup();
+    } catch (...) {
+        failure = std::current_exception();
+    }
     impl_->cache->sync();
     impl_->lock.reset();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void Writer::beginBatch()
+{
+    if (impl_->closed)
+        throwError(err::ReadOnly, "The database '" + impl_->path + "' has been closed.");
+    impl_->cache->beginGroup();
+}
+
+void Writer::commitBatch()
+{
+    PageCache& pc = *impl_->cache;
+    if (!pc.inGroup())
+        return;
+    try {
+        pc.commitGroup();
+    } catch (...) {
+        // The file and the pages are as before the batch: cached table state is read again.
+        impl_->tables.clear();
+        pc.begin();
+        try {
+            impl_->loadCatalog();
+        } catch (...) {
+        }
+        pc.rollback();
+        throw;
+    }
 }
 
 PageCache& Writer::pages() { return *impl_->cache; }
+bool Writer::inBatch() const { return impl_->cache->inGroup(); }
 const std::string& Writer::path() const { return impl_->path; }
 
 void Writer::execute(std::string_view sqlText)

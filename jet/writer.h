@@ -61,7 +61,16 @@ public:
     std::vector<WriterColumn> columns(const std::string& table);
     bool hasTable(const std::string& name);
 
-    // Writes nothing more; fsyncs the file and releases the lock. Called by the destructor too.
+    // Statements between beginBatch() and commitBatch() reach the file together, at commitBatch(): many
+    // small statements then cost one write per page instead of one per statement. Each statement still
+    // succeeds or fails alone. When commitBatch() fails (a write error), the file and the writer are as
+    // they were at beginBatch() and the batch's statements are lost: the caller runs them again or reports
+    // them. close() writes an open batch.
+    void beginBatch();
+    void commitBatch();
+    bool inBatch() const;
+
+    // Writes an open batch, fsyncs the file and releases the lock. Called by the destructor too.
     void close();
 
     PageCache& pages();

@@ -1,7 +1,8 @@
 // "Send Table/s To Access": every selected PostgreSQL table is created anew in
 // the Access file and its rows copied, one INSERT per row through the Access
 // session. The PostgreSQL side is read through a cursor, a chunk of rows at a
-// time, so that a table of any size moves in the same memory.
+// time, so that a table of any size moves in the same memory. The INSERTs of
+// a table reach the file in batches written together.
 #include <memory>
 #include <optional>
 #include <vector>
@@ -21,6 +22,50 @@
 namespace transfer {
 
 namespace {
+
+// Rows for one Access table, written to the file a batch at a time: each INSERT still succeeds or fails on
+// its own, but the file is written once per batch instead of once per row. When writing a batch fails
+// (a full disk), the file is as before the batch and its statements are handed back to be run one by one,
+// so that each row is stored, or reported and counted, as a single INSERT would be.
+class RowBatch {
+public:
+    static constexpr std::size_t kRows = 1000;
+
+    explicit RowBatch(db::Connection& access) : backend_(dynamic_cast<db::AccessBackend*>(&access.backend())) {}
+
+    void begin() {
+        if (!backend_) return;
+        try {
+            backend_->beginBatch();
+            open_ = true;
+        } catch (...) {
+            open_ = false; // rows then go one by one
+        }
+    }
+    void stored(const std::string& sql) {
+        if (open_) statements_.push_back(sql);
+    }
+    bool full() const { return open_ && statements_.size() >= kRows; }
+
+    // Writes the batch; returns the statements to run again when that failed.
+    std::vector<std::string> commit() {
+        if (!open_) return {};
+        open_ = false;
+        std::vector<std::string> again;
+        try {
+            backend_->commitBatch();
+        } catch (...) {
+            again = std::move(statements_);
+        }
+        statements_.clear();
+        return again;
+    }
+
+private:
+    db::AccessBackend* backend_;
+    bool open_ = false;
+    std::vector<std::string> statements_;
+};
 
 int integerText(const db::Variant& v) {
     if (v.isNull() || v.isEmpty()) return 0;
@@ -163,10 +208,27 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
 
             long long count = 0;
             long long sent = 0, failed = 0;
+            RowBatch batch(*access);
+            // Writes the open batch; rows of a batch that could not be written are run again one by one.
+            auto writeBatch = [&] {
+                const std::vector<std::string> again = batch.commit();
+                sent -= static_cast<long long>(again.size());
+                for (const std::string& statement : again) {
+                    sql = statement;
+                    try {
+                        trap.reach(252);
+                        ExecuteSql(*access, sql);
+                        ++sent;
+                    } catch (...) {
+                        if (failed++ == 0) trap.report(std::current_exception());
+                    }
+                }
+            };
             if (trap.step(216, [&] { count = source->recordCount(); })) {
                 detail::RowProgress progress(page.progress, count);
                 const int columns = source->fieldCount();
                 std::vector<std::string> values(static_cast<std::size_t>(columns));
+                batch.begin();
                 for (long long row = 0; row < count && !stopRequested(); ++row) {
                     pacer.tick();
                     progress.row(row);
@@ -188,12 +250,18 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                         trap.reach(252);
                         ExecuteSql(*access, sql);
                         ++sent;
+                        batch.stored(sql);
                     } catch (...) {
                         // The first bad row of a table is reported; the others are counted.
                         if (failed++ == 0) trap.report(std::current_exception());
                     }
+                    if (batch.full()) {
+                        writeBatch();
+                        batch.begin();
+                    }
                     if (!trap.step(254, [&] { source->moveNext(); })) break;
                 }
+                writeBatch();
             }
             summary.rowsSent += sent;
             summary.rowsFailed += failed;

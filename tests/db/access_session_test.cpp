@@ -282,4 +282,22 @@ TEST(AccessSession, StatementsChangeTheFileAndLaterReadsSeeThem) {
     EXPECT_TRUE(tablesOf(file.path()).empty());
 }
 
+// In a batch the file is written at its end; a read in between writes the batch first and sees every row.
+TEST(AccessSession, ABatchIsReadBackBeforeItsEndAndWrittenByClose) {
+    Scratch file("jackcess/templates/empty2007.accdb");
+    auto c = openAccess(file.path());
+    c->execute("CREATE TABLE `Orders`(`ID` INTEGER)");
+    auto* access = dynamic_cast<db::AccessBackend*>(&c->backend());
+    ASSERT_NE(access, nullptr);
+    access->beginBatch();
+    for (int i = 0; i < 50; ++i) c->execute("INSERT INTO `Orders` VALUES(" + std::to_string(i) + ")");
+    EXPECT_THROW(c->execute("INSERT INTO `Orders` VALUES('x')"), db::Error); // fails alone
+    EXPECT_EQ(c->execute("SELECT * FROM `Orders`")->recordCount(), 50);
+    access->beginBatch();
+    for (int i = 0; i < 10; ++i) c->execute("INSERT INTO `Orders` VALUES(" + std::to_string(i) + ")");
+    c->close(); // writes the open batch
+    auto again = openAccess(file.path());
+    EXPECT_EQ(again->execute("SELECT * FROM `Orders`")->recordCount(), 60);
+}
+
 } // namespace

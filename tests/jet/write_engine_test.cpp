@@ -109,6 +109,94 @@ TEST(WriteEngine, AStatementFailingAtAnyWriteLeavesTheFileUnchanged)
     }
 }
 
+// A batch: nothing reaches the file before commitBatch(), each statement still fails alone, and what the
+// batch did is read back exactly.
+TEST(WriteEngine, ABatchIsWrittenAtItsEndAndItsStatementsFailAlone)
+{
+    for (const char* templ : {"jackcess/templates/empty2003.mdb", "jackcess/templates/empty2016.accdb",
+                              "jackcess/V1997/testV1997.mdb"}) {
+        SCOPED_TRACE(templ);
+        wt::TempDir tmp;
+        const std::string path = tmp.copy(templ);
+        auto w = Writer::open(path);
+        w->execute("CREATE TABLE t (id LONG, name TEXT(20), note MEMO)");
+        const std::string before = wt::slurp(path);
+        w->beginBatch();
+        int refused = 0;
+        for (int i = 0; i < 2500; ++i) {
+            const std::string name = i % 500 == 7 ? std::string(30, 'x') : "row " + std::to_string(i);  // too long
+            const std::string note = i % 100 == 0 ? longText(5000) : "n";
+            if (errorOf([&] {
+                    w->execute("INSERT INTO t VALUES(" + std::to_string(i) + ", '" + name + "', '" + note + "')");
+                }) != 0)
+                ++refused;
+        }
+        EXPECT_EQ(refused, 5);
+        w->execute("CREATE TABLE u (x LONG)");  // other statements join the batch too
+        w->execute("DROP TABLE u");
+        EXPECT_EQ(wt::slurp(path), before) << "the batch reached the file before its end";
+        w->commitBatch();
+        EXPECT_FALSE(w->inBatch());
+        w->close();
+        expectClean(path);
+        const auto back = wt::readBack(path);
+        ASSERT_TRUE(back.contains("t"));
+        EXPECT_FALSE(back.contains("u"));
+        EXPECT_EQ(back.at("t").rows.size(), 2495u);
+    }
+}
+
+// A batch whose writing fails at any of its writes: the file is byte for byte as before the batch, the
+// writer is as before the batch too, and the same statements then go through.
+TEST(WriteEngine, ABatchFailingAtAnyWriteLeavesTheFileAsBeforeTheBatch)
+{
+    for (const char* templ : {"jackcess/templates/empty2003.mdb", "jackcess/templates/empty2010.accdb"}) {
+        SCOPED_TRACE(templ);
+        wt::TempDir tmp;
+        const std::string path = tmp.copy(templ);
+        {
+            auto w = Writer::open(path);
+            w->execute("CREATE TABLE t (id LONG, name TEXT(50), note MEMO)");
+            w->execute("INSERT INTO t VALUES(0, 'before', 'b')");
+        }
+        const auto batch = [](Writer& w) {
+            w.beginBatch();
+            for (int i = 1; i <= 300; ++i)
+                w.execute("INSERT INTO t VALUES(" + std::to_string(i) + ", 'row " + std::to_string(i) + "', '" +
+                          (i % 50 == 0 ? longText(6000) : std::string("n")) + "')");
+            w.execute("CREATE TABLE extra (x LONG)");
+            w.commitBatch();
+        };
+        int writes = 0;
+        {
+            const std::string probe = tmp.path() / "probe";
+            std::filesystem::copy_file(path, probe, std::filesystem::copy_options::overwrite_existing);
+            int countdown = 0;
+            auto w = openFailing(probe, &countdown, &writes);
+            writes = 0;
+            batch(*w);
+        }
+        ASSERT_GT(writes, 3);
+        const std::string before = wt::slurp(path);
+        for (int k = 1; k <= writes; ++k) {
+            int cd = 0, wr = 0;
+            auto w = openFailing(path, &cd, &wr);
+            cd = k;
+            EXPECT_EQ(errorOf([&] { batch(*w); }), 3043) << "write " << k << " of " << writes;
+            ASSERT_EQ(wt::slurp(path), before) << "file changed after failing write " << k << " of " << writes;
+            EXPECT_FALSE(w->hasTable("extra"));
+            if (k == writes) {
+                batch(*w);
+                w->close();
+                expectClean(path);
+            }
+        }
+        const auto back = wt::readBack(path);
+        EXPECT_EQ(back.at("t").rows.size(), 301u);
+        EXPECT_TRUE(back.contains("extra"));
+    }
+}
+
 TEST(WriteEngine, ConversionErrorsChangeNothing)
 {
     wt::TempDir tmp;

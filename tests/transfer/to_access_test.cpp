@@ -1,6 +1,12 @@
 // PostgreSQL to Access, headless, against the real server and a copy of a real Access file.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "jet/check.h"
 #include "page.h"
 #include "transfer/handlers.h"
 #include "transfer/transfer.h"
@@ -187,6 +193,49 @@ TEST_F(ToAccess, NamesInOtherScripts) {
     EXPECT_NE(report.description.find("General - Legacy"), std::string::npos) << report.description;
     EXPECT_EQ(page->access.items(), (std::vector<std::string>{"Table1", "Table2", "Table3", "Table4"}));
     EXPECT_EQ(env::slurp(file), before);
+}
+
+// Rows are written a batch at a time. When the disk fills while a batch is written, the file is as before
+// the batch and its rows are run again one by one: the rows that fit land, the first that does not is
+// reported with its statement, the rest are counted, and the file stays sound.
+TEST_F(ToAccess, ABatchThatCannotBeWrittenIsRunAgainRowByRow) {
+    pg->exec("DROP TABLE IF EXISTS big");
+    pg->exec("CREATE TABLE big(id int, note text)");
+    pg->exec("INSERT INTO big SELECT i, repeat('x', 300) || i FROM generate_series(1, 3000) AS i");
+    const std::string target = dir.copy("jackcess/templates/empty2003.mdb", "batch.mdb");
+    Page p(target);
+    p.postgres.addItem("big");
+    p.postgres.select({"big"});
+    // A file size limit stands in for a full disk: writes past it fail (EFBIG) instead of growing the file.
+    struct FileSizeLimit {
+        rlimit old{};
+        explicit FileSizeLimit(rlim_t bytes) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            getrlimit(RLIMIT_FSIZE, &old);
+            rlimit now = old;
+            now.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &now);
+        }
+        ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+    };
+    transfer::TransferSummary summary;
+    {
+        FileSizeLimit limit(std::filesystem::file_size(target) + 600 * 1024);
+        auto context = p.context();
+        summary = transfer::sendTablesToAccess(context);
+    }
+    EXPECT_GT(summary.rowsSent, 500);
+    EXPECT_NE(summary.rowsSent % 1000, 0) << "no row of the failed batch landed when run again";
+    EXPECT_GT(summary.rowsFailed, 0);
+    EXPECT_EQ(summary.rowsSent + summary.rowsFailed, 3000);
+    ASSERT_EQ(p.dialogs.reports.size(), 1u);
+    const Report report = parseReport(p.dialogs.reports[0]);
+    EXPECT_EQ(report.line, 252);
+    EXPECT_EQ(report.sql.rfind("INSERT INTO `big` VALUES(", 0), 0u) << report.sql;
+    EXPECT_EQ(p.dialogs.messages,
+              std::vector<std::string>{std::to_string(summary.rowsFailed) + " of 3000 rows of the table big could not be sent."});
+    EXPECT_EQ(env::Session::access(target).rows("SELECT * FROM `big`").size(), std::size_t(summary.rowsSent));
+    for (const auto& finding : jet::checkFile(target)) ADD_FAILURE() << jet::describe(finding);
 }
 
 TEST_F(ToAccess, EdgeCasesOfOneRun) {
