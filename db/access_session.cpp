@@ -248,6 +248,8 @@ void AccessBackend::commitBatch() {
     if (writer_) translated([&] { writer_->commitBatch(); });
 }
 
+std::size_t AccessBackend::batchPages() const { return writer_ ? writer_->batchPages() : 0; }
+
 std::shared_ptr<jet::Database> AccessBackend::reader() {
     if (writer_ && writer_->inBatch()) {
         commitBatch();

@@ -49,6 +49,7 @@ public:
     // commitBatch() failing means the batch's statements are not in the file; the caller runs them again.
     void beginBatch();
     void commitBatch();
+    std::size_t batchPages() const; // held in memory until written
 
 private:
     std::unique_ptr<Recordset> selectAll(const std::string& table);

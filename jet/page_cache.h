@@ -64,6 +64,8 @@ public:
     void commitGroup();
     void rollbackGroup();
     bool inGroup() const { return grouped_; }
+    // Pages the open group changed or added, all held in memory until it is written.
+    std::size_t groupPages() const { return grouped_ ? groupUndo_.size() + (pageCount_ - groupCount_) : 0; }
     void sync();
 
     FileIo& io() { return *io_; }

@@ -2068,6 +2068,7 @@ void Writer::commitBatch()
 
 PageCache& Writer::pages() { return *impl_->cache; }
 bool Writer::inBatch() const { return impl_->cache->inGroup(); }
+std::size_t Writer::batchPages() const { return impl_->cache->groupPages(); }
 const std::string& Writer::path() const { return impl_->path; }
 
 void Writer::execute(std::string_view sqlText)

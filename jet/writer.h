@@ -16,6 +16,7 @@
 #include "sql.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,6 +70,7 @@ public:
     void beginBatch();
     void commitBatch();
     bool inBatch() const;
+    std::size_t batchPages() const;  // pages the open batch holds in memory
 
     // Writes an open batch, fsyncs the file and releases the lock. Called by the destructor too.
     void close();

@@ -30,6 +30,7 @@ namespace {
 class RowBatch {
 public:
     static constexpr std::size_t kRows = 1000;
+    static constexpr std::size_t kPages = 4096; // 16 MiB of 4 KiB pages: wide rows end a batch sooner
 
     explicit RowBatch(db::Connection& access) : backend_(dynamic_cast<db::AccessBackend*>(&access.backend())) {}
 
@@ -45,7 +46,7 @@ public:
     void stored(const std::string& sql) {
         if (open_) statements_.push_back(sql);
     }
-    bool full() const { return open_ && statements_.size() >= kRows; }
+    bool full() const { return open_ && (statements_.size() >= kRows || backend_->batchPages() >= kPages); }
 
     // Writes the batch; returns the statements to run again when that failed.
     std::vector<std::string> commit() {
