@@ -1622,6 +1622,43 @@ namespace w {
 
 namespace {
 
+// The end of a definition of one of the engine's own tables, the same in both families but for the logical
+// index entries: sorted by name, 20 bytes each in Access 97 (number, real index, FF FF FF FF at 9, the
+// cascade bytes 04 04 at 17, kind at 19); Jet 4 puts a 4-byte marker (1625) in front and 4 zero bytes
+// behind. Then their names, the long-value maps, FF FF.
+template <class NewMap, class PutName>
+void appendSystemTdefTail(std::vector<std::uint8_t>& buf, const SystemTable& st, bool jet4,
+                          const std::vector<std::size_t>& longCols, NewMap& newMap, PutName& putName)
+{
+    std::vector<SystemLogicalIndex> logical = st.logical;
+    std::sort(logical.begin(), logical.end(),
+              [](const SystemLogicalIndex& a, const SystemLogicalIndex& b) { return a.name < b.name; });
+    for (const SystemLogicalIndex& li : logical) {
+        std::uint8_t d[28] = {};
+        std::uint8_t* e = jet4 ? d + 4 : d;
+        if (jet4)
+            wr32(d, 1625);
+        wr32(e, li.number);
+        wr32(e + 4, li.realIndex);
+        wr32(e + 9, 0xFFFFFFFFu);
+        e[17] = 0x04;  // what the engine writes in the cascade bytes of its own tables
+        e[18] = 0x04;
+        e[19] = li.kind;
+        buf.insert(buf.end(), d, d + (jet4 ? 28 : 20));
+    }
+    for (const SystemLogicalIndex& li : logical)
+        putName(buf, li.name);
+    for (std::size_t k : longCols) {
+        std::uint8_t e[10];
+        wr16(e, static_cast<std::uint16_t>(k));
+        wr32(e + 2, newMap(0));
+        wr32(e + 6, newMap(0));
+        buf.insert(buf.end(), e, e + 10);
+    }
+    buf.push_back(0xFF);
+    buf.push_back(0xFF);
+}
+
 // The definition of one of the engine's own tables in an Access 97 file: the 0x2B-byte header ('VC' at 2, as
 // Access 97 writes every definition page), 8-byte index counters, 18-byte column descriptors in column order
 // (number at 1, variable index at 3, 01 00 at 7, sort order at 9, code page at 11, flags 13, fixed offset
@@ -1680,30 +1717,7 @@ std::vector<std::uint8_t> systemTdef97(const SystemTable& st, const std::vector<
         d[38] = ix.flags;
         buf.insert(buf.end(), d, d + 39);
     }
-    std::vector<SystemLogicalIndex> logical = st.logical;
-    std::sort(logical.begin(), logical.end(),
-              [](const SystemLogicalIndex& a, const SystemLogicalIndex& b) { return a.name < b.name; });
-    for (const SystemLogicalIndex& li : logical) {
-        std::uint8_t d[20] = {};
-        wr32(d, li.number);
-        wr32(d + 4, li.realIndex);
-        wr32(d + 9, 0xFFFFFFFFu);
-        d[17] = 0x04;
-        d[18] = 0x04;
-        d[19] = li.kind;
-        buf.insert(buf.end(), d, d + 20);
-    }
-    for (const SystemLogicalIndex& li : logical)
-        putName(buf, li.name);
-    for (std::size_t k : longCols) {
-        std::uint8_t e[10];
-        wr16(e, static_cast<std::uint16_t>(k));
-        wr32(e + 2, newMap(0));
-        wr32(e + 6, newMap(0));
-        buf.insert(buf.end(), e, e + 10);
-    }
-    buf.push_back(0xFF);
-    buf.push_back(0xFF);
+    appendSystemTdefTail(buf, st, false, longCols, newMap, putName);
     wr32(&buf[8], static_cast<std::uint32_t>(buf.size()));
     return buf;
 }
@@ -1849,31 +1863,7 @@ void buildSystemTables(PageCache& cache, const std::vector<SystemTable>& tables,
             d[46] = ix.flags;
             buf.insert(buf.end(), d, d + 52);
         }
-        std::vector<SystemLogicalIndex> logical = st.logical;
-        std::sort(logical.begin(), logical.end(),
-                  [](const SystemLogicalIndex& a, const SystemLogicalIndex& b) { return a.name < b.name; });
-        for (const SystemLogicalIndex& li : logical) {
-            std::uint8_t d[28] = {};
-            wr32(d, 1625);
-            wr32(d + 4, li.number);
-            wr32(d + 8, li.realIndex);
-            wr32(d + 13, 0xFFFFFFFFu);
-            d[21] = 0x04;  // what the engine writes in the cascade bytes of its own tables
-            d[22] = 0x04;
-            d[23] = li.kind;
-            buf.insert(buf.end(), d, d + 28);
-        }
-        for (const SystemLogicalIndex& li : logical)
-            putName(buf, li.name);
-        for (std::size_t k : longCols) {
-            std::uint8_t e[10];
-            wr16(e, static_cast<std::uint16_t>(k));
-            wr32(e + 2, newMap(0));
-            wr32(e + 6, newMap(0));
-            buf.insert(buf.end(), e, e + 10);
-        }
-        buf.push_back(0xFF);
-        buf.push_back(0xFF);
+        appendSystemTdefTail(buf, st, true, longCols, newMap, putName);
         if (buf.size() > kPage)
             throwError(err::Corrupt, "Internal error: a system table definition does not fit one page.");
         wr32(&buf[8], static_cast<std::uint32_t>(buf.size()));
