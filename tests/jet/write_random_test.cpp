@@ -1,4 +1,5 @@
-// Randomized sequences of CREATE, INSERT, DROP and rename (SELECT INTO + DROP) in one file, with fixed seeds;
+// Randomized sequences of CREATE, INSERT, DROP and rename (SELECT INTO + DROP) in one file, with fixed seeds
+// (every third one running each step as a batch);
 // after every step the checker must find nothing, and our decoder, our reader (jet::Database) and mdbtools
 // must see exactly the tables and rows the model holds. More seeds by hand: QM_WRITE_SEEDS="1 2 3 ..." and
 // QM_WRITE_STEPS=n.
@@ -278,8 +279,12 @@ void runSequence(const std::string& path, unsigned seed, bool bigint, bool acces
     std::map<std::string, ModelTable> model;
     const int steps = std::getenv("QM_WRITE_STEPS") ? std::atoi(std::getenv("QM_WRITE_STEPS")) : 40;
     auto session = jet::Session::open(path);
+    // Every third seed runs each step as one batch, written when the step ends.
+    const bool batches = seed % 3 == 1;
     for (int step = 0; step < steps; ++step) {
         std::string what;
+        if (batches)
+            session->writer().beginBatch();
         const int op = model.empty() ? 0 : g.pick(10);
         if (op <= 2) {  // create
             ModelTable t;
@@ -344,6 +349,8 @@ void runSequence(const std::string& path, unsigned seed, bool bigint, bool acces
             t.name = target;
             model[target] = std::move(t);
         }
+        if (batches)
+            session->writer().commitBatch();
         verify(path, model, "seed " + std::to_string(seed) + " step " + std::to_string(step) + ": " + what,
                exactCounters);
         if (::testing::Test::HasFatalFailure() || ::testing::Test::HasFailure())
