@@ -408,13 +408,37 @@ struct WriterImpl {
     }
 
     // ---- long values ------------------------------------------------------------------------------
-    std::uint32_t lvalRow(const LvMaps& lv, std::span<const std::uint8_t> data)
+    static bool isLvalPage(std::span<const std::uint8_t> p)
     {
-        // A page of this column that still has room, else a new one.
-        std::uint32_t target = 0;
+        return p[0] == 0x01 && std::memcmp(&p[4], "LVAL", 4) == 0;
+    }
+
+    // The column's pages that had room, as the free-page map has them: the last few (the map is read once per
+    // loaded table; afterwards the writer keeps the list itself).
+    void findRoomPages(LvMaps& lv)
+    {
+        lv.roomPages.clear();
         for (std::uint32_t pg : mapMembers(pc(), lv.free)) {
+            const auto p = pc().page(pg);
+            if (!isLvalPage(p) || !fits(p, 64))
+                continue;
+            if (lv.roomPages.size() == LvMaps::kRoomPages)
+                lv.roomPages.erase(lv.roomPages.begin());
+            lv.roomPages.push_back(pg);
+        }
+        lv.roomKnown = true;
+    }
+
+    std::uint32_t lvalRow(LvMaps& lv, std::span<const std::uint8_t> data)
+    {
+        // One of the column's recent pages that still has room, else a new one. A page passed over keeps its
+        // place in the free-page map; it only leaves the map when it has no room left for a short value.
+        if (!lv.roomKnown)
+            findRoomPages(lv);
+        std::uint32_t target = 0;
+        for (std::uint32_t pg : lv.roomPages) {
             auto p = pc().page(pg);
-            if (p[0] == 0x01 && std::memcmp(&p[4], "LVAL", 4) == 0 && fits(p, data.size())) {
+            if (isLvalPage(p) && fits(p, data.size())) {
                 target = pg;
                 break;
             }
@@ -426,14 +450,19 @@ struct WriterImpl {
             std::memcpy(p + 4, "LVAL", 4);
             mapAdd(lv.owned, target);
             mapAdd(lv.free, target);
+            if (lv.roomPages.size() == LvMaps::kRoomPages)
+                lv.roomPages.erase(lv.roomPages.begin());
+            lv.roomPages.push_back(target);
         }
         const std::uint8_t slot = putRow(pc().modify(target), data);
-        if (!fits(pc().page(target), 64))
+        if (!fits(pc().page(target), 64)) {
             mapRemove(lv.free, target);
+            std::erase(lv.roomPages, target);
+        }
         return target << 8 | slot;
     }
 
-    std::vector<std::uint8_t> longValue(const LvMaps& lv, const std::vector<std::uint8_t>& data, std::size_t rowRoom)
+    std::vector<std::uint8_t> longValue(LvMaps& lv, const std::vector<std::uint8_t>& data, std::size_t rowRoom)
     {
         std::vector<std::uint8_t> h(12, 0);
         const std::uint32_t len = static_cast<std::uint32_t>(data.size());
@@ -590,7 +619,7 @@ struct WriterImpl {
                 const Cell& cell = cells[c->number];
                 if (cell.null)
                     continue;
-                const LvMaps* lv = t.lvFor(c->number);
+                LvMaps* lv = t.lvFor(c->number);
                 if (!lv)
                     throwError(err::Corrupt, "The long-value maps of field '" + utf16ToUtf8(c->name) +
                                                  "' are missing.");
