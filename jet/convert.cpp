@@ -62,19 +62,25 @@ bool parseDecimal(std::string_view s, DecNumber& out)
     out = {};
     if (i < s.size() && (s[i] == '+' || s[i] == '-'))
         out.negative = s[i++] == '-';
-    bool any = false;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-        out.digits.push_back(s[i++]);
-        any = true;
+    // The digits before and after the point, each taken as one run.
+    const auto digitRun = [&s](std::size_t from) {
+        std::size_t to = from;
+        while (to < s.size() && s[to] >= '0' && s[to] <= '9')
+            ++to;
+        return to;
+    };
+    const std::size_t intFrom = i, intTo = digitRun(i);
+    std::size_t fracFrom = intTo, fracTo = intTo;
+    if (intTo < s.size() && s[intTo] == '.') {
+        fracFrom = intTo + 1;
+        fracTo = digitRun(fracFrom);
     }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-            out.digits.push_back(s[i++]);
-            --out.exponent;
-            any = true;
-        }
-    }
+    const bool any = intTo > intFrom || fracTo > fracFrom;
+    out.digits.reserve(intTo - intFrom + fracTo - fracFrom);
+    out.digits.append(s.substr(intFrom, intTo - intFrom));
+    out.digits.append(s.substr(fracFrom, fracTo - fracFrom));
+    out.exponent = -static_cast<int>(fracTo - fracFrom);
+    i = fracTo;
     if (!any)
         return false;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
@@ -95,49 +101,56 @@ bool parseDecimal(std::string_view s, DecNumber& out)
     if (i != s.size())
         return false;
     const auto nz = out.digits.find_first_not_of('0');
-    out.digits = nz == std::string::npos ? "0" : out.digits.substr(nz);
+    if (nz == std::string::npos)
+        out.digits = "0";
+    else
+        out.digits.erase(0, nz);
     if (out.digits == "0")
         out.negative = false;
     return true;
 }
 
-// Rounds |d| * 10^scale to an integer (half to even); false when it exceeds `limit`.
+// Rounds |d| * 10^scale to an integer (half to even); false when it exceeds `limit` (or 39 digits).
 bool scaledMagnitude(const DecNumber& d, int scale, u128 limit, u128& out)
 {
     const int shift = d.exponent + scale;
-    std::string digits = d.digits;
+    const std::string& digits = d.digits;
+    const bool zero = digits == "0";
+    std::size_t keep = digits.size();  // digits before the point once scaled
+    std::size_t zeros = 0;             // zeros appended after them
     int roundDigit = -1;
     bool sticky = false;
     if (shift >= 0) {
-        if (digits != "0") {
-            if (digits.size() + static_cast<std::size_t>(shift) > 40)
-                return false;
-            digits.append(static_cast<std::size_t>(shift), '0');
-        }
+        if (!zero)
+            zeros = static_cast<std::size_t>(shift);
     } else {
         const std::size_t drop = static_cast<std::size_t>(-shift);
         if (drop > digits.size()) {
             roundDigit = 0;  // the first dropped digit is an implicit leading zero
-            sticky = digits != "0";
-            digits = "0";
+            sticky = !zero;
+            keep = 0;
         } else {
-            const std::string gone = digits.substr(digits.size() - drop);
-            digits = digits.substr(0, digits.size() - drop);
-            if (digits.empty())
-                digits = "0";
-            roundDigit = gone[0] - '0';
-            sticky = gone.find_first_not_of('0', 1) != std::string::npos;
+            keep = digits.size() - drop;
+            roundDigit = digits[keep] - '0';
+            sticky = digits.find_first_not_of('0', keep + 1) != std::string::npos;
         }
     }
-    if (digits.size() > 39)
+    if (keep + zeros > 39)
         return false;
     u128 v = 0;
-    for (char c : digits) {
-        const u128 nv = v * 10 + static_cast<u128>(c - '0');
+    auto push = [&v](unsigned digit) {
+        const u128 nv = v * 10 + digit;
         if (nv / 10 != v)
             return false;
         v = nv;
-    }
+        return true;
+    };
+    for (std::size_t i = 0; i < keep; ++i)
+        if (!push(static_cast<unsigned>(digits[i] - '0')))
+            return false;
+    for (std::size_t i = 0; i < zeros; ++i)
+        if (!push(0))
+            return false;
     if (roundDigit > 5 || (roundDigit == 5 && (sticky || (v & 1) != 0)))
         ++v;
     if (v > limit)
@@ -174,10 +187,11 @@ DecNumber numberOf(const sql::Literal& lit, const ColumnShape& col)
     if (lit.kind == sql::Literal::Kind::Binary)
         mismatch(col, "0x...");
     std::string_view t = lit.text;
-    if (lit.kind == sql::Literal::Kind::Text) {
-        if (iequals(trim(t), "true") || iequals(trim(t), "yes") || iequals(trim(t), "on"))
+    const std::string_view word = trim(t);
+    if (lit.kind == sql::Literal::Kind::Text && !word.empty() && std::isalpha(static_cast<unsigned char>(word[0]))) {
+        if (iequals(word, "true") || iequals(word, "yes") || iequals(word, "on"))
             t = "-1";
-        else if (iequals(trim(t), "false") || iequals(trim(t), "no") || iequals(trim(t), "off"))
+        else if (iequals(word, "false") || iequals(word, "no") || iequals(word, "off"))
             t = "0";
     }
     if (!parseDecimal(t, d))
