@@ -283,6 +283,11 @@ std::unique_ptr<Recordset> AccessBackend::execute(const std::string& sql) {
     return nullptr;
 }
 
+void AccessBackend::insert(const jet::sql::Insert& statement) {
+    reader_.reset(); // the next read sees this row
+    translated([&] { writer().insert(statement); });
+}
+
 std::unique_ptr<Recordset> AccessBackend::selectAll(const std::string& table) {
     auto db = reader();
     auto t = translated([&] { return db->openTable(table); });

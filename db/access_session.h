@@ -9,6 +9,9 @@
 namespace jet {
 class Database;
 class Writer;
+namespace sql {
+struct Insert;
+}
 } // namespace jet
 
 namespace db {
@@ -39,6 +42,9 @@ public:
     std::unique_ptr<Recordset> openSchema(int schema) override;
     std::unique_ptr<Recordset> openRecordset(const std::string& source, int cursorType, int lockType) override;
     void close() override;
+
+    // Runs an INSERT already in parsed form: the same as execute() of its text, without making and parsing it.
+    void insert(const jet::sql::Insert& statement);
 
     const std::string& path() const { return path_; }
     // False for Access 97 files, which have no Decimal column type.

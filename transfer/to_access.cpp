@@ -11,6 +11,7 @@
 #include "db/access.h"
 #include "db/access_session.h"
 #include "db/postgresql.h"
+#include "transfer/access_rows.h"
 #include "transfer/busy.h"
 #include "transfer/handlers.h"
 #include "transfer/helpers.h"
@@ -22,51 +23,6 @@
 namespace transfer {
 
 namespace {
-
-// Rows for one Access table, written to the file a batch at a time: each INSERT still succeeds or fails on
-// its own, but the file is written once per batch instead of once per row. When writing a batch fails
-// (a full disk), the file is as before the batch and its statements are handed back to be run one by one,
-// so that each row is stored, or reported and counted, as a single INSERT would be.
-class RowBatch {
-public:
-    static constexpr std::size_t kRows = 1000;
-    static constexpr std::size_t kPages = 4096; // 16 MiB of 4 KiB pages: wide rows end a batch sooner
-
-    explicit RowBatch(db::Connection& access) : backend_(dynamic_cast<db::AccessBackend*>(&access.backend())) {}
-
-    void begin() {
-        if (!backend_) return;
-        try {
-            backend_->beginBatch();
-            open_ = true;
-        } catch (...) {
-            open_ = false; // rows then go one by one
-        }
-    }
-    void stored(const std::string& sql) {
-        if (open_) statements_.push_back(sql);
-    }
-    bool full() const { return open_ && (statements_.size() >= kRows || backend_->batchPages() >= kPages); }
-
-    // Writes the batch; returns the statements to run again when that failed.
-    std::vector<std::string> commit() {
-        if (!open_) return {};
-        open_ = false;
-        std::vector<std::string> again;
-        try {
-            backend_->commitBatch();
-        } catch (...) {
-            again = std::move(statements_);
-        }
-        statements_.clear();
-        return again;
-    }
-
-private:
-    db::AccessBackend* backend_;
-    bool open_ = false;
-    std::vector<std::string> statements_;
-};
 
 int integerText(const db::Variant& v) {
     if (v.isNull() || v.isEmpty()) return 0;
@@ -209,16 +165,15 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
 
             long long count = 0;
             long long sent = 0, failed = 0;
-            RowBatch batch(*access);
+            std::optional<AccessRows> rows;
             // Writes the open batch; rows of a batch that could not be written are run again one by one.
             auto writeBatch = [&] {
-                const std::vector<std::string> again = batch.commit();
+                const std::vector<std::vector<std::string>> again = rows->commitBatch();
                 sent -= static_cast<long long>(again.size());
-                for (const std::string& statement : again) {
-                    sql = statement;
+                for (const std::vector<std::string>& values : again) {
                     try {
                         trap.reach(252);
-                        ExecuteSql(*access, sql);
+                        rows->runAgain(values);
                         ++sent;
                     } catch (...) {
                         if (failed++ == 0) trap.report(std::current_exception());
@@ -228,41 +183,45 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
             if (trap.step(216, [&] { count = source->recordCount(); })) {
                 detail::RowProgress progress(page.progress, count);
                 const int columns = source->fieldCount();
-                std::vector<std::string> values(static_cast<std::size_t>(columns));
-                batch.begin();
+                rows.emplace(*access, table, columns, sql);
+                // A report shows the INSERT of the row in hand, made only then.
+                trap.refreshSqlWith([&] { rows->statement(); });
+                rows->beginBatch();
                 for (long long row = 0; row < count && !stopRequested(); ++row) {
                     pacer.tick();
                     progress.row(row);
                     try {
                         trap.reach(224);
+                        std::vector<std::string>& values = rows->reading();
                         for (int c = 0; c < columns; ++c) {
                             // NullToDefault(value, "") as text: Null and the empty text are both "".
                             const db::Variant& value = source->value(c);
                             values[std::size_t(c)] = value.isNull() ? std::string() : value.toText();
                         }
-                        sql = buildAccessInsert(table, values);
+                        rows->taken(); // the INSERT of these values is the statement in hand
                         trap.reach(230);
                         for (int c = 0; c < columns; ++c) {
                             const auto& shape = create.decimals[std::size_t(c)];
-                            const std::string& text = values[std::size_t(c)];
+                            const std::string& text = rows->values()[std::size_t(c)];
                             if (shape && !text.empty() && !fitsDecimal(text, *shape))
                                 throw decimalOverflow(text, source->field(c).name, *shape);
                         }
                         trap.reach(252);
-                        ExecuteSql(*access, sql);
+                        rows->insert();
                         ++sent;
-                        batch.stored(sql);
                     } catch (...) {
                         // The first bad row of a table is reported; the others are counted.
                         if (failed++ == 0) trap.report(std::current_exception());
                     }
-                    if (batch.full()) {
+                    if (rows->batchFull()) {
                         writeBatch();
-                        batch.begin();
+                        rows->beginBatch();
                     }
                     if (!trap.step(254, [&] { source->moveNext(); })) break;
                 }
                 writeBatch();
+                rows->statement(); // the statement in hand stays as text once its rows are gone
+                trap.refreshSqlWith({});
             }
             summary.rowsSent += sent;
             summary.rowsFailed += failed;
