@@ -426,6 +426,13 @@ bool parseDateTime(std::string_view text, double& days)
 std::u16string utf8ToUtf16(std::string_view s)
 {
     std::u16string out;
+    utf8ToUtf16(s, out);
+    return out;
+}
+
+void utf8ToUtf16(std::string_view s, std::u16string& out)
+{
+    out.clear();
     out.reserve(s.size());
     // ASCII runs, the common case, without the general decoder.
     std::size_t ascii = 0;
@@ -473,7 +480,6 @@ std::u16string utf8ToUtf16(std::string_view s)
         }
         i += 1 + static_cast<std::size_t>(extra);
     }
-    return out;
 }
 
 std::string utf16ToUtf8(std::u16string_view s)
@@ -507,8 +513,15 @@ std::string utf16ToUtf8(std::u16string_view s)
 Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
 {
     Cell c;
+    convertLiteral(lit, col, c);
+    return c;
+}
+
+void convertLiteral(const sql::Literal& lit, const ColumnShape& col, Cell& c)
+{
+    c.reset();
     if (lit.kind == sql::Literal::Kind::Null)
-        return c;
+        return;
     c.null = false;
     switch (col.type) {
     case ColumnType::Boolean: {
@@ -516,37 +529,37 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
             mismatch(col, "0x...");
         const DecNumber d = numberOf(lit, col);
         c.flag = d.digits != "0";
-        return c;
+        return;
     }
     case ColumnType::Byte:
         putLE(c.bytes, static_cast<std::uint8_t>(toInteger(numberOf(lit, col), 0, 255, col)));
-        return c;
+        return;
     case ColumnType::Integer:
         putLE(c.bytes, static_cast<std::int16_t>(toInteger(numberOf(lit, col), -32768, 32767, col)));
-        return c;
+        return;
     case ColumnType::Long:
         putLE(c.bytes, static_cast<std::int32_t>(
                            toInteger(numberOf(lit, col), std::numeric_limits<std::int32_t>::min(),
                                      std::numeric_limits<std::int32_t>::max(), col)));
-        return c;
+        return;
     case ColumnType::BigInt:
         putLE(c.bytes, toInteger(numberOf(lit, col), std::numeric_limits<std::int64_t>::min(),
                                  std::numeric_limits<std::int64_t>::max(), col));
-        return c;
+        return;
     case ColumnType::Currency:
         putLE(c.bytes, toInteger(numberOf(lit, col), std::numeric_limits<std::int64_t>::min(),
                                  std::numeric_limits<std::int64_t>::max(), col, 4));
-        return c;
+        return;
     case ColumnType::Single: {
         const double v = doubleOf(lit, col);
         if (std::fabs(v) > std::numeric_limits<float>::max())
             overflow(col);
         putLE(c.bytes, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
-        return c;
+        return;
     }
     case ColumnType::Double:
         putLE(c.bytes, std::bit_cast<std::uint64_t>(doubleOf(lit, col)));
-        return c;
+        return;
     case ColumnType::DateTime: {
         double days = 0;
         if (lit.kind == sql::Literal::Kind::Number) {
@@ -557,7 +570,7 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
             mismatch(col, lit.kind == sql::Literal::Kind::Binary ? "0x..." : lit.text);
         }
         putLE(c.bytes, std::bit_cast<std::uint64_t>(days));
-        return c;
+        return;
     }
     case ColumnType::Decimal: {
         const DecNumber d = numberOf(lit, col);
@@ -571,17 +584,17 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
         // Four little-endian 32-bit words, most significant word first.
         for (int w = 3; w >= 0; --w)
             putLE(c.bytes, static_cast<std::uint32_t>(m >> (32 * w)));
-        return c;
+        return;
     }
     case ColumnType::Guid:
         if (lit.kind != sql::Literal::Kind::Text || !parseGuid(lit.text, c.bytes))
             mismatch(col, lit.kind == sql::Literal::Kind::Binary ? "0x..." : lit.text);
-        return c;
+        return;
     case ColumnType::Text:
     case ColumnType::Memo: {
         if (lit.kind == sql::Literal::Kind::Binary)
             mismatch(col, "0x...");
-        c.text = utf8ToUtf16(lit.text);
+        utf8ToUtf16(lit.text, c.text);
         if (col.type == ColumnType::Text && c.text.size() > static_cast<std::size_t>(col.size))
             throwError(err::FieldTooSmall,
                        "The field is too small to accept the amount of data you attempted to add: field '" +
@@ -589,7 +602,7 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
                            std::to_string(c.text.size()) + ".");
         if (col.type == ColumnType::Memo && c.text.size() > (1u << 29) / 2)
             throwError(err::FieldTooSmall, "The memo value for field '" + col.name + "' is too large.");
-        return c;
+        return;
     }
     case ColumnType::Binary:
     case ColumnType::Ole:
@@ -601,7 +614,7 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
                            std::to_string(c.bytes.size()) + ".");
         if (c.bytes.size() >= (1u << 30))
             throwError(err::FieldTooSmall, "The OLE value for field '" + col.name + "' is too large.");
-        return c;
+        return;
     }
     mismatch(col, lit.text);
 }

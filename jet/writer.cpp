@@ -137,6 +137,7 @@ struct WriterImpl {
     bool closed = false;
 
     std::map<std::uint32_t, Table> tables;  // by TDEF page, loaded on demand
+    std::vector<Cell> insertScratch;        // the cells of the INSERT in hand
     std::vector<CatalogRow> catalog;
     std::unordered_map<std::string, std::size_t> tableByName;  // nameIdentity → catalog index
     std::int32_t tablesId = 0;
@@ -646,7 +647,10 @@ struct WriterImpl {
     }
 
     // Inserts a row into a table with all its indexes; cells by column number.
-    std::uint32_t insertRow(Table& t, std::vector<Cell> cells)
+    std::uint32_t insertRow(Table& t, std::vector<Cell> cells) { return insertCells(t, cells); }
+
+    // The same on cells the caller keeps (they are changed: auto numbers are filled in).
+    std::uint32_t insertCells(Table& t, std::vector<Cell>& cells)
     {
         cells.resize(std::max<std::size_t>(cells.size(), t.maxCols));
         for (const Col& c : t.cols) {
@@ -1481,19 +1485,23 @@ struct WriterImpl {
             throwError(err::ValueCount, "Number of query values and destination fields are not the same (" +
                                             std::to_string(ins.values.size()) + " values, " +
                                             std::to_string(targets.size()) + " fields).");
-        std::vector<Cell> cells(t.maxCols);
+        // One set of cells serves every INSERT: their buffers are reused row after row.
+        std::vector<Cell>& cells = insertScratch;
+        cells.resize(t.maxCols);
+        for (Cell& cell : cells)
+            cell.reset();
         for (std::size_t i = 0; i < targets.size(); ++i) {
             const Col* c = targets[i];
             if (c->type == 0x12 || c->type == 0x14 || c->type == 0x0D || c->type == 0x11 ||
                 (c->extFlags & 0xC0) == 0xC0)
                 throwError(err::Unsupported, "Field '" + utf16ToUtf8(c->name) +
                                                  "' has a type this engine cannot write yet.");
-            cells[c->number] = convertLiteral(ins.values[i], c->shape());
+            convertLiteral(ins.values[i], c->shape(), cells[c->number]);
         }
         for (const Col& c : t.cols)
             if ((c.type == 0x12 || c.type == 0x14 || (c.extFlags & 0xC0) == 0xC0) && !cells[c.number].null)
                 throwError(err::Unsupported, "Field '" + utf16ToUtf8(c.name) + "' cannot be written yet.");
-        insertRow(t, std::move(cells));
+        insertCells(t, cells);
     }
 
     void dropTable(const std::string& nameUtf8)
