@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     SilentDialogs dialogs;
     NoEnd program;
     app::Services services = app::defaultServices();
-    services.testPostgreSQLConnection = [](const db::ParameterSource&) { return false; };
+    services.postgreSQLConnectionProblem = [](const db::ParameterSource&) { return std::string("not now"); };
     connection::Form1 form1({.store = &store, .program = &program, .dialogs = &dialogs, .services = services});
     form1.startUp();
     bool ok = save(&form1, out + QStringLiteral("/form1.png"));

@@ -476,11 +476,11 @@ TEST(RealPages, PointerFollowsTheMouseAndStaysBusyDuringNext) {
     Qt::CursorShape shapeWhileTesting = Qt::BlankCursor;
     connection::Form1* page = nullptr;
     services.fileExists = [&](const std::string& path) { return page && path == "/data/a.mdb"; };
-    services.testPostgreSQLConnection = [&](const db::ParameterSource&) {
+    services.postgreSQLConnectionProblem = [&](const db::ParameterSource&) {
         stateWhileTesting = page->pointer().state();
         shapeWhileTesting = page->cursor().shape();
         fakes::RealPages::moveOver(page->control("PushButton3")); // hovering a button while busy
-        return false;
+        return std::string("The server does not answer (scripted).");
     };
     fakes::RealPages pages(services);
     auto& form1 = pages.start();
