@@ -29,7 +29,7 @@ struct Rule {
 // One row per failure libpq reports in its own words; the first match wins.
 const std::vector<Rule>& rules() {
     static const std::vector<Rule> table = {
-        {std::regex("^(Connection refused|No such file or directory)"),
+        {std::regex("^(could not connect to server: )?(Connection refused|No such file or directory)"),
          [](const Place& at, const std::smatch&, int) -> std::string {
              if (!at.socket.empty())
                  return "No PostgreSQL server is listening on the local socket " + quoted(at.socket) + ".";
