@@ -15,41 +15,12 @@
 #include "connection/connection_handlers.h"
 #include "connection/failure_messages.h"
 #include "support/fakes.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/silent_server.h"
 
 namespace {
 
 // Typed into the password field in every case: no message may show it.
 const std::string kPassword = "Pw-7d3f-never-shown";
-
-// A loopback port that accepts connections (the kernel completes them) and
-// never says a word.
-class SilentServer {
-public:
-    SilentServer() {
-        socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(socket_, 4) != 0 || ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("no silent listener");
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentServer() { ::close(socket_); }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-    std::string port() const { return std::to_string(port_); }
-
-private:
-    int socket_ = -1;
-    int port_ = 0;
-};
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
@@ -153,7 +124,7 @@ TEST(ConnectionFailureReasons, WithoutAServer) {
 // seconds per attempt rather than 10; the page's texts name what it waited.
 TEST(ConnectionFailureReasons, ServerThatNeverAnswers) {
     ScopedEnv timeout("PGCONNECT_TIMEOUT", "2");
-    SilentServer silent;
+    fakes::SilentServer silent;
     QElapsedTimer clock;
     clock.start();
     Page p(fieldsFor("127.0.0.1", silent.port()));

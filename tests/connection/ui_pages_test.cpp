@@ -25,11 +25,7 @@
 #include "db/pg_session.h"
 #include "db/session.h"
 #include "support/pages.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/silent_server.h"
 
 namespace {
 
@@ -336,29 +332,18 @@ TEST(QtDialogs, CaptionsIconsButtonsAndAnswers) {
 // A server that takes the connection but never answers: the page gives up
 // after the connection timeout instead of hanging.
 TEST(RealPages, TestConnectionGivesUpOnASilentServer) {
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(silent, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(silent, 4), 0);
-    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
-
+    fakes::SilentServer silent;
     fakes::RealPages pages;
     auto& form1 = pages.start();
     form1.field(app::Field::Server)->setText("127.0.0.1");
-    form1.field(app::Field::Port)->setText(QString::number(ntohs(address.sin_port)));
+    form1.field(app::Field::Port)->setText(QString::fromStdString(silent.port()));
     QElapsedTimer clock;
     clock.start();
     fakes::RealPages::click(form1.control("PushButton3"));
     const qint64 waited = clock.elapsed();
-    ::close(silent);
-    const std::string port = std::to_string(ntohs(address.sin_port));
     EXPECT_EQ(pages.dialogs.messages(),
               std::vector<std::string>{"Could not connect. Please check with your administrator.\r\nThe server "
-                                       "\"127.0.0.1\" did not answer on port " + port + " within " +
+                                       "\"127.0.0.1\" did not answer on port " + silent.port() + " within " +
                                        std::to_string(db::pgConnectTimeoutSeconds()) + " seconds."});
     EXPECT_LT(waited, 15000) << "the connection timeout is 10 s";
     EXPECT_EQ(form1.pointer().state(), ui::PointerDefault);
