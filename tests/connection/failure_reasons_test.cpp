@@ -22,12 +22,13 @@ namespace {
 // Typed into the password field in every case: no message may show it.
 const std::string kPassword = "Pw-7d3f-never-shown";
 
-// Sets an environment variable for the life of the object.
+// Sets (or, given null, removes) an environment variable for the life of the object.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value, 1);
+        if (value) ::setenv(name, value, 1);
+        else ::unsetenv(name);
     }
     ~ScopedEnv() {
         if (old_) ::setenv(name_, old_->c_str(), 1);
@@ -127,15 +128,11 @@ TEST(ConnectionFailureReasons, ServerThatNeverAnswers) {
     fakes::SilentServer silent;
     QElapsedTimer clock;
     clock.start();
-    Page p(fieldsFor("127.0.0.1", silent.port()));
-    connection::TestConnection(p.page, p.services);
-    const qint64 waited = clock.elapsed();
-    EXPECT_EQ(p.messages(), std::vector<std::string>{connection::kCouldNotConnect + "\r\nThe server \"127.0.0.1\" did "
-                                                     "not answer on port " + silent.port() + " within 2 seconds."});
-    EXPECT_GE(waited, 1500);
-    EXPECT_LT(waited, 8000);
     expectReason({"silent server", fieldsFor("127.0.0.1", silent.port()),
                   "The server \"127.0.0.1\" did not answer on port " + silent.port() + " within 2 seconds."});
+    const qint64 waited = clock.elapsed(); // three attempts: "Test Connection", "Next >", start-up
+    EXPECT_GE(waited, 3 * 1500);
+    EXPECT_LT(waited, 3 * 6000);
 }
 
 class ConnectionFailureReasonsOnServer : public pgtest::PgFixture {
@@ -168,7 +165,15 @@ TEST_F(ConnectionFailureReasonsOnServer, PasswordAndDatabase) {
     expectReason({"missing database", noDatabase,
                   "The database \"" + noDatabase.database + "\" does not exist on the server."});
 
-    // The right fields still succeed, silently at start-up as well.
+    // An empty password field leaves libpq to PGPASSWORD; without it there is none.
+    {
+        ScopedEnv noPassword("PGPASSWORD", nullptr);
+        auto emptyPassword = wrongPassword;
+        emptyPassword.password.clear();
+        expectReason({"no password", emptyPassword, "The server asks for a password, and none was given."});
+    }
+
+    // The right fields still open.
     Page p(pgtest::serverParameters());
     connection::TestConnection(p.page, p.services);
     EXPECT_EQ(p.messages(), std::vector<std::string>{"Connection successful."});
