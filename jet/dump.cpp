@@ -276,9 +276,9 @@ void tableCsv(Table& t, std::string& buf, std::ostream& out, DumpResult& r) {
     std::vector<std::size_t> shown;
     for (std::size_t i = 0; i < cols.size(); ++i)
         if (isRecordsetField(cols[i])) shown.push_back(i);
-    for (std::size_t i : shown) {
-        if (i != shown.front()) buf += ',';
-        appendCsvField(buf, cols[i].name, false);
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        if (k) buf += ',';
+        appendCsvField(buf, cols[shown[k]].name, false);
     }
     buf += "\r\n";
     std::vector<Value> cells(cols.size());
@@ -286,8 +286,9 @@ void tableCsv(Table& t, std::string& buf, std::ostream& out, DumpResult& r) {
     for (std::size_t i = 0; i < cols.size(); ++i) unknown[i] = isUnknownType(cols[i].type);
     try {
         while (t.next()) {
-            for (std::size_t i : shown) {
-                if (i != shown.front()) buf += ',';
+            for (std::size_t k = 0; k < shown.size(); ++k) {
+                const std::size_t i = shown[k];
+                if (k) buf += ',';
                 try {
                     t.value(i, cells[i]);
                     appendCsvValue(buf, cells[i], unknown[i]);
