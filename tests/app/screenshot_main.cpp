@@ -39,24 +39,30 @@ public:
     bool ended() const override { return false; }
 };
 
-bool save(QWidget* page, const QString& file) {
-    page->show();
+// Lets the windows lay themselves out and paint.
+void settle() {
     for (int i = 0; i < 20; ++i) {
         QCoreApplication::processEvents();
         QThread::msleep(10);
     }
-    const bool ok = page->grab().save(file, "PNG");
+}
+
+bool write(const QPixmap& picture, const QString& file) {
+    const bool ok = picture.save(file, "PNG");
     std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(file));
     return ok;
+}
+
+bool save(QWidget* page, const QString& file) {
+    page->show();
+    settle();
+    return write(page->grab(), file);
 }
 
 // A picture of a message box over the middle of its page, framed, as a window
 // manager would put it (Xvfb has none to draw either).
 bool saveOver(QWidget* page, QWidget* box, const QString& file) {
-    for (int i = 0; i < 20; ++i) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-    }
+    settle();
     QPixmap picture = page->grab();
     const QPixmap message = box->grab();
     QPainter painter(&picture);
@@ -66,9 +72,7 @@ bool saveOver(QWidget* page, QWidget* box, const QString& file) {
     painter.setPen(QPen(Qt::darkGray, 1));
     painter.drawRect(at.adjusted(-1, -1, 0, 0));
     painter.end();
-    const bool ok = picture.save(file, "PNG");
-    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(file));
-    return ok;
+    return write(picture, file);
 }
 
 // Clicks "Test Connection" on a page that shows its messages in real message
