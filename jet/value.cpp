@@ -79,10 +79,12 @@ std::string u128ToString(unsigned __int128 v) {
     if (v == 0) return "0";
     char buf[48];
     int i = 48;
-    while (v > 0) {
+    // 128-bit division is a library call: the 64-bit part, the common case, divides natively.
+    while (v > UINT64_MAX) {
         buf[--i] = static_cast<char>('0' + static_cast<int>(v % 10));
         v /= 10;
     }
+    for (auto low = static_cast<std::uint64_t>(v); low; low /= 10) buf[--i] = static_cast<char>('0' + static_cast<int>(low % 10));
     return std::string(buf + i, buf + 48);
 }
 
