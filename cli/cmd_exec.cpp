@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "cli/command.h"
 #include "cli/password.h"
