@@ -807,6 +807,8 @@ std::vector<std::string> Database::userTableNames() const {
     return out;
 }
 
+std::string Database::nameIdentity(std::string_view name) const { return lookupKey(name, nameOrder(impl_->header)); }
+
 const CatalogEntry* Database::findObject(std::string_view name) const {
     const SortOrder order = nameOrder(impl_->header);
     const std::string key = lookupKey(name, order);

@@ -6,9 +6,11 @@
 #include <csignal>
 #include <filesystem>
 
+#include "db/access.h"
 #include "jet/check.h"
 #include "page.h"
 #include "transfer/handlers.h"
+#include "transfer/helpers.h"
 #include "transfer/transfer.h"
 
 namespace {
@@ -202,6 +204,38 @@ TEST_F(ToAccess, NamesInOtherScripts) {
     EXPECT_EQ(page->access.items(), (std::vector<std::string>{"Table1", "Table2", "Table3", "Table4", "Клиенты"}));
     EXPECT_EQ(env::slurp(file), before);
     pg->exec("DROP TABLE \"Ракеты 🚀\"");
+}
+
+// The Access list and the file agree on which names are one table: both orders compare names by their keys
+// (case ignored in every script, hiragana and katakana alike, fullwidth and ordinary letters alike, accents
+// kept), so the overwrite question, the list and renames follow what the file itself does.
+TEST(AccessNames, ListsAndRenamesCompareNamesAsTheFileDoes) {
+    env::TempDir dir;
+    for (const char* fixture : {"jackcess/templates/empty2003.mdb", "jackcess/templates/empty2016.accdb"}) {
+        SCOPED_TRACE(fixture);
+        const std::string file = dir.copy(fixture);
+        auto a = env::Session::access(file);
+        a.exec("CREATE TABLE `Πελάτες` (n LONG)");
+        fakes::List list = fakes::List::unsorted({"ΠΕΛΆΤΕΣ", "テスト", "ＡＢＣ Ltd", "Клиенты"});
+        for (const char* same : {"Πελάτες", "てすと", "abc ltd", "КЛИЕНТЫ"})
+            EXPECT_TRUE(transfer::ListContainsAccessName(list, same, a.connection())) << same;
+        for (const char* other : {"Πελατες", "テスト2", "Клиент"})
+            EXPECT_FALSE(transfer::ListContainsAccessName(list, other, a.connection())) << other;
+        transfer::RemoveAccessListEntries(list, "πελάτες", a.connection());
+        transfer::RemoveAccessListEntries(list, "てすと", a.connection());
+        EXPECT_EQ(list.items(), (std::vector<std::string>{"ＡＢＣ Ltd", "Клиенты"}));
+        a.close();
+
+        EXPECT_TRUE(db::AccessTableExists(file, "", "ΠΕΛΆΤΕΣ"));
+        EXPECT_FALSE(db::AccessTableExists(file, "", "Πελατες"));
+        fakes::Dialogs dialogs;
+        // Another capitalisation is the same name: nothing to rename, nothing asked.
+        EXPECT_FALSE(db::RenameAccessTable("Πελάτες", "ΠΕΛΆΤΕΣ", file, "", dialogs));
+        EXPECT_TRUE(dialogs.questions.empty());
+        EXPECT_TRUE(db::RenameAccessTable("Πελάτες", "Πελατες", file, "", dialogs));
+        EXPECT_TRUE(db::AccessTableExists(file, "", "ΠΕΛΑΤΕΣ"));
+        EXPECT_FALSE(db::AccessTableExists(file, "", "Πελάτες"));
+    }
 }
 
 // Rows are written a batch at a time. When the disk fills while a batch is written, the file is as before
