@@ -25,32 +25,8 @@ void stepPrimary(CharKey& k, unsigned n)
     }
 }
 
-// The keys of U+0000..U+00FF, the bulk of most texts, looked up once.
-struct Latin1Keys {
-    CharKey keys[2][256];
-    bool known[2][256] = {};
-    Latin1Keys()
-    {
-        for (int order = 0; order < 2; ++order)
-            for (char16_t c = 0; c < 256; ++c)
-                known[order][c] = lookUp(c, order == 1, keys[order][c]);
-    }
-    static bool lookUp(char16_t c, bool general, CharKey& key);
-};
-
-}  // namespace
-
-bool charKey(char16_t c, bool general, CharKey& key)
-{
-    if (c < 256) {
-        static const Latin1Keys latin1;
-        key = latin1.keys[general][c];
-        return latin1.known[general][c];
-    }
-    return Latin1Keys::lookUp(c, general, key);
-}
-
-bool Latin1Keys::lookUp(char16_t c, bool general, CharKey& key)
+// The key of one character from the run tables.
+bool lookUp(char16_t c, bool general, CharKey& key)
 {
     const std::span<const KeyRun> runs = general ? std::span<const KeyRun>(kGeneralRuns, kGeneralRunsCount)
                                                  : std::span<const KeyRun>(kLegacyRuns, kLegacyRunsCount);
@@ -82,6 +58,30 @@ bool Latin1Keys::lookUp(char16_t c, bool general, CharKey& key)
                 static_cast<std::uint8_t>(key.secondary[key.secondaryLength - 1] + offset % run.period * run.step);
     }
     return true;
+}
+
+// The keys of U+0000..U+00FF, the bulk of most texts, looked up once.
+struct Latin1Keys {
+    CharKey keys[2][256];
+    bool known[2][256] = {};
+    Latin1Keys()
+    {
+        for (int order = 0; order < 2; ++order)
+            for (char16_t c = 0; c < 256; ++c)
+                known[order][c] = lookUp(c, order == 1, keys[order][c]);
+    }
+};
+
+}  // namespace
+
+bool charKey(char16_t c, bool general, CharKey& key)
+{
+    if (c < 256) {
+        static const Latin1Keys latin1;
+        key = latin1.keys[general][c];
+        return latin1.known[general][c];
+    }
+    return lookUp(c, general, key);
 }
 
 }  // namespace jet::collation

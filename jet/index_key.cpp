@@ -262,6 +262,7 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         if (!collation::charKey(c, general, k)) {
             if (c == 0)
                 continue;
+            out.resize(start);
             throwError(err::Unsupported, "The text " + describeChar(c) + " cannot be indexed: the \"" +
                                              std::string(general ? "General" : "General - Legacy") +
                                              "\" sort order has no key for this character.");

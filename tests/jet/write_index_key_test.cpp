@@ -232,6 +232,10 @@ TEST(WriteIndexKey, WhichCharactersEachOrderKeys)
         EXPECT_NE(why.find(o == jet::SortOrder::General ? "\"General\"" : "\"General - Legacy\""), std::string::npos)
             << why;
     }
+    // A refused text leaves what the caller had built so far as it was.
+    std::vector<std::uint8_t> partial {0x7F, 0x00};
+    EXPECT_THROW(jet::appendTextKey(partial, u"abc🚀", jet::SortOrder::General, true), jet::Error);
+    EXPECT_EQ(partial, (std::vector<std::uint8_t> {0x7F, 0x00}));
     // Characters the orders ignore (here one that Unicode assigned later) add nothing to a key.
     for (jet::SortOrder o : {jet::SortOrder::General, jet::SortOrder::GeneralLegacy})
         EXPECT_EQ(textKey(u"a\u9FBCb", o), textKey(u"ab", o));
