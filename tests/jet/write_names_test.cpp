@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <set>
 
 namespace {
@@ -220,6 +221,33 @@ TEST(NamesInEveryScript, CharactersWithoutAKeyAreRefusedByName)
         s.reset();
         EXPECT_EQ(wt::slurp(path), before);
     }
+}
+
+// Files made in other Windows locales have other sort orders, whose keys the engine does not know: writing to
+// them is refused, saying which orders it writes; reading them still works.
+TEST(NamesInEveryScript, OtherSortOrdersAreRefused)
+{
+    wt::TempDir dir;
+    const std::string path = dir.copy("jackcess/templates/empty2003.mdb");
+    {
+        // The header's sort order (0x6E) lies under a fixed RC4 mask: XOR-ing a stored byte changes the
+        // plain byte by the same bits. 0x0409 (1033) becomes 0x0419 (1049, Russian).
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekg(0x6E);
+        const char stored = static_cast<char>(f.get());
+        f.seekp(0x6E);
+        f.put(static_cast<char>(stored ^ (0x09 ^ 0x19)));
+    }
+    EXPECT_EQ(jet::Database::open(path)->sortOrder(), 0x0419);
+    const std::string before = wt::slurp(path);
+    try {
+        jet::Session::open(path)->execute("CREATE TABLE [Клиенты] ([Имя] TEXT(50))");
+        ADD_FAILURE() << "wrote into a file of another sort order";
+    } catch (const jet::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("1049"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("\"General - Legacy\""), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(wt::slurp(path), before);
 }
 
 // Indexed text values in every script inserted into Access-made tables with a text index, both orders: the
