@@ -275,7 +275,9 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         if (k.primaryLength > 0) {
             out.insert(out.end(), k.primary, k.primary + k.primaryLength);
             ++position;
-            parts.accent(here, k.secondary, k.secondaryLength);
+            // "No accent" alone is what the secondary part fills in anyway.
+            if (k.secondaryLength != 1 || k.secondary[0] != 0x02)
+                parts.accent(here, k.secondary, k.secondaryLength);
         } else if (k.secondaryLength > 0) {
             parts.modify(here, k.secondary[0]);
         }
