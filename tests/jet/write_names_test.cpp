@@ -138,6 +138,15 @@ TEST_P(NamesInEveryScript, CreateFillFindRenameAndDrop)
     } else {
         path = dir.copy(GetParam());
     }
+    {
+        // The file's catalogue has the order the list of files below says.
+        jet::PageCache cache(jet::openPosixFile(path, false), jet::w::kPage, path);
+        const jet::w::Table mso = jet::w::readTable(cache, 2);
+        const bool legacy = GetParam() == "new:jet4" || GetParam().ends_with("2003.mdb") ||
+                            GetParam().ends_with("2019.accdb");
+        EXPECT_EQ(jet::w::sortOrderOf(*mso.column(u"Name")),
+                  legacy ? jet::SortOrder::GeneralLegacy : jet::SortOrder::General);
+    }
     const std::set<std::string> before = names(jet::Database::open(path)->userTableNames());
     fill(path);
     {
