@@ -236,6 +236,12 @@ TEST(WriteIndexKey, WhichCharactersEachOrderKeys)
     std::vector<std::uint8_t> partial {0x7F, 0x00};
     EXPECT_THROW(jet::appendTextKey(partial, u"abc🚀", jet::SortOrder::General, true), jet::Error);
     EXPECT_EQ(partial, (std::vector<std::uint8_t> {0x7F, 0x00}));
+    // A combining accent adds its weight to the letter before it: the decomposed text keys as the precomposed
+    // one (both measured independently: é and the combining acute are separate entries of the files).
+    for (jet::SortOrder o : {jet::SortOrder::General, jet::SortOrder::GeneralLegacy}) {
+        EXPECT_EQ(textKey(u"Cafe\u0301 Zoe\u0308", o), textKey(u"Café Zoë", o));
+        EXPECT_EQ(textKey(u"A\u030Angstro\u0308m", o), textKey(u"Ångström", o));
+    }
     // Characters the orders ignore (here one that Unicode assigned later) add nothing to a key.
     for (jet::SortOrder o : {jet::SortOrder::General, jet::SortOrder::GeneralLegacy})
         EXPECT_EQ(textKey(u"a\u9FBCb", o), textKey(u"ab", o));
