@@ -6,6 +6,7 @@
 # installed binaries (Qt, libpq, OpenSSL, the C++ library) and names the Debian
 # packages that provide them, with the lowest versions the binaries need.
 
+include(GNUInstallDirs)
 set(QM_PACKAGING_DIR "${CMAKE_SOURCE_DIR}/packaging")
 set(QM_PACKAGING_BINARY_DIR "${CMAKE_BINARY_DIR}/packaging")
 set(QM_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/quillmere")
