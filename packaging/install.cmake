@@ -37,23 +37,25 @@ configure_file("${QM_PACKAGING_DIR}/example.quillmere.Quillmere.metainfo.xml.in"
 install(FILES "${QM_PACKAGING_BINARY_DIR}/example.quillmere.Quillmere.metainfo.xml"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 
-# Man pages carry the version and date; installed compressed (gzip -9n: no
-# name or time stamp inside, so the same page gives the same bytes).
-find_program(QM_GZIP gzip REQUIRED)
-set(QM_MAN_PAGES)
-foreach(page quillmere.1 quillmere-cli.1)
-  configure_file("${QM_PACKAGING_DIR}/man/${page}.in" "${QM_PACKAGING_BINARY_DIR}/man/${page}" @ONLY)
-  add_custom_command(OUTPUT "${QM_PACKAGING_BINARY_DIR}/man/${page}.gz"
-                     COMMAND "${QM_GZIP}" -9n -f -k "${QM_PACKAGING_BINARY_DIR}/man/${page}"
-                     DEPENDS "${QM_PACKAGING_BINARY_DIR}/man/${page}"
-                     COMMENT "Compressing ${page}" VERBATIM)
-  list(APPEND QM_MAN_PAGES "${QM_PACKAGING_BINARY_DIR}/man/${page}.gz")
-endforeach()
-add_custom_target(man_pages ALL DEPENDS ${QM_MAN_PAGES})
-install(FILES ${QM_MAN_PAGES} DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+if(UNIX)
+  # Man pages carry the version and date; installed compressed (gzip -9n: no
+  # name or time stamp inside, so the same page gives the same bytes).
+  find_program(QM_GZIP gzip REQUIRED)
+  set(QM_MAN_PAGES)
+  foreach(page quillmere.1 quillmere-cli.1)
+    configure_file("${QM_PACKAGING_DIR}/man/${page}.in" "${QM_PACKAGING_BINARY_DIR}/man/${page}" @ONLY)
+    add_custom_command(OUTPUT "${QM_PACKAGING_BINARY_DIR}/man/${page}.gz"
+                       COMMAND "${QM_GZIP}" -9n -f -k "${QM_PACKAGING_BINARY_DIR}/man/${page}"
+                       DEPENDS "${QM_PACKAGING_BINARY_DIR}/man/${page}"
+                       COMMENT "Compressing ${page}" VERBATIM)
+    list(APPEND QM_MAN_PAGES "${QM_PACKAGING_BINARY_DIR}/man/${page}.gz")
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${QM_MAN_PAGES})
+  install(FILES ${QM_MAN_PAGES} DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
-install(FILES "${QM_PACKAGING_DIR}/bash-completion/quillmere-cli"
-        DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
+  install(FILES "${QM_PACKAGING_DIR}/bash-completion/quillmere-cli"
+          DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
+endif()
 
 # quillmere-cli is defined in a folder configured after this one: decide once
 # the whole project is read.
