@@ -160,6 +160,24 @@ TEST(Cli, CreateExecCheckDumpOnEveryNewFormat) {
     EXPECT_EQ(run("create " + quoted((dir.path() / "x.mdb").string()) + " --format jet5", dir).status, 1);
 }
 
+// CSV shows a table as its record set does: list cells as one text, no version-history column. The
+// values are those the fixture's expected dump (Jackcess) lists; JSON keeps the lists.
+TEST(Cli, DumpShowsListCellsAsTextInCsvAndAsListsInJson) {
+    env::TempDir dir;
+    const std::string file = quoted((env::fixtures() / "files/jackcess/V2007/complexDataTestV2007.accdb").string());
+    const Outcome csv = run("dump " + file + " --format csv", dir);
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out, "id,memo-data,append-memo-data,multi-value-data,attach-data\r\n"
+                       "row1,,,,\r\n"
+                       "row2,row2-memo,row2-memo,value1;value4,test_data.txt;test_data2.txt\r\n"
+                       "row3,row3-memo,row3-memo-again,value1;value2;value3;value4,\r\n"
+                       "row4,row4-memo,row4-memo,,test_data2.txt\r\n");
+    const Outcome json = run("dump " + file, dir);
+    EXPECT_NE(json.out.find(R"(["row3",[{"value":"row3-memo-again","modified":"2011-09-12T21:22:45.382"},)"),
+              std::string::npos);
+    EXPECT_NE(json.out.find(R"(,["value1","value2","value3","value4"],[]])"), std::string::npos);
+}
+
 TEST(Cli, ExecStopsAtTheFirstFailureUnlessToldToGoOn) {
     env::TempDir dir;
     const std::string file = dir.copy("jackcess/templates/empty2010.accdb", "work.accdb");
