@@ -7,7 +7,8 @@
 #   scripts/package.sh --reuse BUILD   packages an existing build folder (./test
 #                                      uses its own build this way)
 #
-# The last line of output is the package file.
+# The package file is the one line on standard output; everything else goes
+# to standard error.
 # Environment: PACKAGE_BUILD_DIR (default build-package), QM_SKIP_INSTALL=1 to
 # skip the package check, QM_SKIP_LINTIAN=1 to skip lintian.
 set -euo pipefail
@@ -43,12 +44,12 @@ if [[ $reuse == 0 ]]; then
     LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
     export CXXFLAGS LDFLAGS
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
-        -DQUILLMERE_GUI=ON -DQUILLMERE_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr
+        -DQUILLMERE_GUI=ON -DQUILLMERE_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr >&2
 elif [[ ! -f "$build/CMakeCache.txt" ]]; then
     echo "package: $build is not a configured build folder" >&2
     exit 2
 fi
-cmake --build "$build" -j"$(nproc)" --target quillmere quillmere-cli sample_database man_pages package_changelog
+cmake --build "$build" -j"$(nproc)" --target quillmere quillmere-cli sample_database man_pages package_changelog >&2
 
 # CPack installs into a staging folder, strips the programs, asks
 # dpkg-shlibdeps for the dependencies and writes dist/.
