@@ -54,6 +54,7 @@ TEST(Cli, WithoutAServer) {
         {"", 1, "", "Usage: quillmere-cli COMMAND"},
         {"no-such-command", 1, "", "unknown command 'no-such-command'"},
         {"send-to-postgresql --help", 0, "--skip-existing", ""},
+        {"dump --help-all", 0, "--format", ""},
         {"tables " + file, 0, "Table1\nTable2\nTable3\nTable4\n", ""},
         {"send-to-postgresql " + file + " --pg 'host=localhost password=secret'", 1, "",
          "a password does not belong on the command line"},
