@@ -79,6 +79,35 @@ void readIndexes(const Database& db, const TableDef& def, TableSchema& out) {
     std::stable_partition(out.indexes.begin(), out.indexes.end(), [](const IndexSchema& i) { return i.primary; });
 }
 
+std::int64_t integerValue(const Table& t, int column);
+
+// A multi-value column's values: the type of the one column of its complex type,
+// with the size the column's own table of values gives it.
+void readElementType(const Database& db, std::uint32_t complexId, ColumnSchema& c) {
+    std::unique_ptr<Table> columns;
+    try {
+        columns = db.openTable("MSysComplexColumns");
+    } catch (const Error&) {
+        return;
+    }
+    const int id = columns->columnIndex("ComplexID"), flat = columns->columnIndex("FlatTableID"),
+              type = columns->columnIndex("ComplexTypeObjectID");
+    while (columns->next()) {
+        if (integerValue(*columns, id) != std::int64_t(complexId)) continue;
+        const auto typeTable = db.openTableAt(std::uint32_t(integerValue(*columns, type)), "complex type");
+        const auto values = db.openTableAt(std::uint32_t(integerValue(*columns, flat)), "complex values");
+        if (typeTable->columns().size() != 1) return;
+        const int at = values->columnIndex(typeTable->columns()[0].name);
+        if (at < 0) return;
+        const Column& v = values->columns()[std::size_t(at)];
+        c.elementType = v.type;
+        c.elementSize = v.size;
+        c.elementPrecision = v.precision;
+        c.elementScale = v.scale;
+        return;
+    }
+}
+
 std::string textValue(const Table& t, int column) {
     if (column < 0) return {};
     const Value v = t.value(std::size_t(column));
@@ -121,6 +150,10 @@ void appendColumnJson(std::string& out, const ColumnSchema& c) {
         out += ",\"complex\":\"";
         out += kinds[static_cast<int>(c.column.complexKind)];
         out += '"';
+        if (c.elementType) {
+            out += ",\"elementType\":";
+            appendJsonString(out, columnTypeName(c.elementType));
+        }
     }
     out += c.required ? ",\"required\":true" : ",\"required\":false";
     if (!c.allowZeroLength && isText(c.column.type)) out += ",\"allowZeroLength\":false";
@@ -188,6 +221,9 @@ TableSchema readTableSchema(const Database& db, std::string_view name) {
         c.required = c.column.type == static_cast<std::uint8_t>(ColumnType::Boolean) && !c.column.calculated;
         out.columns.push_back(std::move(c));
     }
+    for (std::size_t i = 0; i < out.columns.size(); ++i)
+        if (out.columns[i].column.complexKind == ComplexKind::MultiValue)
+            readElementType(db, def.columns[i].complexId, out.columns[i]);
     if (const CatalogEntry* entry = db.findObject(out.name)) applyProperties(db, *table, *entry, out);
     readIndexes(db, def, out);
     return out;

@@ -28,6 +28,9 @@ struct ColumnSchema {
     std::optional<std::string> defaultValue; // the DefaultValue expression as Access stores it
     std::string description;
     std::string expression;                  // calculated columns: the expression
+    // Multi-value columns: the type of the values (a ColumnType code) and its shape.
+    std::uint8_t elementType = 0;
+    int elementSize = 0, elementPrecision = 0, elementScale = 0;
 };
 
 struct IndexColumn {
