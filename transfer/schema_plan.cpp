@@ -63,7 +63,8 @@ std::pair<std::string, CellForm> columnType(const jet::ColumnSchema& c, const Co
     if (is(col.type, ColumnType::Text))
         return {col.size > 0 ? "varchar(" + std::to_string(col.size) + ")" : std::string("text"), CellForm::Plain};
     if (is(col.type, ColumnType::Numeric)) {
-        if (col.precision <= 0) return {"numeric", CellForm::Plain};
+        // A calculated decimal's scale is the expression's: only an open numeric holds every result.
+        if (col.precision <= 0 || col.calculated) return {"numeric", CellForm::Plain};
         return {"numeric(" + std::to_string(col.precision) + "," + std::to_string(col.scale) + ")", CellForm::Plain};
     }
     if (is(col.type, ColumnType::DateTimeExt)) {
