@@ -4,6 +4,7 @@
 
 #include "db/error.h"
 #include "jet/dump.h"
+#include "transfer/statements.h"
 
 namespace transfer {
 
@@ -117,15 +118,7 @@ void appendCopyField(std::string& out, const std::optional<std::string>& text) {
         out += "\\N";
         return;
     }
-    for (char c : *text) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: out += c;
-        }
-    }
+    appendCopyText(out, *text);
 }
 
 std::string insertLiteral(const std::optional<std::string>& text) { return text ? sqlLiteral(*text) : "NULL"; }

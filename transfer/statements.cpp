@@ -83,17 +83,21 @@ void appendCopyRow(std::string& out, std::span<const std::string> values) {
             out += "\\N";
             continue;
         }
-        for (char c : text) {
-            switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: out += c;
-            }
-        }
+        appendCopyText(out, text);
     }
     out += '\n';
+}
+
+void appendCopyText(std::string& out, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default: out += c;
+        }
+    }
 }
 
 AccessCreate buildAccessCreate(const std::string& table, const std::vector<db::FieldInfo>& fields,

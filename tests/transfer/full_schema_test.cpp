@@ -275,6 +275,27 @@ TEST_F(FullSchema, AttachmentsKeepNameTypeAndBytes) {
     EXPECT_EQ(server, access);
 }
 
+TEST_F(FullSchema, MultiValuesBecomeArraysAndVersionHistoryKeepsItsOrder) {
+    clearSchema();
+    const std::string file = dir.copy("jackcess/V2007/complexDataTestV2007.accdb");
+    Page page(file);
+    sendAll(file, page);
+    EXPECT_EQ(page.dialogs.reports, std::vector<std::string>{});
+    EXPECT_EQ(one("SELECT format_type(atttypid, atttypmod) FROM pg_attribute WHERE attrelid = '\"Table1\"'::regclass "
+                  "AND attname = 'multi-value-data'"),
+              "character varying(255)[]");
+    const std::string history = "\"VersionHistory_F5F8918F-0A3F-4DA9-AE71-184EE5012880\"";
+    // The values as the fixtures' independent reader gives them.
+    EXPECT_EQ(pg->rows("SELECT id, array_to_string(\"multi-value-data\", '|'), (SELECT string_agg(e->>'value', '|' "
+                       "ORDER BY o) FROM jsonb_array_elements(" + history + ") WITH ORDINALITY x(e, o)) FROM \"Table1\" "
+                       "ORDER BY id"),
+              (Rows{{"row1", "", env::kNull},
+                    {"row2", "value1|value4", "row2-memo"},
+                    {"row3", "value1|value2|value3|value4", "row3-memo-again|row3-memo-revised|row3-memo"},
+                    {"row4", "", "row4-memo"}}));
+    EXPECT_EQ(one("SELECT " + history + "->0->>'modified' FROM \"Table1\" WHERE id = 'row3'"), "2011-09-12T21:22:45.382");
+}
+
 TEST_F(FullSchema, OverwritingAReferencedTableKeepsTheOtherTablesForeignKeys) {
     clearSchema();
     const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb");
