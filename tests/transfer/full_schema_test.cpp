@@ -318,6 +318,53 @@ TEST_F(FullSchema, OverwritingAReferencedTableKeepsTheOtherTablesForeignKeys) {
     EXPECT_NE(page.dialogs.messages.back().find("created again"), std::string::npos) << page.dialogs.messages.back();
 }
 
+TEST_F(FullSchema, ARelationshipWithoutItsOtherTableIsLeftOutAndNamed) {
+    clearSchema();
+    const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb");
+    Page page(file);
+    page.access.addItem("Table1");
+    page.access.addItem("Table2");
+    page.access.select({"Table1"});
+    auto context = page.context();
+    context.fullSchema = true;
+    transfer::sendTablesToPostgreSQL(context);
+    EXPECT_EQ(page.dialogs.reports, std::vector<std::string>{});
+    ASSERT_EQ(page.dialogs.messages.size(), 1u); // the summary, as one message
+    const std::string summary = page.dialogs.messages[0];
+    EXPECT_NE(summary.find("relationship Table2Table1: the table Table2 is neither in this run nor on the server"),
+              std::string::npos) << summary;
+    EXPECT_NE(summary.find("relationship Table3Table1: the table Table3"), std::string::npos) << summary;
+    EXPECT_EQ(one("SELECT count(*)::text FROM pg_constraint WHERE contype = 'f'"), "0");
+
+    // Once the other table is on the server, a later run adds the foreign key the first one left out.
+    page.dialogs.messages.clear();
+    for (int i = 0; i < page.access.count(); ++i) page.access.setSelected(i, false);
+    page.access.select({"Table2"});
+    transfer::sendTablesToPostgreSQL(context);
+    EXPECT_EQ(one("SELECT confdeltype::text FROM pg_constraint WHERE contype = 'f' AND confrelid = to_regclass('\"Table2\"')"), "c");
+}
+
+TEST_F(FullSchema, AStatementAfterTheRowsThatFailsIsReportedWithItsTextAndTheRowsStay) {
+    clearSchema();
+    pg->exec(R"(CREATE TABLE "Table2"("id" integer, "data" text))"); // no key a foreign key could reference
+    const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb");
+    Page page(file);
+    page.access.addItem("Table1");
+    page.access.select({"Table1"});
+    auto context = page.context();
+    context.fullSchema = true;
+    const auto result = transfer::sendTablesToPostgreSQL(context);
+    EXPECT_EQ(result.tablesSent, 1);
+    ASSERT_EQ(page.dialogs.reports.size(), 1u);
+    const Report report = parseReport(page.dialogs.reports[0]);
+    EXPECT_EQ(report.line, 279);
+    EXPECT_EQ(report.sql.rfind("ALTER TABLE \"Table1\" ADD CONSTRAINT \"Table2Table1\" FOREIGN KEY (\"otherfk1\") "
+                               "REFERENCES \"Table2\"(\"id\") ON DELETE CASCADE", 0), 0u) << report.sql;
+    const std::string summary = page.dialogs.messages.back();
+    EXPECT_NE(summary.find("Failed (the rows stay):\r\n  " + report.sql), std::string::npos) << summary;
+    EXPECT_NE(one("SELECT count(*)::text FROM \"Table1\""), "0");
+}
+
 TEST_F(FullSchema, OverlongNamesAreRefusedBeforeAnythingChanges) {
     clearSchema();
     const std::string file = dir.copy("mdb-reader/V2000/test.mdb", "long.mdb");
