@@ -73,6 +73,7 @@ struct FullSchemaRun::State {
         std::string table, name, definition, referenced;
     };
     std::vector<DroppedKey> dropped;
+    bool attempted = false;
     int tables = 0, primaryKeys = 0, uniqueKeys = 0, indexes = 0, foreignKeys = 0, identities = 0;
     long long rows = 0;
 
@@ -226,7 +227,7 @@ void FullSchemaRun::State::sendRows(const SchemaPlan& plan, jet::Table& table, l
 
 FullSchemaRun::FullSchemaRun(app::TableManagerContext& page, app::Trap& trap, std::string& sql, db::Connection& access,
                              db::Connection& pg)
-    : s_(std::make_unique<State>(State{page, trap, sql, access, pg, {}, {}, {}, {}, {}, {}})) {}
+    : s_(std::make_unique<State>(State{page, trap, sql, access, pg, {}, {}, {}, {}, {}, {}, {}})) {}
 
 FullSchemaRun::~FullSchemaRun() = default;
 
@@ -246,6 +247,7 @@ void FullSchemaRun::beforeDrop(const std::string& table) {
 
 void FullSchemaRun::sendTable(const std::string& table, TransferSummary& summary) {
     State& s = *s_;
+    s.attempted = true;
     std::shared_ptr<jet::Database> db;
     jet::TableSchema schema;
     std::unique_ptr<jet::Table> rows;
@@ -294,8 +296,8 @@ void FullSchemaRun::finish() {
             s.recreated.push_back(what);
     }
     std::vector<jet::RelationshipSchema> relationships;
-    if (!s.sentTables.empty() && !s.trap.step(kAfterRowsLine, [&] { relationships = jet::readRelationships(*s.database()); }))
-        return;
+    if (!s.sentTables.empty())
+        s.trap.step(kAfterRowsLine, [&] { relationships = jet::readRelationships(*s.database()); });
     std::set<std::string> done;
     for (const auto& r : relationships) {
         if (!sent(r.table) && !sent(r.referencedTable)) continue;
@@ -321,7 +323,8 @@ void FullSchemaRun::finish() {
         s.reserveServerNames();
         if (s.run(foreignKeySql(r, s.names.allocate(r.name)))) s.count(PlannedStatement::ForeignKey);
     }
-    s.page.dialogs.message(summaryText());
+    // A run in which no table was selected says nothing, as without the option.
+    if (s.attempted) s.page.dialogs.message(summaryText());
 }
 
 std::string FullSchemaRun::summaryText() const {

@@ -365,6 +365,18 @@ TEST_F(FullSchema, AStatementAfterTheRowsThatFailsIsReportedWithItsTextAndTheRow
     EXPECT_NE(one("SELECT count(*)::text FROM \"Table1\""), "0");
 }
 
+TEST_F(FullSchema, NothingSelectedMeansNoSummary) {
+    Page page(dir.copy("mdb-reader/V2000/test.mdb"));
+    page.access.addItem("Table1");
+    page.access.setCurrentIndex(0);
+    auto context = page.context();
+    context.fullSchema = true;
+    const auto result = transfer::sendTablesToPostgreSQL(context);
+    EXPECT_TRUE(result.sessionsOpened);
+    EXPECT_EQ(page.dialogs.messages, std::vector<std::string>{});
+    EXPECT_EQ(page.dialogs.reports, std::vector<std::string>{});
+}
+
 TEST_F(FullSchema, OverlongNamesAreRefusedBeforeAnythingChanges) {
     clearSchema();
     const std::string file = dir.copy("mdb-reader/V2000/test.mdb", "long.mdb");
