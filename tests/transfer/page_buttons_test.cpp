@@ -2,6 +2,7 @@
 // each transfer button, against the real server and a copy of a real Access file.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <algorithm>
 
 #include "environment.h"
@@ -71,6 +72,41 @@ TEST(PageButtons, OneTransferEachWay) {
     EXPECT_EQ(page.progress().value(), 0);
     pg.exec("DROP TABLE page_orders");
     pg.exec("DROP TABLE page_lines");
+}
+
+// With the page's check box ticked the same button sends the table with its schema, and the
+// summary comes as one message.
+TEST(PageButtons, TheCheckBoxSendsTheFullSchema) {
+    REQUIRE_POSTGRES();
+    env::ownSchema("qm_page_buttons");
+    env::TempDir dir;
+    const std::string file = dir.copy("jackcess/V2007/testV2007.accdb", "work.accdb");
+    auto pg = env::Session::postgres();
+    pg.exec("DROP TABLE IF EXISTS \"Table1\"");
+
+    fakes::RealPages pages;
+    auto& form1 = pages.start();
+    const db::ConnectionParameters p = env::parameters(file);
+    form1.setText(app::Field::Server, p.server);
+    form1.setText(app::Field::Port, p.port);
+    form1.setText(app::Field::User, p.user);
+    form1.setText(app::Field::Password, p.password);
+    form1.setText(app::Field::Database, p.database);
+    form1.setText(app::Field::AccessFile, file);
+    fakes::RealPages::click(form1.control(QStringLiteral("PushButton2"))); // "Next >"
+    auto& page = static_cast<tables::Form2&>(form1.tableManager());
+    qobject_cast<QCheckBox*>(page.control(QStringLiteral("CheckBox1")))->setChecked(true);
+    selectOnly(page.accessList(), "Table1");
+    const std::size_t before = pages.dialogs.messages().size();
+    fakes::RealPages::click(page.control(QStringLiteral("PushButton3")));
+    EXPECT_TRUE(pages.dialogs.reports.empty());
+    const auto messages = pages.dialogs.messages();
+    ASSERT_EQ(messages.size(), before + 1);
+    EXPECT_EQ(messages.back().rfind("Keep column types, keys and indexes: 1 table, 2 rows", 0), 0u) << messages.back();
+    EXPECT_EQ(pg.rows("SELECT count(*)::text FROM pg_index WHERE indisprimary AND indrelid = '\"Table1\"'::regclass"),
+              (env::Rows{{"1"}}));
+    EXPECT_EQ(pages.store->read("FullSchema"), "1");
+    pg.exec("DROP TABLE \"Table1\"");
 }
 
 } // namespace
