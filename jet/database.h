@@ -56,6 +56,12 @@ struct Column {
     const char* typeName() const { return columnTypeName(type); } // "long", "text", ...
 };
 
+// Whether a column is a field of the table as Access's own record sets show it. The version history of
+// an append-only memo is not: Access keeps it in an extra column of its own making (no properties, not in
+// the table's name map, extended flag 0x20); the memo column holds the current text, and Access shows
+// the earlier ones only through ColumnHistory(). The engine still reads it (Table::value).
+inline bool isRecordsetField(const Column& c) { return c.complexKind != ComplexKind::VersionHistory; }
+
 // One row of MSysObjects.
 struct CatalogEntry {
     std::int32_t id = 0;
