@@ -80,9 +80,15 @@ TEST(PageButtons, TheCheckBoxSendsTheFullSchema) {
     REQUIRE_POSTGRES();
     env::ownSchema("qm_page_buttons");
     env::TempDir dir;
-    const std::string file = dir.copy("jackcess/V2007/testV2007.accdb", "work.accdb");
+    const std::string file = dir.copy("mdb-reader/V2000/test.mdb", "work.mdb");
     auto pg = env::Session::postgres();
-    pg.exec("DROP TABLE IF EXISTS \"Table1\"");
+    pg.exec("DROP TABLE IF EXISTS page_numbered");
+    {
+        auto a = env::Session::access(file);
+        a.exec("CREATE TABLE `page_numbered`(`ID` COUNTER, `Note` VARCHAR(10))");
+        a.exec("INSERT INTO `page_numbered`(`Note`) VALUES('a')");
+        a.exec("INSERT INTO `page_numbered`(`Note`) VALUES('')");
+    }
 
     fakes::RealPages pages;
     auto& form1 = pages.start();
@@ -96,17 +102,19 @@ TEST(PageButtons, TheCheckBoxSendsTheFullSchema) {
     fakes::RealPages::click(form1.control(QStringLiteral("PushButton2"))); // "Next >"
     auto& page = static_cast<tables::Form2&>(form1.tableManager());
     qobject_cast<QCheckBox*>(page.control(QStringLiteral("CheckBox1")))->setChecked(true);
-    selectOnly(page.accessList(), "Table1");
+    selectOnly(page.accessList(), "page_numbered");
     const std::size_t before = pages.dialogs.messages().size();
     fakes::RealPages::click(page.control(QStringLiteral("PushButton3")));
     EXPECT_TRUE(pages.dialogs.reports.empty());
     const auto messages = pages.dialogs.messages();
     ASSERT_EQ(messages.size(), before + 1);
     EXPECT_EQ(messages.back().rfind("Keep column types, keys and indexes: 1 table, 2 rows", 0), 0u) << messages.back();
-    EXPECT_EQ(pg.rows("SELECT count(*)::text FROM pg_index WHERE indisprimary AND indrelid = '\"Table1\"'::regclass"),
-              (env::Rows{{"1"}}));
+    EXPECT_EQ(pg.rows("SELECT attidentity::text FROM pg_attribute WHERE attrelid = 'page_numbered'::regclass "
+                      "AND attname = 'ID'"),
+              (env::Rows{{"d"}}));
+    EXPECT_EQ(pg.rows("SELECT count(*)::text FROM page_numbered WHERE \"Note\" = ''"), (env::Rows{{"1"}}));
     EXPECT_EQ(pages.store->read("FullSchema"), "1");
-    pg.exec("DROP TABLE \"Table1\"");
+    pg.exec("DROP TABLE page_numbered");
 }
 
 } // namespace
