@@ -16,6 +16,20 @@ int indexOf(ui::ListBox& list, const std::string& name) {
     return -1;
 }
 
+// The connection page filled in for the test server and the file, then "Next >".
+tables::Form2& openTableManager(fakes::RealPages& pages, const std::string& file) {
+    auto& form1 = pages.start();
+    const db::ConnectionParameters p = env::parameters(file);
+    form1.setText(app::Field::Server, p.server);
+    form1.setText(app::Field::Port, p.port);
+    form1.setText(app::Field::User, p.user);
+    form1.setText(app::Field::Password, p.password);
+    form1.setText(app::Field::Database, p.database);
+    form1.setText(app::Field::AccessFile, file);
+    fakes::RealPages::click(form1.control(QStringLiteral("PushButton2"))); // "Next >"
+    return static_cast<tables::Form2&>(form1.tableManager());
+}
+
 void selectOnly(ui::ListBox& list, const std::string& name) {
     for (int i = 0; i < list.count(); ++i) list.setSelected(i, false);
     const int i = indexOf(list, name);
@@ -42,16 +56,7 @@ TEST(PageButtons, OneTransferEachWay) {
     pg.exec("INSERT INTO page_orders VALUES (1, 'it''s'), (2, NULL), (3, 'x')");
 
     fakes::RealPages pages;
-    auto& form1 = pages.start();
-    const db::ConnectionParameters p = env::parameters(file);
-    form1.setText(app::Field::Server, p.server);
-    form1.setText(app::Field::Port, p.port);
-    form1.setText(app::Field::User, p.user);
-    form1.setText(app::Field::Password, p.password);
-    form1.setText(app::Field::Database, p.database);
-    form1.setText(app::Field::AccessFile, file);
-    fakes::RealPages::click(form1.control(QStringLiteral("PushButton2"))); // "Next >"
-    auto& page = static_cast<tables::Form2&>(form1.tableManager());
+    auto& page = openTableManager(pages, file);
     ASSERT_GE(indexOf(page.accessList(), "page_lines"), 0);
 
     selectOnly(page.accessList(), "page_lines");
@@ -91,16 +96,7 @@ TEST(PageButtons, TheCheckBoxSendsTheFullSchema) {
     }
 
     fakes::RealPages pages;
-    auto& form1 = pages.start();
-    const db::ConnectionParameters p = env::parameters(file);
-    form1.setText(app::Field::Server, p.server);
-    form1.setText(app::Field::Port, p.port);
-    form1.setText(app::Field::User, p.user);
-    form1.setText(app::Field::Password, p.password);
-    form1.setText(app::Field::Database, p.database);
-    form1.setText(app::Field::AccessFile, file);
-    fakes::RealPages::click(form1.control(QStringLiteral("PushButton2"))); // "Next >"
-    auto& page = static_cast<tables::Form2&>(form1.tableManager());
+    auto& page = openTableManager(pages, file);
     qobject_cast<QCheckBox*>(page.control(QStringLiteral("CheckBox1")))->setChecked(true);
     selectOnly(page.accessList(), "page_numbered");
     const std::size_t before = pages.dialogs.messages().size();
