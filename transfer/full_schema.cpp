@@ -289,12 +289,27 @@ void FullSchemaRun::finish() {
     auto sent = [&](const std::string& t) {
         return std::find(s.sentTables.begin(), s.sentTables.end(), t) != s.sentTables.end();
     };
-    // Foreign keys dropped for an overwrite come back first, as they were.
+    // Foreign keys dropped for an overwrite come back first, as they were. When the
+    // new rows break one, it comes back NOT VALID (checked for new rows only) rather
+    // than not at all, and the summary says so.
     for (const auto& k : s.dropped) {
-        const std::string what = k.table + "." + k.name + " (references " + k.referenced + ")";
-        if (s.run("ALTER TABLE " + k.table + " ADD CONSTRAINT " + quotePostgresName(k.name) + " " + k.definition))
-            s.recreated.push_back(what);
+        const std::string add = "ALTER TABLE " + k.table + " ADD CONSTRAINT " + quotePostgresName(k.name) + " " + k.definition;
+        std::string what = k.table + "." + k.name + " (references " + k.referenced + ")";
+        bool back = false;
+        try {
+            s.sql = add;
+            ExecuteSql(s.pg, add);
+            back = true;
+        } catch (...) {
+            if (s.run(add + " NOT VALID")) {
+                what += ", NOT VALID: rows of " + k.table + " do not match it";
+                back = true;
+            }
+        }
+        if (back) s.recreated.push_back(what);
     }
+    // A window that is closing gets its dropped keys back, and nothing more.
+    if (stopRequested()) return;
     std::vector<jet::RelationshipSchema> relationships;
     if (!s.sentTables.empty())
         s.trap.step(kAfterRowsLine, [&] { relationships = jet::readRelationships(*s.database()); });

@@ -11,6 +11,7 @@
 #include "jet/schema.h"
 #include "page.h"
 #include "transfer/cell_text.h"
+#include "transfer/busy.h"
 #include "transfer/handlers.h"
 #include "transfer/names.h"
 #include "transfer/schema_plan.h"
@@ -316,6 +317,29 @@ TEST_F(FullSchema, OverwritingAReferencedTableKeepsTheOtherTablesForeignKeys) {
     EXPECT_EQ(one("SELECT count(*)::text FROM pg_constraint WHERE contype = 'f' AND confrelid = to_regclass('\"Table2\"')"), "1");
     ASSERT_FALSE(page.dialogs.messages.empty());
     EXPECT_NE(page.dialogs.messages.back().find("created again"), std::string::npos) << page.dialogs.messages.back();
+}
+
+TEST_F(FullSchema, AClosingWindowStillGetsTheDroppedForeignKeysBack) {
+    clearSchema();
+    const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb");
+    {
+        Page page(file);
+        sendAll(file, page);
+    }
+    Page page(file);
+    page.postgres.addItem("Table2");
+    page.access.addItem("Table2");
+    page.access.select({"Table2"});
+    page.dialogs.answers.push_back(ui::AnswerYes);
+    page.dialogs.onEvents = [] { transfer::requestStop(); }; // the window closes at the first chance
+    auto context = page.context();
+    context.fullSchema = true;
+    transfer::sendTablesToPostgreSQL(context);
+    EXPECT_EQ(page.dialogs.messages, std::vector<std::string>{}); // no summary for a closing window
+    EXPECT_EQ(page.dialogs.reports, std::vector<std::string>{});
+    // The new Table2 has no rows yet, so Table1's rows do not match the key: it is back, checked for new rows only.
+    EXPECT_EQ(one("SELECT convalidated::text FROM pg_constraint WHERE contype = 'f' AND confrelid = to_regclass('\"Table2\"')"),
+              "false");
 }
 
 TEST_F(FullSchema, ARelationshipWithoutItsOtherTableIsLeftOutAndNamed) {
