@@ -291,6 +291,15 @@ std::unique_ptr<Recordset> AccessBackend::openSchema(int schema) {
     return rs;
 }
 
+std::string AccessBackend::nameIdentity(const std::string& name) { return reader()->nameIdentity(name); }
+
+std::string accessNameIdentity(Connection& connection, const std::string& name) {
+    if (auto* access = dynamic_cast<AccessBackend*>(&connection.backend())) return access->nameIdentity(name);
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return lower;
+}
+
 bool AccessBackend::hasDecimalType() { return reader()->format() != jet::Format::Jet3; }
 
 bool accessHasDecimalType(Connection& connection) {

@@ -106,6 +106,9 @@ public:
     const std::vector<CatalogEntry>& catalog() const;
     // Names of the user tables (schemaType "TABLE"), in catalogue order.
     std::vector<std::string> userTableNames() const;
+    // How the catalogue compares names: two names with the same identity name the same object (their keys
+    // in the catalogue's sort order: case ignored, accents kept, hiragana and katakana alike).
+    std::string nameIdentity(std::string_view name) const;
     // The catalogue entry of a table/query/link, case-insensitive; nullptr when absent.
     const CatalogEntry* findObject(std::string_view name) const;
 

@@ -56,6 +56,7 @@ TEST(Cli, WithoutAServer) {
         {"send-to-postgresql --help", 0, "--skip-existing", ""},
         {"send-to-postgresql --help", 0, "--full-schema", ""},
         {"tables " + file + " --schema", 0, "{\"name\":\"PrimaryKey\",\"columns\":[{\"name\":\"A\",\"order\":\"asc\"}]", ""},
+        {"dump --help-all", 0, "--format", ""},
         {"tables " + file, 0, "Table1\nTable2\nTable3\nTable4\n", ""},
         {"send-to-postgresql " + file + " --pg 'host=localhost password=secret'", 1, "",
          "a password does not belong on the command line"},
