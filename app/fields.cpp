@@ -32,6 +32,9 @@ const char* fieldControlName(Field field) {
 
 void onFieldChanged(SettingsStore& store, Field field, const std::string& text) { store.write(settingsKey(field), text); }
 
+bool readFullSchema(const SettingsStore& store) { return store.read("FullSchema", "0") == "1"; }
+void writeFullSchema(SettingsStore& store, bool on) { store.write("FullSchema", on ? "1" : "0"); }
+
 db::ConnectionParameters currentParameters(const ConnectionPage& page) {
     return {page.text(Field::Server),   page.text(Field::Port),       page.text(Field::User),
             page.text(Field::Password), page.text(Field::Database),   page.text(Field::AccessFile),

@@ -2,6 +2,7 @@
 
 #include <QAbstractScrollArea>
 #include <QEvent>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,6 +70,11 @@ QWidget* create(ControlKind kind, const QString& caption, QWidget* parent) {
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
         list->setSortingEnabled(false); // ListWidgetBox inserts in our own order
         return list;
+    }
+    case ControlKind::CheckBox: {
+        auto* box = new QCheckBox(caption, parent);
+        box->setFont(fieldFont());
+        return box;
     }
     case ControlKind::Progress: {
         auto* bar = new QProgressBar(parent);

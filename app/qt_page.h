@@ -17,7 +17,7 @@ class QWidget;
 // background colours, hover feedback.
 namespace app {
 
-enum class ControlKind { Frame, Label, TextField, MaskedField, Button, List, Progress };
+enum class ControlKind { Frame, Label, TextField, MaskedField, Button, List, Progress, CheckBox };
 
 // One row of a page's designed layout; `container` is empty for the page itself.
 struct ControlSpec {

@@ -24,6 +24,7 @@ struct SendOptions {
     std::vector<std::string> tables;
     OverwritePolicy policy = OverwritePolicy::Ask;
     std::string accessPassword;
+    bool fullSchema = false;
 };
 
 // Selects the named entries (exactly, else ignoring case) or, with no names,
@@ -93,6 +94,7 @@ int send(bool toPostgres, const SendOptions& options) {
 
     app::TableManagerContext page{dialogs, accessList, postgresList, progress, pointer,
                                   [fields] { return fields; }};
+    page.fullSchema = options.fullSchema;
     const transfer::TransferSummary summary =
         toPostgres ? transfer::sendTablesToPostgreSQL(page) : transfer::sendTablesToAccess(page);
     std::fprintf(stderr, "%d table(s) sent, %lld row(s)%s%s.\n", summary.tablesSent, summary.rowsSent,
@@ -127,6 +129,13 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
                                  QStringLiteral("[TABLE...]"));
     parser.addOption({QStringLiteral("overwrite"), QStringLiteral("Replace tables that exist on the other side.")});
     parser.addOption({QStringLiteral("skip-existing"), QStringLiteral("Leave tables that exist on the other side.")});
+    if (toPostgres)
+        parser.addOption({QStringLiteral("full-schema"),
+                          QStringLiteral("Keep column types, keys and indexes: PostgreSQL types from the Access column "
+                                         "definitions, AutoNumbers as identity columns, Required as NOT NULL, simple "
+                                         "default values, primary keys, unique keys, indexes, relationships as foreign "
+                                         "keys, descriptions as comments. A summary of what was created and what was "
+                                         "left out goes to stderr.")});
     addPasswordOptions(parser);
     if (const auto done = parseArguments(
             parser, arguments,
@@ -166,6 +175,7 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
         options.accessFile = positional.takeFirst().toStdString();
     }
     for (const auto& t : positional) options.tables.push_back(t.toStdString());
+    options.fullSchema = toPostgres && parser.isSet(QStringLiteral("full-schema"));
     return -1;
 }
 

@@ -6,6 +6,7 @@
 #include "cli/password.h"
 #include "cli/pg_target.h"
 #include "jet/database.h"
+#include "jet/schema.h"
 
 namespace cli {
 
@@ -19,6 +20,9 @@ int run(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The Access file."), QStringLiteral("[FILE]"));
     parser.addOption({QStringLiteral("pg"), QStringLiteral("A PostgreSQL database instead."), QStringLiteral("CONNINFO")});
     parser.addOption({QStringLiteral("all"), QStringLiteral("Every catalogue object of the Access file with its TABLE_TYPE.")});
+    parser.addOption({QStringLiteral("schema"),
+                      QStringLiteral("The schema of the Access file as JSON: columns with their properties (Required, "
+                                     "DefaultValue, Description, AutoNumber), indexes, relationships.")});
     addPasswordOptions(parser);
     if (const auto done = parseArguments(parser, arguments)) return *done;
     const QStringList positional = parser.positionalArguments();
@@ -28,6 +32,10 @@ int run(const QStringList& arguments) {
             names = postgresUserTables(parametersFromConninfo(parser.value(QStringLiteral("pg")).toStdString()));
         } else if (positional.size() == 1) {
             auto database = jet::Database::open(positional.first().toStdString(), {.password = readPassword(parser)});
+            if (parser.isSet(QStringLiteral("schema"))) {
+                std::fputs(jet::schemaJson(*database).c_str(), stdout);
+                return ExitOk;
+            }
             if (parser.isSet(QStringLiteral("all"))) {
                 for (const auto& object : database->catalog())
                     names.push_back(object.name + "\t" + (object.schemaType.empty() ? "-" : object.schemaType));

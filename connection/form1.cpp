@@ -142,7 +142,10 @@ void Form1::setText(app::Field f, const std::string& text) {
 }
 
 app::TableManagerPage& Form1::tableManager() {
-    if (!form2_) form2_ = std::make_unique<tables::Form2>(*this, *dialogs_, *program_, services_, operations_);
+    if (!form2_) {
+        form2_ = std::make_unique<tables::Form2>(*this, *dialogs_, *program_, services_, operations_);
+        form2_->useSettings(store_);
+    }
     return *form2_;
 }
 

@@ -59,6 +59,10 @@ public:
     void commitBatch();
     std::size_t batchPages() const; // held in memory until written
 
+    // The file as the engine reads it (what a record set opened now would see),
+    // for callers that need more than rows: the schema, complex values.
+    std::shared_ptr<jet::Database> database() { return reader(); }
+
 private:
     std::unique_ptr<Recordset> selectAll(const std::string& table);
     std::shared_ptr<jet::Database> reader();

@@ -169,7 +169,7 @@ TableDef parseTableDef(std::span<const std::uint8_t> buf, const FormatInfo& fmt,
             std::size_t e = pos + colsOff + static_cast<std::size_t>(k) * 3;
             std::uint16_t num = r.u16(e);
             if (num == 0xFFFF) continue;
-            ix.columns.push_back({num, (r.u8(e + 2) & 0x01) != 0 || fmt.jet3});
+            ix.columns.push_back({num, (r.u8(e + 2) & 0x01) != 0});
         }
         ix.usageMap = r.u32(pos + mapOff);
         ix.rootPage = r.u32(pos + mapOff + 4);

@@ -1,5 +1,6 @@
 #include "tables/form2.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QListWidget>
 #include <QProgressBar>
@@ -7,6 +8,7 @@
 
 #include "app/context.h"
 #include "app/fields.h"
+#include "app/settings.h"
 #include "app/qt_page.h"
 #include "db/error.h"
 #include "tables/table_page_handlers.h"
@@ -24,7 +26,8 @@ constexpr app::ControlSpec kLayout[] = {
     {"List1", ControlKind::List, "", "Frame1", {240, 360, 3330, 1635}},
     {"Frame2", ControlKind::Frame, "PostgreSQL Tables", "", {4080, 120, 3840, 4215}},
     {"List2", ControlKind::List, "", "Frame2", {240, 360, 3330, 1635}},
-    {"ProgressBar1", ControlKind::Progress, "Progress Bar", "", {120, 4460, 7800, 405}},
+    {"CheckBox1", ControlKind::CheckBox, "Keep column types, keys and indexes", "", {120, 4440, 7800, 315}},
+    {"ProgressBar1", ControlKind::Progress, "Progress Bar", "", {120, 4835, 7800, 405}},
     {"PushButton10", ControlKind::Button, "Select All", "Frame1", {240, 2100, 1600, 400}},
     {"PushButton11", ControlKind::Button, "Deselect All", "Frame1", {1960, 2100, 1600, 400}},
     {"PushButton3", ControlKind::Button, "Send Table/s To PostgreSQL", "Frame1", {240, 2600, 3330, 400}},
@@ -35,14 +38,15 @@ constexpr app::ControlSpec kLayout[] = {
     {"PushButton4", ControlKind::Button, "Send Table/s To Access", "Frame2", {240, 2600, 3330, 400}},
     {"PushButton5", ControlKind::Button, "Delete Table/s", "Frame2", {240, 3100, 3330, 400}},
     {"PushButton7", ControlKind::Button, "Rename Table", "Frame2", {240, 3600, 3330, 400}},
-    {"PushButton2", ControlKind::Button, "< Back", "", {120, 4980, 3840, 405}},
-    {"PushButton12", ControlKind::Button, "Help", "", {4080, 4980, 3840, 405}},
+    {"PushButton2", ControlKind::Button, "< Back", "", {120, 5355, 3840, 405}},
+    {"PushButton12", ControlKind::Button, "Help", "", {4080, 5355, 3840, 405}},
 };
-constexpr int kClientWidth = 8040, kClientHeight = 5505;
+// The check box row adds 375 twips between the lists and the progress bar.
+constexpr int kClientWidth = 8040, kClientHeight = 5880;
 
 const QStringList kFocusOrder{"List1",        "List2",       "PushButton10", "PushButton11", "PushButton3",
                               "PushButton1",  "PushButton6", "PushButton8",  "PushButton9",  "PushButton4",
-                              "PushButton5",  "PushButton7", "PushButton2",  "PushButton12"};
+                              "PushButton5",  "PushButton7", "CheckBox1",    "PushButton2",  "PushButton12"};
 
 QListWidget* asList(QWidget* w) { return qobject_cast<QListWidget*>(w); }
 
@@ -74,6 +78,7 @@ void Form2::runOperation(void (*handler)(app::TableManagerContext&)) {
     operations_.run([&] {
         app::TableManagerContext context{dialogs_, list1_, list2_, progress_, pointer_,
                                          app::parameterSource(connectionPage_)};
+        context.fullSchema = fullSchema();
         handler(context);
     });
 }
@@ -94,6 +99,20 @@ void Form2::wireButtons() {
     onClick("PushButton7", [this] { runOperation(tables::RenameSelectedPostgreSQLTable); });
     onClick("PushButton2", [this] { ReturnToConnectionPage(*this, connectionPage_); });
     onClick("PushButton12", [this] { ShowTableManagerHelp(*this); });
+}
+
+void Form2::useSettings(app::SettingsStore& store) {
+    settings_ = &store;
+    auto* box = qobject_cast<QCheckBox*>(control(QStringLiteral("CheckBox1")));
+    box->setChecked(app::readFullSchema(store));
+    connect(box, &QCheckBox::toggled, this, [this](bool on) {
+        if (settings_) app::writeFullSchema(*settings_, on);
+    });
+}
+
+bool Form2::fullSchema() const {
+    auto* box = qobject_cast<QCheckBox*>(control(QStringLiteral("CheckBox1")));
+    return box && box->isChecked();
 }
 
 void Form2::showPage() {

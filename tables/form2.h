@@ -13,6 +13,7 @@ class QProgressBar;
 
 namespace app {
 class HoverFilter;
+class SettingsStore;
 struct TableManagerContext;
 } // namespace app
 
@@ -47,6 +48,9 @@ public:
     QListWidget* list1() const;
     QListWidget* list2() const;
     app::PagePointer& pagePointer() { return pointer_; }
+    // "Keep column types, keys and indexes": read from the store now, written to it on every change.
+    void useSettings(app::SettingsStore& store);
+    bool fullSchema() const;
     app::HoverFilter& hover() { return *hover_; }
 
 protected:
@@ -68,6 +72,7 @@ private:
     app::ProgressBarBox progress_;
     std::unique_ptr<app::HoverFilter> hover_; // after pointer_: gone before it
     bool shownOnce_ = false;
+    app::SettingsStore* settings_ = nullptr;
 };
 
 } // namespace tables

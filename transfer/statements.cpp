@@ -83,19 +83,23 @@ void appendCopyRow(std::string& out, std::span<const std::string> values) {
             out += "\\N";
             continue;
         }
-        // Copied a run at a time up to each character that needs its escape.
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const char c = text[i];
-            const char* escaped = c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
-            if (!escaped) continue;
-            out.append(text, start, i - start);
-            out.append(escaped, 2);
-            start = i + 1;
-        }
-        out.append(text, start, std::string::npos);
+        appendCopyText(out, text);
     }
     out += '\n';
+}
+
+void appendCopyText(std::string& out, std::string_view text) {
+    // Copied a run at a time up to each character that needs its escape.
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* escaped = c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
+        if (!escaped) continue;
+        out.append(text.substr(start, i - start));
+        out.append(escaped, 2);
+        start = i + 1;
+    }
+    out.append(text.substr(start));
 }
 
 AccessCreate buildAccessCreate(const std::string& table, const std::vector<db::FieldInfo>& fields,

@@ -32,6 +32,9 @@ std::string buildPostgresCopy(const std::string& table);
 // One line of COPY text data: \N for the empty text, the rest escaped.
 void appendCopyRow(std::string& out, std::span<const std::string> values);
 
+// One value in COPY text format: backslash, line feed, carriage return and tab escaped.
+void appendCopyText(std::string& out, std::string_view text);
+
 // ---- PostgreSQL to Access ----
 
 struct AccessCreate {

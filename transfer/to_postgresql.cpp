@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "app/trap.h"
@@ -13,8 +14,10 @@
 #include "db/postgresql.h"
 #include "db/pg_session.h"
 #include "transfer/busy.h"
+#include "transfer/full_schema.h"
 #include "transfer/handlers.h"
 #include "transfer/helpers.h"
+#include "transfer/name_limits.h"
 #include "transfer/names.h"
 #include "transfer/pacing.h"
 #include "transfer/statements.h"
@@ -202,6 +205,10 @@ TransferSummary sendTablesToPostgreSQL(app::TableManagerContext& page) {
     summary.sessionsOpened = opened;
 
     if (opened) {
+        std::set<std::string> refused;
+        trap.step(124, [&] { refused = refuseOverlongNames(page, *access); });
+        std::unique_ptr<FullSchemaRun> full;
+        if (page.fullSchema) full = std::make_unique<FullSchemaRun>(page, trap, sql, *access, *pg);
         detail::EventPacer pacer(page.dialogs);
         int last = -1;
         trap.step(124, [&] { last = page.accessList.count() - 1; });
@@ -211,6 +218,10 @@ TransferSummary sendTablesToPostgreSQL(app::TableManagerContext& page) {
 
             std::string table;
             if (!trap.step(130, [&] { table = page.accessList.item(index); })) {
+                ++summary.tablesFailed;
+                continue;
+            }
+            if (refused.count(table)) {
                 ++summary.tablesFailed;
                 continue;
             }
@@ -229,6 +240,7 @@ TransferSummary sendTablesToPostgreSQL(app::TableManagerContext& page) {
             if (trap.test(140, [&] { return answer == ui::AnswerYes; })) {
                 // The server holds the name exactly as quoted: only those entries leave the list,
                 // and only when the table is gone.
+                if (full) full->beforeDrop(table);
                 if (trap.step(142, [&] { pg->execute("DROP TABLE " + quotePostgresName(table)); }))
                     trap.step(144, [&] { RemoveListEntries(page.postgresList, table); });
             }
@@ -245,6 +257,21 @@ TransferSummary sendTablesToPostgreSQL(app::TableManagerContext& page) {
                 });
                 source.reset();
             };
+
+            auto addListEntry = [&] {
+                trap.step(286, [&] {
+                    bool present = false;
+                    for (int i = 0; i < page.postgresList.count(); ++i)
+                        if (page.postgresList.item(i) == table) present = true;
+                    if (!present) page.postgresList.addItem(table);
+                });
+            };
+            if (full) {
+                full->sendTable(table, summary);
+                finish();
+                addListEntry();
+                continue;
+            }
 
             if (!trap.step(146, [&] { source = access->openRecordset("SELECT * FROM " + quoteAccessName(table), 3, 3); })) {
                 ++summary.tablesFailed;
@@ -277,13 +304,9 @@ TransferSummary sendTablesToPostgreSQL(app::TableManagerContext& page) {
             }
             ++summary.tablesSent;
             finish();
-            trap.step(286, [&] {
-                bool present = false;
-                for (int i = 0; i < page.postgresList.count(); ++i)
-                    if (page.postgresList.item(i) == table) present = true;
-                if (!present) page.postgresList.addItem(table);
-            });
+            addListEntry();
         }
+        if (full) full->finish();
     }
 
     summary.stopped = stopRequested();

@@ -54,6 +54,8 @@ TEST(Cli, WithoutAServer) {
         {"", 1, "", "Usage: quillmere-cli COMMAND"},
         {"no-such-command", 1, "", "unknown command 'no-such-command'"},
         {"send-to-postgresql --help", 0, "--skip-existing", ""},
+        {"send-to-postgresql --help", 0, "--full-schema", ""},
+        {"tables " + file + " --schema", 0, "{\"name\":\"PrimaryKey\",\"columns\":[{\"name\":\"A\",\"order\":\"asc\"}]", ""},
         {"dump --help-all", 0, "--format", ""},
         {"tables " + file, 0, "Table1\nTable2\nTable3\nTable4\n", ""},
         {"send-to-postgresql " + file + " --pg 'host=localhost password=secret'", 1, "",
@@ -151,6 +153,8 @@ TEST(Cli, SendBothWaysWithExitStatuses) {
         {"an Access password from a file", "send-to-postgresql " + locked + " --overwrite --password-file " +
          passwordFile + " --pg " + uri, 0, "1 table(s) sent, 3 row(s)"},
         {"without it the file does not open", "send-to-postgresql " + locked + " --pg " + uri, 1, "locked.mdb"},
+        {"the whole file with its schema", "send-to-postgresql " + file + " --overwrite --full-schema --pg " + uri, 0,
+         "Keep column types, keys and indexes: 4 tables, 2 rows; created 4 primary keys"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -2,6 +2,7 @@
 // fields and the store, the buttons, the pointer, and the way to Form2 and back.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include "app/fields.h"
 #include "app/files.h"
 #include "app/qt_ui.h"
 #include "connection/engine_check.h"
@@ -66,7 +68,8 @@ const Row kLayout[] = {
     {"Form2", "List1", "Frame1", "", 240, 360, 3330, 1635},
     {"Form2", "Frame2", "Form2", "PostgreSQL Tables", 4080, 120, 3840, 4215},
     {"Form2", "List2", "Frame2", "", 240, 360, 3330, 1635},
-    {"Form2", "ProgressBar1", "Form2", "Progress Bar", 120, 4460, 7800, 405},
+    {"Form2", "CheckBox1", "Form2", "Keep column types, keys and indexes", 120, 4440, 7800, 315},
+    {"Form2", "ProgressBar1", "Form2", "Progress Bar", 120, 4835, 7800, 405},
     {"Form2", "PushButton10", "Frame1", "Select All", 240, 2100, 1600, 400},
     {"Form2", "PushButton11", "Frame1", "Deselect All", 1960, 2100, 1600, 400},
     {"Form2", "PushButton3", "Frame1", "Send Table/s To PostgreSQL", 240, 2600, 3330, 400},
@@ -77,8 +80,8 @@ const Row kLayout[] = {
     {"Form2", "PushButton4", "Frame2", "Send Table/s To Access", 240, 2600, 3330, 400},
     {"Form2", "PushButton5", "Frame2", "Delete Table/s", 240, 3100, 3330, 400},
     {"Form2", "PushButton7", "Frame2", "Rename Table", 240, 3600, 3330, 400},
-    {"Form2", "PushButton2", "Form2", "< Back", 120, 4980, 3840, 405},
-    {"Form2", "PushButton12", "Form2", "Help", 4080, 4980, 3840, 405},
+    {"Form2", "PushButton2", "Form2", "< Back", 120, 5355, 3840, 405},
+    {"Form2", "PushButton12", "Form2", "Help", 4080, 5355, 3840, 405},
 };
 
 QString captionOf(QWidget* w) {
@@ -108,7 +111,7 @@ TEST(RealPages, EveryControlHasItsDesignedPlaceCaptionFontAndFocusOrder) {
     auto& form1 = pages.start();
     auto& form2 = static_cast<tables::Form2&>(form1.tableManager());
     EXPECT_EQ(form1.size(), QSize(px(8040), px(5610)));
-    EXPECT_EQ(form2.size(), QSize(px(8040), px(5965 - 460))) << "height from where < Back stands";
+    EXPECT_EQ(form2.size(), QSize(px(8040), px(5965 + 375 - 460))) << "height from where < Back stands (the check box row adds 375)";
 
     for (const Row& r : kLayout) {
         SCOPED_TRACE(std::string(r.page) + "." + r.name);
@@ -142,7 +145,7 @@ TEST(RealPages, EveryControlHasItsDesignedPlaceCaptionFontAndFocusOrder) {
     EXPECT_EQ(focusChain(&form2, "List1"),
               QStringList({"List1", "List2", "PushButton10", "PushButton11", "PushButton3", "PushButton1",
                            "PushButton6", "PushButton8", "PushButton9", "PushButton4", "PushButton5", "PushButton7",
-                           "PushButton2", "PushButton12"}));
+                           "CheckBox1", "PushButton2", "PushButton12"}));
 }
 
 TEST(RealPages, EachKeystrokeWritesItsKeyAndFocusSelectsTheWholeText) {
@@ -587,3 +590,23 @@ TEST(RealPages, ClosingEitherPageEndsTheProgram) {
 }
 
 } // namespace
+
+// "Keep column types, keys and indexes": off by default, read at start, written on every change,
+// and what the transfer buttons hand to the handlers.
+TEST(RealPages, FullSchemaBoxIsRememberedUnderItsOwnKey) {
+    for (const bool stored : {false, true}) {
+        SCOPED_TRACE(stored);
+        fakes::RealPages pages;
+        if (stored) app::writeFullSchema(*pages.store, true);
+        auto& form1 = pages.start();
+        auto& form2 = static_cast<tables::Form2&>(form1.tableManager());
+        auto* box = qobject_cast<QCheckBox*>(form2.control(QStringLiteral("CheckBox1")));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->isChecked(), stored);
+        EXPECT_EQ(form2.fullSchema(), stored);
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(px(120), box->height() / 2));
+        EXPECT_EQ(box->isChecked(), !stored);
+        EXPECT_EQ(pages.store->read("FullSchema"), stored ? "0" : "1");
+        EXPECT_EQ(form2.fullSchema(), !stored);
+    }
+}

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Access to PostgreSQL with and without "Keep column types, keys and indexes" on the same
+# table: ROWS rows of 10 columns shaped like real data (short and long text, Unicode,
+# quotes, tabs and line breaks, Nulls, dates with times, money, doubles, bigints).
+#
+#   bench/full_schema_bench.sh [BUILD_DIR] [ROWS]
+#
+# Without PGHOST in the environment it runs itself inside a throw-away cluster
+# (scripts/pg-cluster.sh). BUILD_DIR defaults to ./build (quillmere-cli in BUILD_DIR/bin).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+build=${1:-$root/build}
+rows=${2:-200000}
+
+if [[ -z "${PGHOST:-}" ]]; then
+    exec "$root/scripts/pg-cluster.sh" -- "$0" "$build" "$rows"
+fi
+
+cli=$build/bin/quillmere-cli
+[[ -x $cli ]] || { echo "no $cli: build the quillmere-cli target first" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+install -m 644 "${QM_FIXTURES:-$root/../shared/fixtures/access}/files/jackcess/templates/empty2007.accdb" "$work/bench.accdb"
+conninfo="host=$PGHOST port=$PGPORT dbname=$PGDATABASE user=$PGUSER"
+export PGOPTIONS="-c search_path=qm_full_bench"
+now() { date +%s.%N; }
+
+psql -q -v ON_ERROR_STOP=1 <<SQL
+DROP SCHEMA IF EXISTS qm_full_bench CASCADE;
+CREATE SCHEMA qm_full_bench;
+CREATE TABLE qm_full_bench.seed(id int, name varchar(40), qty smallint, amount numeric(12,2), ratio double precision,
+                                made timestamp, flag bool, note text, city varchar(60), big bigint);
+INSERT INTO qm_full_bench.seed
+SELECT i, 'Ünïcødé ' || i, (i % 30000)::smallint, (i * 1.25)::numeric(12,2), i / 7.0,
+       timestamp '2020-01-01 08:30:15' + i * interval '17 seconds', i % 3 = 0,
+       CASE WHEN i % 10 = 0 THEN NULL WHEN i % 10 = 1 THEN '' ELSE
+            repeat('long note of row ' || i || ' with ''quotes'', a tab' || chr(9) || 'and a' || chr(10) || 'line break. ', 1 + i % 8) END,
+       CASE WHEN i % 7 = 0 THEN NULL ELSE 'Αθήνα / Москва / 東京 ' || (i % 97) END, i * 1000::bigint
+  FROM generate_series(1, $rows) AS i;
+SQL
+echo "Filling the Access table ($rows rows) ..." >&2
+"$cli" send-to-access "$conninfo" "$work/bench.accdb" seed --overwrite 2>"$work/fill.log" || { cat "$work/fill.log" >&2; exit 1; }
+
+run() {
+    local label=$1; shift
+    local t0 t1
+    t0=$(now)
+    "$cli" send-to-postgresql "$work/bench.accdb" seed --overwrite --pg "$conninfo" "$@" 2>"$work/run.log" || { cat "$work/run.log" >&2; exit 1; }
+    t1=$(now)
+    awk -v l="$label" -v r="$rows" -v a="$t0" -v b="$t1" 'BEGIN { printf "%-40s %8d rows %8.3f s %10.0f rows/s\n", l, r, b - a, r / (b - a) }'
+}
+run "Access -> PostgreSQL (text columns)"
+run "Access -> PostgreSQL (--full-schema)" --full-schema
+psql -Atqc "SELECT 'full schema size: ' || pg_size_pretty(pg_total_relation_size('seed'))"
+psql -q -c 'DROP SCHEMA qm_full_bench CASCADE'
