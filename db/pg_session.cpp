@@ -455,7 +455,18 @@ void appendCopyText(std::string& line, std::string_view value) {
 
 struct PostgreSQLBackend::Link {
     PgConnPtr conn;
+    // Set while a record set's FETCH is under way: takes its answer in for that record set.
+    std::function<void()> settle;
 };
+
+namespace {
+
+// Takes in the answer to a FETCH sent ahead, if one is under way, so the connection can carry the next command.
+void settle(PostgreSQLBackend::Link& link) {
+    if (link.settle) std::exchange(link.settle, {})();
+}
+
+} // namespace
 
 namespace {
 
@@ -473,9 +484,10 @@ public:
     }
 
     // Cursor: `first` is the first chunk, `count` the rows of the whole result.
-    PgRecordset(std::weak_ptr<PGconn> conn, std::string cursor, long long count, PgResultPtr first)
-        : count_(count), conn_(std::move(conn)), cursor_(std::move(cursor)) {
+    PgRecordset(std::weak_ptr<PostgreSQLBackend::Link> link, std::string cursor, long long count, PgResultPtr first)
+        : count_(count), link_(std::move(link)), cursor_(std::move(cursor)) {
         adopt(std::move(first));
+        fetchAhead();
     }
 
     ~PgRecordset() override {
@@ -513,17 +525,23 @@ public:
         if (eof()) throw Error(3021, kNoCurrentRecord);
         if (position_ + 1 < count_ && row_ + 1 >= PQntuples(chunk_.get())) {
             // A failed FETCH leaves the record set on the row it was on.
-            PgResultPtr next = fetch();
+            PgResultPtr next = nextChunk();
             chunk_ = std::move(next);
             row_ = 0;
             // The cursor holds a materialised result, so its length cannot
             // change under us; should it come up short anyway, it ends there.
             if (PQntuples(chunk_.get()) == 0) count_ = position_ + 1;
-        } else {
-            ++row_;
+            ++position_;
+            load();
+            fetchAhead();
+            return;
         }
+        ++row_;
         ++position_;
         load();
+        // Lets the server go on sending the chunk ahead once the socket's buffer is full.
+        if (pending_ && row_ % 1024 == 0)
+            if (auto link = link_.lock(); link && link->conn) PQconsumeInput(link->conn.get());
     }
     void close() override {
         if (closed_) return;
@@ -531,9 +549,13 @@ public:
         chunk_.reset();
         values_.clear();
         if (cursor_.empty()) return;
-        if (auto conn = conn_.lock(); conn && PQstatus(conn.get()) == CONNECTION_OK &&
-                                      PQtransactionStatus(conn.get()) != PQTRANS_INERROR)
-            PgResultPtr(PQexec(conn.get(), ("CLOSE " + cursor_).c_str()));
+        auto link = link_.lock();
+        if (link && link->conn && pending_) settle(*link);
+        pending_ = false;
+        ahead_.reset();
+        if (link && link->conn && PQstatus(link->conn.get()) == CONNECTION_OK &&
+            PQtransactionStatus(link->conn.get()) != PQTRANS_INERROR)
+            PgResultPtr(PQexec(link->conn.get(), ("CLOSE " + cursor_).c_str()));
     }
 
 private:
@@ -554,10 +576,60 @@ private:
         load();
     }
 
-    PgResultPtr fetch() const {
-        auto conn = conn_.lock();
-        if (!conn || cursor_.empty()) throw Error(3704, kClosedMessage);
-        return run(conn.get(), "FETCH FORWARD " + std::to_string(nextFetchRows()) + " FROM " + cursor_, PGRES_TUPLES_OK);
+    std::string fetchSql() const { return "FETCH FORWARD " + std::to_string(nextFetchRows()) + " FROM " + cursor_; }
+
+    // The chunk after the current one: the one asked for ahead, or the failure of that FETCH, or else a FETCH now.
+    PgResultPtr nextChunk() {
+        auto link = link_.lock();
+        if (!link || !link->conn || cursor_.empty()) {
+            pending_ = false;
+            throw Error(3704, kClosedMessage);
+        }
+        settle(*link); // ours, or another record set's answer to take in first
+        if (aheadFailure_) {
+            const Error failure = std::move(*aheadFailure_);
+            aheadFailure_.reset();
+            throw failure;
+        }
+        if (ahead_) {
+            // Rows read ahead of a transaction that failed since: the FETCH made now fails as it always did, and
+            // the rows stay for when the transaction has been rolled back.
+            if (PQtransactionStatus(link->conn.get()) == PQTRANS_INERROR)
+                run(link->conn.get(), fetchSql(), PGRES_TUPLES_OK);
+            return std::move(ahead_);
+        }
+        return run(link->conn.get(), fetchSql(), PGRES_TUPLES_OK);
+    }
+
+    // Asks for the next chunk now, when rows remain beyond the current one and no transaction is open.
+    void fetchAhead() {
+        if (cursor_.empty() || pending_ || ahead_ || aheadFailure_) return;
+        if (position_ - row_ + PQntuples(chunk_.get()) >= count_) return;
+        auto link = link_.lock();
+        if (!link || !link->conn) return;
+        settle(*link);
+        PGconn* conn = link->conn.get();
+        // A failure inside a transaction would fail the statements that follow it before their time.
+        if (PQtransactionStatus(conn) != PQTRANS_IDLE) return;
+        // Should it not go out, the FETCH made when the rows are needed meets the trouble and reports it.
+        if (PQsendQuery(conn, fetchSql().c_str()) != 1) return;
+        pending_ = true;
+        link->settle = [this] { takeAhead(); };
+    }
+
+    // The answer to the FETCH sent ahead, kept for nextChunk(); the connection is free again afterwards.
+    void takeAhead() {
+        pending_ = false;
+        auto link = link_.lock();
+        if (!link || !link->conn) return;
+        PGconn* conn = link->conn.get();
+        PgResultPtr result(PQgetResult(conn));
+        while (PgResultPtr(PQgetResult(conn))) {
+        }
+        if (result && PQresultStatus(result.get()) == PGRES_TUPLES_OK)
+            ahead_ = std::move(result);
+        else
+            aheadFailure_ = Error(kPgError, resultMessage(result.get(), conn));
     }
 
     // As many rows as about kChunkBytes hold, judged by the current chunk.
@@ -591,9 +663,13 @@ private:
     int row_ = 0;
     long long position_ = 0;
     long long count_ = 0;
-    std::weak_ptr<PGconn> conn_;
+    std::weak_ptr<PostgreSQLBackend::Link> link_;
     std::string cursor_;
     bool closed_ = false;
+    // The FETCH sent ahead: under way, or its answer (rows or failure) waiting for the record set to reach it.
+    bool pending_ = false;
+    PgResultPtr ahead_;
+    std::optional<Error> aheadFailure_;
 };
 
 // Does the text start with a statement that DECLARE CURSOR accepts?
@@ -659,6 +735,7 @@ PGconn* PostgreSQLBackend::native() const {
     if (!link_ || !link_->conn)
         throw Error(3709, "The connection cannot be used to perform this operation. It is either closed or invalid in "
                           "this context.");
+    settle(*link_);
     return link_->conn.get();
 }
 
@@ -738,8 +815,7 @@ std::unique_ptr<Recordset> PostgreSQLBackend::openRecordset(const std::string& s
             throw Error(kPgError, "The server did not report the number of rows.");
         run(conn, "MOVE ABSOLUTE 0 IN " + cursor, PGRES_COMMAND_OK);
         auto first = run(conn, "FETCH FORWARD " + std::to_string(kFirstFetchRows) + " FROM " + cursor, PGRES_TUPLES_OK);
-        std::shared_ptr<PGconn> alias(link_, link_->conn.get());
-        return std::make_unique<PgRecordset>(std::weak_ptr<PGconn>(alias), cursor, count, std::move(first));
+        return std::make_unique<PgRecordset>(std::weak_ptr<Link>(link_), cursor, count, std::move(first));
     } catch (...) {
         if (PQtransactionStatus(conn) == PQTRANS_IDLE) PgResultPtr(PQexec(conn, ("CLOSE " + cursor).c_str()));
         throw;

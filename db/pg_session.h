@@ -21,6 +21,16 @@
 // too). Because the cursor is holdable the
 // connection stays in autocommit between fetches, so other statements can run
 // on the same connection while a record set is being read.
+//
+// Outside a transaction the next chunk is asked for as soon as a chunk
+// arrives, so the server prepares it while the caller works on the rows in
+// hand (so at most two chunks are held). libpq carries one command at a time:
+// whatever next uses the connection (any call through native(), another
+// record set) first takes that answer in for the record set that asked. A
+// FETCH that failed ahead is reported where the record set reaches it, with
+// the same error a FETCH made right then would give, and leaves the record
+// set on the row it was on. Inside a transaction chunks are fetched only when
+// needed, so a failure cannot spoil the transaction before its time.
 
 #include <cstddef>
 #include <functional>
@@ -125,8 +135,10 @@ public:
     // The running server's version number (e.g. 150004).
     int serverVersion() const;
 
-private:
+    // The connection, shared with the record sets opened on it.
     struct Link;
+
+private:
     std::shared_ptr<Link> link_;
     long long cursorSerial_ = 0;
 };

@@ -307,6 +307,93 @@ TEST_F(PgSession, ClosedConnectionsRefuseWork) {
     pg.reset();
 }
 
+// The next chunk is asked for ahead; whatever else uses the connection meanwhile (statements, a second record
+// set, a transaction, closing) first takes that answer in, and every row still comes once, in order.
+TEST_F(PgSession, ChunksAskedForAheadGiveWayToOtherWork) {
+    constexpr int first = db::PostgreSQLBackend::kFirstFetchRows, chunk = db::PostgreSQLBackend::kFetchRows;
+    constexpr int rows = first + 3 * chunk + 5;
+    exec(*pg, "CREATE TABLE many AS SELECT g AS n FROM generate_series(1, " + std::to_string(rows) + ") g");
+    auto a = pg->openRecordset("SELECT n FROM many ORDER BY n", -1, -1);
+    auto b = pg->openRecordset("SELECT -n FROM many ORDER BY n", -1, -1);
+    ASSERT_EQ(a->recordCount(), rows);
+    ASSERT_EQ(b->recordCount(), rows);
+    int seen = 0;
+    for (; !a->eof(); a->moveNext()) {
+        ++seen;
+        ASSERT_EQ(a->value(0), db::Variant(std::int32_t(seen)));
+        ASSERT_FALSE(b->eof());
+        ASSERT_EQ(b->value(0), db::Variant(std::int32_t(-seen)));
+        b->moveNext();
+        if (seen % 7919 == 0) {
+            ASSERT_EQ(scalar(*pg, "SELECT " + std::to_string(seen)), std::to_string(seen));
+        }
+        if (seen == first + chunk / 2) {
+            // A failed statement inside a transaction stops the record sets at their next chunk, as it always
+            // did, though that chunk was read ahead; after the rollback they go on where they were.
+            pg->begin();
+            EXPECT_THROW(pg->execute("SELECT 1 / 0"), db::Error);
+            const int from = seen;
+            while (seen < first + chunk) {
+                a->moveNext();
+                ASSERT_EQ(a->value(0), db::Variant(std::int32_t(++seen)));
+            }
+            EXPECT_THROW(a->moveNext(), db::Error);
+            EXPECT_EQ(a->value(0), db::Variant(std::int32_t(seen)));
+            pg->rollback();
+            for (int n = from; n < seen; ++n) b->moveNext();
+        }
+        if (seen == first + 2 * chunk) {
+            // A transaction that goes well leaves them alone.
+            pg->begin();
+            exec(*pg, "UPDATE many SET n = n WHERE n = 1");
+            pg->commit();
+        }
+    }
+    EXPECT_EQ(seen, rows);
+    EXPECT_TRUE(b->eof());
+    EXPECT_FALSE(pg->inTransaction());
+    // Closed with a chunk asked for and not yet read: the connection is free and the cursor gone.
+    auto c = pg->openRecordset("SELECT n FROM many ORDER BY n", -1, -1);
+    for (int i = 0; i < first + 1; ++i) c->moveNext();
+    EXPECT_EQ(c->value(0), db::Variant(std::int32_t(first + 2)));
+    c.reset();
+    a->close();
+    b->close();
+    EXPECT_EQ(scalar(*pg, "SELECT count(*) FROM pg_cursors"), "0");
+}
+
+// A FETCH asked for ahead that fails (here the server ends the session) is reported where the rows reach it,
+// as a FETCH made right then is, and leaves the record set on the last row it had; rows before it are all there.
+TEST_F(PgSession, AFetchThatFailsAheadStopsWhereTheRowsReachIt) {
+    constexpr int first = db::PostgreSQLBackend::kFirstFetchRows, chunk = db::PostgreSQLBackend::kFetchRows;
+    exec(*pg, "CREATE TABLE many AS SELECT g AS n FROM generate_series(1, " + std::to_string(first + 3 * chunk) + ") g");
+    auto reader = pgtest::connect();
+    const std::string pid = scalar(*reader, "SELECT pg_backend_pid()");
+    auto rs = reader->openRecordset("SELECT n FROM " + schema + ".many ORDER BY n", -1, -1);
+    ASSERT_EQ(rs->recordCount(), first + 3 * chunk);
+    ASSERT_EQ(scalar(*pg, "SELECT pg_terminate_backend(" + pid + ")"), "True");
+    int read = 0;
+    try {
+        for (; !rs->eof(); rs->moveNext()) {
+            ++read;
+            ASSERT_EQ(rs->value(0), db::Variant(std::int32_t(read)));
+        }
+        ADD_FAILURE() << "read every row from a session the server ended";
+    } catch (const db::Error& e) {
+        EXPECT_EQ(e.number(), -1);
+        EXPECT_NE(std::string(e.what()), "");
+    }
+    // The first chunk, or also the one the server had sent before it ended the session.
+    EXPECT_TRUE(read == first || read == first + chunk) << read;
+    ASSERT_FALSE(rs->eof());
+    EXPECT_EQ(rs->value(0), db::Variant(std::int32_t(read)));
+    // Trying again fails again, in place.
+    EXPECT_THROW(rs->moveNext(), db::Error);
+    EXPECT_EQ(rs->value(0), db::Variant(std::int32_t(read)));
+    EXPECT_NO_THROW(rs->close());
+    EXPECT_THROW(reader->execute("SELECT 1"), db::Error);
+}
+
 TEST_F(PgSession, TransactionsCommitAndRollBack) {
     exec(*pg, "CREATE TABLE tx (a int PRIMARY KEY)");
     pg->begin();
