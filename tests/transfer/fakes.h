@@ -80,11 +80,13 @@ public:
     void setValue(int v) override {
         value_ = v;
         values.push_back(v);
+        if (onValue) onValue(v);
     }
     int value() const override { return value_; }
     void setText(const std::string& t) override { text_ = t; }
     std::string text() const override { return text_; }
     std::vector<int> values;
+    std::function<void(int)> onValue; // lets a test act at a point of a run
 
 private:
     int value_ = 0;

@@ -5,8 +5,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
 
 #include "db/access.h"
+#include "db/pg_session.h"
 #include "jet/check.h"
 #include "page.h"
 #include "transfer/handlers.h"
@@ -17,6 +21,30 @@ namespace {
 
 using env::kNull;
 using env::Rows;
+
+// The local TCP ports of this process's sockets, which tell its connections to the server from other processes'.
+std::string ownPorts() {
+    std::set<std::string> inodes;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+        if (!ec && target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+    }
+    std::string ports;
+    for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+            if (!inodes.count(inode)) continue;
+            ports += (ports.empty() ? "" : ", ") + std::to_string(std::stoi(local.substr(local.find(':') + 1), nullptr, 16));
+        }
+    }
+    return ports;
+}
 
 class ToAccess : public ::testing::Test {
 protected:
@@ -299,6 +327,44 @@ TEST_F(ToAccess, ABatchThatCannotBeWrittenIsRunAgainRowByRow) {
     EXPECT_EQ(p.dialogs.messages,
               std::vector<std::string>{std::to_string(summary.rowsFailed) + " of 3000 rows of the table big could not be sent."});
     EXPECT_EQ(env::Session::access(target).rows("SELECT * FROM `big`").size(), std::size_t(summary.rowsSent));
+    for (const auto& finding : jet::checkFile(target)) ADD_FAILURE() << jet::describe(finding);
+}
+
+// The server ends the session in the middle of the rows, while the next chunk is being read ahead: the failure
+// is reported once, at the step that moves to the next row; the rows before it are in the file, none failed, and
+// the run ends as it does when any step fails there.
+TEST_F(ToAccess, TheServerEndingTheSessionMidwayStopsTheTableWithOneReport) {
+    pg->exec("DROP TABLE IF EXISTS big");
+    pg->exec("CREATE TABLE big(id int, note text)");
+    pg->exec("INSERT INTO big SELECT i, 'note ' || i FROM generate_series(1, 40000) AS i");
+    const std::string target = dir.copy("jackcess/templates/empty2003.mdb", "ended.mdb");
+    Page p(target);
+    p.postgres.addItem("big");
+    p.postgres.select({"big"});
+    bool ended = false;
+    p.progress.onValue = [&](int value) {
+        if (value != 10 || ended) return;
+        ended = true;
+        pg->exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid <> pg_backend_pid() AND "
+                 "application_name = 'Quillmere' AND client_port IN (" + ownPorts() + ")");
+    };
+    auto context = p.context();
+    const auto summary = transfer::sendTablesToAccess(context);
+    EXPECT_TRUE(ended);
+    ASSERT_EQ(p.dialogs.reports.size(), 1u);
+    const Report report = parseReport(p.dialogs.reports[0]);
+    EXPECT_EQ(report.line, 254);
+    EXPECT_FALSE(report.description.empty());
+    EXPECT_EQ(summary.rowsFailed, 0);
+    // The first chunk and the next whole chunk, or also the one the server had sent before it ended the session.
+    constexpr long long first = db::PostgreSQLBackend::kFirstFetchRows, chunk = db::PostgreSQLBackend::kFetchRows;
+    EXPECT_TRUE(summary.rowsSent == first + chunk || summary.rowsSent == first + 2 * chunk) << summary.rowsSent;
+    EXPECT_EQ(p.dialogs.messages, std::vector<std::string>{});
+    EXPECT_EQ(p.progress.values.back(), 0);
+    EXPECT_EQ(p.progress.text(), "Progress Bar");
+    const Rows rows = env::Session::access(target).rows("SELECT * FROM `big`");
+    ASSERT_EQ(rows.size(), std::size_t(summary.rowsSent));
+    EXPECT_EQ(rows.back(), (std::vector<std::string>{std::to_string(summary.rowsSent), "note " + std::to_string(summary.rowsSent)}));
     for (const auto& finding : jet::checkFile(target)) ADD_FAILURE() << jet::describe(finding);
 }
 
