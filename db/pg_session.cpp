@@ -466,10 +466,6 @@ void settle(PostgreSQLBackend::Link& link) {
     if (link.settle) std::exchange(link.settle, {})();
 }
 
-} // namespace
-
-namespace {
-
 const char* kClosedMessage = "Operation is not allowed when the object is closed.";
 const char* kNoCurrentRecord =
     "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.";
