@@ -226,4 +226,13 @@ std::string Variant::toText() const {
     return std::visit(Visitor{}, v_);
 }
 
+void Variant::textInto(std::string& out) const {
+    if (const auto* text = std::get_if<std::string>(&v_))
+        out.assign(*text);
+    else if (isNull() || isEmpty())
+        out.clear();
+    else
+        out = toText();
+}
+
 } // namespace db

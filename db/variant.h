@@ -69,6 +69,8 @@ public:
     // The value's text form: never locale-dependent, accepted by PostgreSQL and by
     // the Access engine. Null and Empty give "".
     std::string toText() const;
+    // The same text written into `out`, whose buffer is reused.
+    void textInto(std::string& out) const;
 
     bool operator==(const Variant&) const = default;
 

@@ -195,8 +195,7 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                         std::vector<std::string>& values = rows->reading();
                         for (int c = 0; c < columns; ++c) {
                             // NullToDefault(value, "") as text: Null and the empty text are both "".
-                            const db::Variant& value = source->value(c);
-                            values[std::size_t(c)] = value.isNull() ? std::string() : value.toText();
+                            source->value(c).textInto(values[std::size_t(c)]);
                         }
                         rows->taken(); // the INSERT of these values is the statement in hand
                         trap.reach(230);

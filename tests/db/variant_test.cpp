@@ -53,7 +53,16 @@ TEST(VariantText, EveryKindHasItsLocaleFreeForm) {
         {"bytes", Variant(db::Bytes{0x0a, 0x0b, 0xff}), "\\x0a0bff"},
         {"guid", Variant(g), "{A0A1A2A3-A4A5-A6A7-A8A9-AAABACADAEAF}"},
     };
-    for (const auto& c : cases) EXPECT_EQ(c.value.toText(), c.text) << c.what;
+    // textInto gives the same text, whatever the string held before (longer, shorter or the previous case's).
+    std::string reused(200, '#');
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.value.toText(), c.text) << c.what;
+        c.value.textInto(reused);
+        EXPECT_EQ(reused, c.text) << c.what;
+        std::string fresh = "x";
+        c.value.textInto(fresh);
+        EXPECT_EQ(fresh, c.text) << c.what;
+    }
 }
 
 TEST(VariantText, DoublesReadBackExactly) {
