@@ -626,6 +626,13 @@ struct WriterImpl {
                 cells[c.number].null = false;
                 cells[c.number].bytes = le32(static_cast<std::int32_t>(t.autoNumber));
                 wr32(pc().modify(t.tdefPage) + lay().tdAuto, t.autoNumber);
+            } else if ((c.flags & 0x04) && c.type == 0x04 && cells[c.number].bytes.size() == 4) {
+                // A value given for the AutoNumber: the next one handed out follows the highest given.
+                const auto given = static_cast<std::int32_t>(rd32(cells[c.number].bytes.data()));
+                if (given > 0 && static_cast<std::uint32_t>(given) > t.autoNumber) {
+                    t.autoNumber = static_cast<std::uint32_t>(given);
+                    wr32(pc().modify(t.tdefPage) + lay().tdAuto, t.autoNumber);
+                }
             }
         }
         const std::vector<std::uint8_t> row = encodeRow(t, cells);

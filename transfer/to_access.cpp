@@ -11,6 +11,8 @@
 #include "db/access.h"
 #include "db/access_session.h"
 #include "db/postgresql.h"
+#include "transfer/access_batch.h"
+#include "transfer/access_full_schema.h"
 #include "transfer/busy.h"
 #include "transfer/handlers.h"
 #include "transfer/helpers.h"
@@ -22,51 +24,6 @@
 namespace transfer {
 
 namespace {
-
-// Rows for one Access table, written to the file a batch at a time: each INSERT still succeeds or fails on
-// its own, but the file is written once per batch instead of once per row. When writing a batch fails
-// (a full disk), the file is as before the batch and its statements are handed back to be run one by one,
-// so that each row is stored, or reported and counted, as a single INSERT would be.
-class RowBatch {
-public:
-    static constexpr std::size_t kRows = 1000;
-    static constexpr std::size_t kPages = 4096; // 16 MiB of 4 KiB pages: wide rows end a batch sooner
-
-    explicit RowBatch(db::Connection& access) : backend_(dynamic_cast<db::AccessBackend*>(&access.backend())) {}
-
-    void begin() {
-        if (!backend_) return;
-        try {
-            backend_->beginBatch();
-            open_ = true;
-        } catch (...) {
-            open_ = false; // rows then go one by one
-        }
-    }
-    void stored(const std::string& sql) {
-        if (open_) statements_.push_back(sql);
-    }
-    bool full() const { return open_ && (statements_.size() >= kRows || backend_->batchPages() >= kPages); }
-
-    // Writes the batch; returns the statements to run again when that failed.
-    std::vector<std::string> commit() {
-        if (!open_) return {};
-        open_ = false;
-        std::vector<std::string> again;
-        try {
-            backend_->commitBatch();
-        } catch (...) {
-            again = std::move(statements_);
-        }
-        statements_.clear();
-        return again;
-    }
-
-private:
-    db::AccessBackend* backend_;
-    bool open_ = false;
-    std::vector<std::string> statements_;
-};
 
 int integerText(const db::Variant& v) {
     if (v.isNull() || v.isEmpty()) return 0;
@@ -134,6 +91,8 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
     summary.sessionsOpened = opened;
 
     if (opened) {
+        std::unique_ptr<AccessFullSchemaRun> full;
+        if (page.fullSchema) full = std::make_unique<AccessFullSchemaRun>(page, trap, sql, *access, *pg);
         detail::EventPacer pacer(page.dialogs);
         int last = -1;
         trap.step(126, [&] { last = page.postgresList.count() - 1; });
@@ -182,6 +141,18 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                 });
                 source.reset();
             };
+
+            auto addListEntry = [&] {
+                trap.step(262, [&] {
+                    if (!ListContainsName(page.accessList, table)) page.accessList.addItem(table);
+                });
+            };
+            if (full) {
+                full->sendTable(table, summary);
+                finish();
+                addListEntry();
+                continue;
+            }
 
             if (!trap.step(146, [&] { source = pg->openRecordset("SELECT * FROM " + quotePostgresName(table)); })) {
                 ++summary.tablesFailed;
@@ -269,10 +240,9 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
             if (failed > 0) page.dialogs.message(failedRowsMessage(failed, count, table));
             ++summary.tablesSent;
             finish();
-            trap.step(262, [&] {
-                if (!ListContainsName(page.accessList, table)) page.accessList.addItem(table);
-            });
+            addListEntry();
         }
+        if (full) full->finish();
     }
 
     summary.stopped = stopRequested();
