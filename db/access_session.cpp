@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "db/memory_recordset.h"
+#include "jet/rename.h"
 #include "jet/database.h"
 #include "jet/sql.h"
 #include "jet/writer.h"
@@ -281,6 +282,11 @@ std::unique_ptr<Recordset> AccessBackend::execute(const std::string& sql) {
     reader_.reset(); // the next read sees what this statement wrote
     translated([&] { writer().run(statement); });
     return nullptr;
+}
+
+void AccessBackend::renameTable(const std::string& oldName, const std::string& newName) {
+    reader_.reset();
+    translated([&] { jet::renameTable(writer(), oldName, newName); });
 }
 
 std::unique_ptr<Recordset> AccessBackend::selectAll(const std::string& table) {

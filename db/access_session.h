@@ -44,6 +44,9 @@ public:
     // False for Access 97 files, which have no Decimal column type.
     bool hasDecimalType();
 
+    // Renames a table in place (jet/rename.h): keys, indexes, properties and relationships stay.
+    void renameTable(const std::string& oldName, const std::string& newName);
+
     // Statements run between beginBatch() and commitBatch() reach the file together (see jet::Writer).
     // Reading the file meanwhile writes the batch first, so that a read sees every statement before it.
     // commitBatch() failing means the batch's statements are not in the file; the caller runs them again.
