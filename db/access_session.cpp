@@ -6,6 +6,7 @@
 
 #include "db/memory_recordset.h"
 #include "jet/rename.h"
+#include "jet/writer_props.h"
 #include "jet/database.h"
 #include "jet/sql.h"
 #include "jet/writer.h"
@@ -287,6 +288,11 @@ std::unique_ptr<Recordset> AccessBackend::execute(const std::string& sql) {
 void AccessBackend::renameTable(const std::string& oldName, const std::string& newName) {
     reader_.reset();
     translated([&] { jet::renameTable(writer(), oldName, newName); });
+}
+
+void AccessBackend::setProperties(const std::string& table, const std::vector<jet::PropertyChange>& changes) {
+    reader_.reset();
+    translated([&] { jet::setProperties(writer(), table, changes); });
 }
 
 std::unique_ptr<Recordset> AccessBackend::selectAll(const std::string& table) {

@@ -9,6 +9,7 @@
 namespace jet {
 class Database;
 class Writer;
+struct PropertyChange;
 } // namespace jet
 
 namespace db {
@@ -46,6 +47,8 @@ public:
 
     // Renames a table in place (jet/rename.h): keys, indexes, properties and relationships stay.
     void renameTable(const std::string& oldName, const std::string& newName);
+    // Sets Required, DefaultValue and Description of a table's columns and of the table (jet/writer_props.h).
+    void setProperties(const std::string& table, const std::vector<jet::PropertyChange>& changes);
 
     // Statements run between beginBatch() and commitBatch() reach the file together (see jet::Writer).
     // Reading the file meanwhile writes the batch first, so that a read sees every statement before it.

@@ -1,27 +1,12 @@
 #include "rename.h"
 
+#include "catalog_row.h"
 #include "convert.h"
 #include "error.h"
 #include "writer.h"
 #include "writer_error.h"
 
-#include <cstring>
-
 namespace jet {
-
-namespace {
-
-constexpr std::uint32_t kCatalogPage = 2;  // MSysObjects
-
-std::int32_t int32Of(const Cell& c)
-{
-    std::int32_t v = 0;
-    if (!c.null && c.bytes.size() >= 4)
-        std::memcpy(&v, c.bytes.data(), 4);
-    return v;
-}
-
-}  // namespace
 
 void renameTable(Writer& writer, const std::string& oldName, const std::string& newName)
 {
@@ -31,23 +16,13 @@ void renameTable(Writer& writer, const std::string& oldName, const std::string& 
             throwError(err::NoSuchTable, "Table '" + oldName + "' does not exist.");
         rows.requireTableName(newName, page);
         const std::u16string name = utf8ToUtf16(newName);
-        const int id = rows.column(kCatalogPage, u"Id"), parent = rows.column(kCatalogPage, u"ParentId"),
-                  nameColumn = rows.column(kCatalogPage, u"Name");
-        if (id < 0 || parent < 0 || nameColumn < 0)
-            throwError(err::Corrupt, "The catalogue (MSysObjects) lacks one of its columns.");
         // The catalogue row: its Name, and with it the entry of the name index.
+        const int nameColumn = catalogColumn(rows, u"Name");
         std::u16string stored;
-        const int changed = rows.rewrite(kCatalogPage, [&](std::vector<Cell>& cells) {
-            if (int32Of(cells[id]) != static_cast<std::int32_t>(page) ||
-                int32Of(cells[parent]) != static_cast<std::int32_t>(rows.tablesContainer()))
-                return false;
+        editCatalogRow(rows, page, [&](std::vector<Cell>& cells) {
             stored = cells[nameColumn].text;
             cells[nameColumn].text = name;
-            return true;
         });
-        if (changed != 1)
-            throwError(err::Corrupt, "The catalogue holds " + std::to_string(changed) + " rows for table '" +
-                                         oldName + "'.");
         // The relationships that name the table, on either side.
         const std::uint32_t relationships = rows.tablePage("MSysRelationships");
         if (relationships == 0)

@@ -41,7 +41,8 @@ std::vector<PgColumn> readColumns(db::Connection& pg, const std::string& table) 
     const Rows rows = query(
         pg, "SELECT a.attname::text, b.typname::text, (CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod "
             "END)::text, a.attnotnull::text, (a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid), '') "
-            "LIKE 'nextval(%')::text FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid JOIN pg_type b ON "
+            "LIKE 'nextval(%')::text, coalesce(pg_get_expr(d.adbin, d.adrelid), ''), "
+            "coalesce(col_description(a.attrelid, a.attnum), '') FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid JOIN pg_type b ON "
             "b.oid = CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE t.oid END LEFT JOIN pg_attrdef d ON "
             "d.adrelid = a.attrelid AND d.adnum = a.attnum WHERE a.attrelid = " +
                 regclass(table) + " AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum");
@@ -53,6 +54,8 @@ std::vector<PgColumn> readColumns(db::Connection& pg, const std::string& table) 
         c.typmod = std::stoi(r.at(2).value_or("-1"));
         c.notNull = r.at(3) == "true";
         c.identity = r.at(4) == "true";
+        c.defaultSql = r.at(5).value_or("");
+        c.comment = r.at(6).value_or("");
         columns.push_back(std::move(c));
     }
     return columns;
@@ -106,22 +109,22 @@ void measureColumns(db::Connection& pg, const std::string& table, std::vector<Pg
     }
 }
 
+std::string tableComment(db::Connection& pg, const std::string& table) {
+    const Rows rows = query(pg, "SELECT coalesce(obj_description(" + regclass(table) + ", 'pg_class'), '')");
+    return rows.empty() ? std::string() : rows[0].at(0).value_or("");
+}
+
 // What the table carries that the Access side does not receive yet.
 std::optional<std::string> notCarried(db::Connection& pg, const std::string& table) {
     const Rows rows = query(
         pg, "SELECT (SELECT count(*) FROM pg_constraint WHERE conrelid = " + regclass(table) +
                 " AND contype = 'p')::text, (SELECT count(*) FROM pg_index WHERE indrelid = " + regclass(table) +
                 " AND NOT indisprimary)::text, (SELECT count(*) FROM pg_constraint WHERE conrelid = " +
-                regclass(table) + " AND contype = 'f')::text, (SELECT count(*) FROM pg_attribute WHERE attrelid = " +
-                regclass(table) + " AND attnum > 0 AND NOT attisdropped AND attnotnull)::text, (SELECT count(*) "
-                "FROM pg_attrdef WHERE adrelid = " + regclass(table) +
-                " AND pg_get_expr(adbin, adrelid) NOT LIKE 'nextval(%')::text, (SELECT count(*) FROM "
-                "pg_description WHERE objoid = " + regclass(table) + " AND classoid = 'pg_class'::regclass)::text");
+                regclass(table) + " AND contype = 'f')::text");
     if (rows.empty()) return std::nullopt;
-    static const char* const kWhat[] = {"primary key", "other indexes", "foreign keys", "NOT NULL columns",
-                                        "defaults", "comments"};
+    static const char* const kWhat[] = {"primary key", "other indexes", "foreign keys"};
     std::string text;
-    for (std::size_t i = 0; i < 6; ++i) {
+    for (std::size_t i = 0; i < std::size(kWhat); ++i) {
         const std::string n = rows[0].at(i).value_or("0");
         if (n != "0") text += (text.empty() ? "" : ", ") + n + " " + kWhat[i];
     }
@@ -142,7 +145,7 @@ struct AccessFullSchemaRun::State {
     db::Connection& access;
     db::Connection& pg;
     std::vector<std::string> asText, leftOut;
-    int tables = 0, autoNumbers = 0;
+    int tables = 0, autoNumbers = 0, required = 0, defaults = 0, descriptions = 0;
     long long rows = 0;
 
     AccessTarget target() {
@@ -156,6 +159,25 @@ struct AccessFullSchemaRun::State {
     }
 
     bool sendRows(const AccessSchemaPlan& plan, TransferSummary& summary);
+
+    // Required, DefaultValue and Description, after the rows; a failure is reported and the table stays.
+    void setProperties(const AccessSchemaPlan& plan) {
+        if (plan.properties.empty()) return;
+        auto* backend = dynamic_cast<db::AccessBackend*>(&access.backend());
+        if (!target().decimal || !backend) {
+            leftOut.push_back(plan.table + ": Required, default values and descriptions (not written to Access 97 "
+                                           "files)");
+            return;
+        }
+        sql = "properties of " + plan.table;
+        if (!trap.step(262, [&] { backend->setProperties(plan.table, plan.properties); })) {
+            leftOut.push_back(plan.table + ": Required, default values and descriptions (could not be written)");
+            return;
+        }
+        required += plan.required;
+        defaults += plan.defaults;
+        descriptions += plan.descriptions;
+    }
 };
 
 bool AccessFullSchemaRun::State::sendRows(const AccessSchemaPlan& plan, TransferSummary& summary) {
@@ -230,7 +252,7 @@ void AccessFullSchemaRun::sendTable(const std::string& table, TransferSummary& s
         columns = readColumns(s.pg, table);
         for (const PgColumn& c : columns) requireAccessName(c.name, "column");
         measureColumns(s.pg, table, columns);
-        plan = planAccessTable(table, columns, s.target());
+        plan = planAccessTable(table, columns, s.target(), tableComment(s.pg, table));
         s.sql = accessCreateSql(plan);
     });
     if (!built || !s.trap.step(208, [&] { ExecuteSql(s.access, s.sql); })) {
@@ -246,6 +268,7 @@ void AccessFullSchemaRun::sendTable(const std::string& table, TransferSummary& s
         return;
     }
     ++summary.tablesSent;
+    s.setProperties(plan);
     std::optional<std::string> missing;
     if (s.trap.step(148, [&] { missing = notCarried(s.pg, table); }) && missing) s.leftOut.push_back(*missing);
 }
@@ -256,7 +279,10 @@ std::string AccessFullSchemaRun::summaryText() const {
     const State& s = *s_;
     std::string text = "Keep column types, keys and indexes: " + plural(s.tables, "table", "tables") + ", " +
                        plural(s.rows, "row", "rows") + "; created " +
-                       plural(s.autoNumbers, "AutoNumber", "AutoNumbers") + ".";
+                       plural(s.autoNumbers, "AutoNumber", "AutoNumbers") + ", " +
+                       plural(s.required, "Required field", "Required fields") + ", " +
+                       plural(s.defaults, "default value", "default values") + ", " +
+                       plural(s.descriptions, "description", "descriptions") + ".";
     if (!s.asText.empty()) {
         text += "\r\nKept as text:";
         for (const auto& l : s.asText) text += "\r\n  " + l;

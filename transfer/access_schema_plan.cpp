@@ -82,8 +82,88 @@ Measure measureFor(const PgColumn& c) {
     }
 }
 
+namespace {
+
+bool isNumber(const std::string& t) {
+    std::size_t i = t.size() > 1 && t[0] == '-' ? 1 : 0, digits = 0, points = 0;
+    for (; i < t.size(); ++i) {
+        if (t[i] == '.') ++points;
+        else if (t[i] >= '0' && t[i] <= '9') ++digits;
+        else return false;
+    }
+    return digits > 0 && points <= 1;
+}
+
+// The expression without the casts PostgreSQL shows after it: 'a'::character varying, '-1'::integer.
+std::string withoutCasts(std::string e) {
+    while (true) {
+        const std::size_t at = e.rfind("::");
+        if (at == std::string::npos || e.find('\'', at) != std::string::npos) return e;
+        e.resize(at);
+        if (e.size() >= 2 && e.front() == '(' && e.back() == ')') e = e.substr(1, e.size() - 2);
+    }
+}
+
+// Access's properties of one column: Required for NOT NULL, DefaultValue, Description.
+void planProperties(AccessSchemaPlan& plan, const PgColumn& c, const AccessPlannedColumn& out) {
+    jet::PropertyChange change;
+    change.column = c.name;
+    // An AutoNumber is filled by the engine and a Yes/No field never holds Null: Access sets Required on neither.
+    if (c.notNull && !out.autoNumber && out.type != "BIT") {
+        change.required = true;
+        ++plan.required;
+    }
+    if (!c.defaultSql.empty() && !c.identity) {
+        change.defaultValue = accessDefault(c.defaultSql, out.type);
+        if (change.defaultValue)
+            ++plan.defaults;
+        else
+            plan.leftOut.push_back(plan.table + "." + c.name + ": default " + c.defaultSql +
+                                   " (not a simple value Access can hold)");
+    }
+    if (!c.comment.empty()) {
+        change.description = c.comment;
+        ++plan.descriptions;
+    }
+    if (change.required || change.defaultValue || change.description) plan.properties.push_back(std::move(change));
+}
+
+} // namespace
+
+std::optional<std::string> accessDefault(const std::string& defaultSql, const std::string& accessType) {
+    const std::string e = withoutCasts(defaultSql);
+    const bool text = accessType == "MEMO" || accessType.rfind("VARCHAR", 0) == 0;
+    const bool date = accessType == "DATETIME";
+    const bool number = !text && !date && accessType != "GUID" && accessType != "OLEOBJECT";
+    std::string lower;
+    for (char ch : e) lower += static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch + 32 : ch);
+    if (date && (lower == "now()" || lower == "current_timestamp" || lower == "localtimestamp" ||
+                 lower == "statement_timestamp()" || lower == "transaction_timestamp()"))
+        return "Now()";
+    if (date && lower == "current_date") return "Date()";
+    if (lower == "true" || lower == "false") {
+        if (accessType == "BIT") return lower == "true" ? "Yes" : "No";
+        if (accessType == "SMALLINT") return lower == "true" ? "-1" : "0";
+        return std::nullopt;
+    }
+    if (e.size() >= 2 && e.front() == '\'' && e.back() == '\'') {
+        std::string inner;
+        for (std::size_t i = 1; i + 1 < e.size(); ++i) {
+            inner += e[i];
+            if (e[i] == '\'') ++i; // '' stands for one quote
+        }
+        if (number && isNumber(inner)) return inner;
+        if (!text) return std::nullopt;
+        std::string quoted = "\"";
+        for (char ch : inner) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+        return quoted + "\"";
+    }
+    if (number && isNumber(e)) return e;
+    return std::nullopt;
+}
+
 AccessSchemaPlan planAccessTable(const std::string& table, const std::vector<PgColumn>& columns,
-                                 const AccessTarget& target) {
+                                 const AccessTarget& target, const std::string& tableComment) {
     AccessSchemaPlan plan;
     plan.table = table;
     for (const PgColumn& c : columns) {
@@ -118,6 +198,7 @@ AccessSchemaPlan planAccessTable(const std::string& table, const std::vector<PgC
         };
         const auto kind = kindOf(c.type);
         if (!kind) {
+            planProperties(plan, c, out);
             plan.columns.push_back(out); // Long Text of PostgreSQL's text form
             continue;
         }
@@ -201,7 +282,14 @@ AccessSchemaPlan planAccessTable(const std::string& table, const std::vector<PgC
             out.select = "to_char(" + expr + "::interval, 'HH24:MI:SS.MS')";
             break;
         }
+        planProperties(plan, c, out);
         plan.columns.push_back(out);
+    }
+    if (!tableComment.empty()) {
+        jet::PropertyChange change;
+        change.description = tableComment;
+        plan.properties.insert(plan.properties.begin(), std::move(change));
+        ++plan.descriptions;
     }
     return plan;
 }

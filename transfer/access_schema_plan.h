@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "jet/writer_props.h"
+
 namespace transfer {
 
 // One column as the server's catalogue describes it, with what its values need.
@@ -18,6 +20,8 @@ struct PgColumn {
     int typmod = -1;        // atttypmod (of the base type for a domain)
     bool notNull = false;
     bool identity = false;  // GENERATED ... AS IDENTITY, or a serial's nextval() default
+    std::string defaultSql; // pg_get_expr of the default ("" when none)
+    std::string comment;
     // Measured on the rows (asked only where the type needs it):
     bool holdsNull = false;        // boolean columns
     bool subMillisecond = false;   // date/time columns with digits below the millisecond
@@ -55,11 +59,18 @@ struct AccessSchemaPlan {
     std::vector<AccessPlannedColumn> columns;
     std::vector<std::string> asText;  // "t.c: numeric values wider than 28 digits kept as Long Text"
     std::vector<std::string> leftOut; // "t.c: identity kept as plain values: ..."
-    int autoNumbers = 0;
+    // Required, DefaultValue and Description of the columns (and the table's Description), set after CREATE TABLE.
+    std::vector<jet::PropertyChange> properties;
+    int autoNumbers = 0, required = 0, defaults = 0, descriptions = 0;
 };
 
+// `tableComment` is the table's COMMENT ("" for none).
 AccessSchemaPlan planAccessTable(const std::string& table, const std::vector<PgColumn>& columns,
-                                 const AccessTarget& target);
+                                 const AccessTarget& target, const std::string& tableComment = {});
+
+// The Access expression of a simple server default for a column of the given Access type ("0", "\"abc\"", "Yes",
+// "Now()", "Date()"), or nullopt for any other expression.
+std::optional<std::string> accessDefault(const std::string& defaultSql, const std::string& accessType);
 
 // CREATE TABLE `t`(`a` COUNTER,`b` VARCHAR(20),...)
 std::string accessCreateSql(const AccessSchemaPlan& plan);
