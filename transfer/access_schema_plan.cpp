@@ -147,10 +147,14 @@ std::optional<std::string> accessDefault(const std::string& defaultSql, const st
         return std::nullopt;
     }
     if (e.size() >= 2 && e.front() == '\'' && e.back() == '\'') {
+        // One literal only: inside it a quote comes doubled ('' stands for one).
         std::string inner;
         for (std::size_t i = 1; i + 1 < e.size(); ++i) {
+            if (e[i] == '\'') {
+                if (i + 2 >= e.size() || e[i + 1] != '\'') return std::nullopt;
+                ++i;
+            }
             inner += e[i];
-            if (e[i] == '\'') ++i; // '' stands for one quote
         }
         if (number && isNumber(inner)) return inner;
         if (!text) return std::nullopt;

@@ -137,4 +137,65 @@ TEST(AccessSchemaPlan, StatementsAndValues) {
     EXPECT_EQ(transfer::accessValueText(transfer::AccessForm::Text, "x AD"), "x AD");
 }
 
+TEST(AccessSchemaPlan, SimpleDefaultsInAccessSyntax) {
+    using transfer::accessDefault;
+    struct Case {
+        const char *sql, *type;
+        std::optional<std::string> want;
+    };
+    const Case cases[] = {
+        {"0", "INT", "0"},
+        {"'-5'::integer", "INT", "-5"},
+        {"'-1.5'::numeric", "DECIMAL(8,2)", "-1.5"},
+        {"'abc'::character varying", "VARCHAR(20)", "\"abc\""},
+        {"'it''s \"x\"'::text", "MEMO", "\"it's \"\"x\"\"\""},
+        {"''::text", "MEMO", "\"\""},
+        {"'12'::character varying", "VARCHAR(5)", "\"12\""},
+        {"true", "BIT", "Yes"},
+        {"false", "BIT", "No"},
+        {"true", "SMALLINT", "-1"},
+        {"now()", "DATETIME", "Now()"},
+        {"CURRENT_TIMESTAMP", "DATETIME", "Now()"},
+        {"CURRENT_DATE", "DATETIME", "Date()"},
+        {"now()", "MEMO", std::nullopt}, // a date kept as text
+        {"(1 + 2)", "INT", std::nullopt},
+        {"'2020-01-01'::date", "DATETIME", std::nullopt},
+        {"'abc'::text", "INT", std::nullopt},
+        {"gen_random_uuid()", "GUID", std::nullopt},
+        {"'x'::text || 'y'::text", "MEMO", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(accessDefault(c.sql, c.type), c.want) << c.sql << " " << c.type;
+}
+
+TEST(AccessSchemaPlan, RequiredDefaultsAndDescriptionsBecomeProperties) {
+    PgColumn id = column("int4"), name = column("varchar", 44), flag = column("bool"), at = column("timestamp", 0);
+    id.name = "id";
+    id.identity = id.notNull = true;
+    id.defaultSql = "nextval('t_id_seq'::regclass)";
+    name.name = "name";
+    name.notNull = true;
+    name.defaultSql = "'n'::character varying";
+    name.comment = "Der Name";
+    flag.name = "flag";
+    flag.notNull = true;
+    flag.defaultSql = "true";
+    at.name = "at";
+    at.defaultSql = "clock_timestamp()";
+    const auto plan = transfer::planAccessTable("t", {id, name, flag, at}, kAccess2007, "Die Tabelle");
+    ASSERT_EQ(plan.properties.size(), 3u);
+    EXPECT_EQ(plan.properties[0].column, ""); // the table's description first
+    EXPECT_EQ(plan.properties[0].description, "Die Tabelle");
+    EXPECT_EQ(plan.properties[1].column, "name");
+    EXPECT_EQ(plan.properties[1].required, true);
+    EXPECT_EQ(plan.properties[1].defaultValue, "\"n\"");
+    EXPECT_EQ(plan.properties[1].description, "Der Name");
+    EXPECT_EQ(plan.properties[2].column, "flag"); // a Yes/No field is never Required in Access
+    EXPECT_EQ(plan.properties[2].required, std::nullopt);
+    EXPECT_EQ(plan.properties[2].defaultValue, "Yes");
+    EXPECT_EQ(plan.required, 1);
+    EXPECT_EQ(plan.defaults, 2);
+    EXPECT_EQ(plan.descriptions, 2);
+    EXPECT_EQ(plan.leftOut, std::vector<std::string>{"t.at: default clock_timestamp() (not a simple value Access can hold)"});
+}
+
 } // namespace
