@@ -2,12 +2,15 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "app/command_line.h"
 #include "app/qt_ui.h"
 #include "app/services.h"
 #include "app/settings.h"
 #include "connection/form1.h"
 
 int main(int argc, char** argv) {
+    // Before QApplication: it needs a display, --help and --version do not.
+    if (const auto done = app::answerWithoutWindow(argc, argv, QUILLMERE_VERSION, stdout)) return *done;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
     QApplication::setDesktopFileName(QStringLiteral("example.quillmere.Quillmere"));

@@ -7,6 +7,7 @@
 #include "app/skin.h"
 #include "app/trap.h"
 #include "connection/engine_check.h"
+#include "connection/failure_messages.h"
 
 namespace app {
 
@@ -26,8 +27,8 @@ void StartUp(ConnectionPage& page, SettingsStore& store, Program& program, const
         line += 2;
     }
     if (trap.test(142, [&] { return services.fileExists(page.text(Field::AccessFile)); }))
-        if (trap.test(144, [&] { return services.testPostgreSQLConnection(parameterSource(page)); }))
-            trap.step(146, [&] { GoToTableManager(page, services); });
+        if (trap.test(144, [&] { return services.postgreSQLConnectionProblem(parameterSource(page)).empty(); }))
+            trap.step(146, [&] { GoToTableManager(page, services, NextBy::StartUp); });
     if (trap.test(148, [&] { return !connection::CheckDatabaseEngine(page.dialogs(), services); }))
         trap.step(148, [&] { program.end(); });
 
@@ -35,14 +36,28 @@ void StartUp(ConnectionPage& page, SettingsStore& store, Program& program, const
     if (!program.ended() && !page.hiddenByHandler()) page.showPage();
 }
 
-void GoToTableManager(ConnectionPage& page, const Services& services) {
+void GoToTableManager(ConnectionPage& page, const Services& services, NextBy by) {
     Trap trap(page.dialogs(), "Form1", "PushButton2_Click");
     const auto parameters = parameterSource(page);
+    // Says why the page stays; at start-up the page stays without a word.
+    auto tell = [&](const std::string& text) {
+        if (by == NextBy::User) page.dialogs().message(text);
+    };
     trap.step(100, [&] { page.pointer().setState(ui::PointerBusy); });
     // A failed test enters the "go to 114" of its step, like a false one.
     const bool usable =
-        !trap.test(102, [&] { return !services.fileExists(page.text(Field::AccessFile)); }) &&
-        !trap.test(104, [&] { return !services.testPostgreSQLConnection(parameters); });
+        !trap.test(102, [&] {
+            const std::string path = page.text(Field::AccessFile);
+            if (services.fileExists(path)) return false;
+            tell(connection::accessFileMissingText(path));
+            return true;
+        }) &&
+        !trap.test(104, [&] {
+            const std::string problem = services.postgreSQLConnectionProblem(parameters);
+            if (problem.empty()) return false;
+            tell(connection::postgreSQLNotOpenText(problem));
+            return true;
+        });
     if (usable) {
         trap.step(106, [&] {
             auto& tables = page.tableManager();

@@ -10,7 +10,7 @@ Services defaultServices() {
     Services s;
     s.fileExists = [](const std::string& path) { return app::fileExists(path); };
     s.postgreSQLConnectionString = [](const db::ConnectionParameters& p) { return db::PostgreSQLConnectionString(p); };
-    s.testPostgreSQLConnection = [](const db::ParameterSource& p) { return db::TestPostgreSQLConnection(p); };
+    s.postgreSQLConnectionProblem = [](const db::ParameterSource& p) { return db::PostgreSQLConnectionProblem(p); };
     s.fillPostgreSQLTableList = [](ui::ListBox& list, const db::ParameterSource& p, ui::Dialogs& d) {
         db::FillPostgreSQLTableList(list, p, d);
     };

@@ -12,7 +12,9 @@ namespace app {
 struct Services {
     std::function<bool(const std::string& path)> fileExists;
     std::function<std::string(const db::ConnectionParameters&)> postgreSQLConnectionString;
-    std::function<bool(const db::ParameterSource&)> testPostgreSQLConnection;
+    // TestPostgreSQLConnection saying why: empty when the connection opens,
+    // otherwise the reason in plain words.
+    std::function<std::string(const db::ParameterSource&)> postgreSQLConnectionProblem;
     std::function<void(ui::ListBox&, const db::ParameterSource&, ui::Dialogs&)> fillPostgreSQLTableList;
     std::function<void(ui::ListBox&, const std::string& path, const db::ParameterSource&, ui::Dialogs&)>
         fillAccessTableList;

@@ -48,7 +48,9 @@ std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList&
         fail(parser.errorText().toStdString());
         return ExitUnavailable;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    // --help-all comes with Qt's help option; a program without a window has
+    // no Qt options worth listing, so it shows the same help.
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         std::printf("%s", parser.helpText().toStdString().c_str());
         if (helpFooter) std::printf("%s", helpFooter);
         return ExitOk;

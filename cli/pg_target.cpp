@@ -5,6 +5,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "db/error.h"
+#include "db/pg_connect_failure.h"
+#include "db/pg_session.h"
 #include "db/postgresql.h"
 #include "db/session.h"
 
@@ -42,7 +45,12 @@ db::ConnectionParameters parametersFromConninfo(const std::string& conninfo) {
 
 std::vector<std::string> postgresUserTables(const db::ConnectionParameters& parameters) {
     auto connection = db::createConnection();
-    connection->open(db::PostgreSQLConnectionString(parameters));
+    try {
+        connection->open(db::PostgreSQLConnectionString(parameters));
+    } catch (const db::Error& e) {
+        // The same plain reason the ConnectionPage gives.
+        throw std::runtime_error(db::connectionFailureReason(e.description(), db::pgConnectTimeoutSeconds()));
+    }
     auto rs = connection->execute(
         "SELECT c.relname::text FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
         "WHERE c.relkind IN ('r', 'p') AND n.nspname = ANY (current_schemas(false)) ORDER BY 1");

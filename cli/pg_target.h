@@ -15,7 +15,8 @@ namespace cli {
 db::ConnectionParameters parametersFromConninfo(const std::string& conninfo);
 
 // The user tables the session sees without a schema name (the schemas of
-// its search path), in the server's order.
+// its search path), in the server's order. A connection that does not open
+// throws std::runtime_error with the reason in plain words.
 std::vector<std::string> postgresUserTables(const db::ConnectionParameters& parameters);
 
 } // namespace cli

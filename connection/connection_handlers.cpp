@@ -6,6 +6,7 @@
 #include "app/fields.h"
 #include "app/files.h"
 #include "app/trap.h"
+#include "connection/failure_messages.h"
 #include "db/session.h"
 
 namespace connection {
@@ -69,7 +70,7 @@ void TestConnection(app::ConnectionPage& page, const app::Services& services) {
     statement(106, [&] { page.dialogs().message("Connection successful."); });
     statement(108, [&] { page.pointer().setState(ui::PointerDefault); });
     if (trap.test(110, [&] { return toStep110.pending(); })) {
-        trap.step(112, [&] { page.dialogs().message("Could not connect. Please check with your administrator."); });
+        trap.step(112, [&] { page.dialogs().message(couldNotConnectText(toStep110.failure().description)); });
         trap.step(114, [&] { page.pointer().setState(ui::PointerDefault); });
         trap.step(116, [&] { toStep110.clear(); });
     }

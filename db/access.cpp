@@ -12,11 +12,6 @@ namespace db {
 
 namespace {
 
-std::string upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-    return s;
-}
-
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return s;
@@ -71,9 +66,11 @@ bool AccessTableExists(const std::string& path, const std::string& password, con
     if (!app::fileExists(path)) return false;
     connection->open(AccessConnectionString(path, password, {}));
     auto rs = connection->openSchema(adSchemaTables);
-    const std::string wanted = upper(name);
+    // Names compare as the file's catalogue compares them (case ignored in every script).
+    const std::string wanted = accessNameIdentity(*connection, name);
     while (!rs->eof()) {
-        if (rs->value("TABLE_TYPE").toText() == "TABLE" && upper(rs->value("TABLE_NAME").toText()) == wanted)
+        if (rs->value("TABLE_TYPE").toText() == "TABLE" &&
+            accessNameIdentity(*connection, rs->value("TABLE_NAME").toText()) == wanted)
             found = true;
         rs->moveNext();
     }
@@ -84,11 +81,15 @@ bool AccessTableExists(const std::string& path, const std::string& password, con
 
 bool RenameAccessTable(const std::string& oldName, const std::string& newName, const std::string& path,
                        const std::string& password, ui::Dialogs& dialogs) {
-    // Renaming a table to its own name has nothing to do; the overwrite
-    // question would otherwise offer to drop the table before its copy exists.
-    if (upper(oldName) == upper(newName)) return false;
+    // Renaming a table to its own name (as the file compares names) has nothing
+    // to do; the overwrite question would otherwise offer to drop the table
+    // before its copy exists.
     auto connection = createConnection();
     connection->open(AccessConnectionString(path, password, {}));
+    if (accessNameIdentity(*connection, oldName) == accessNameIdentity(*connection, newName)) {
+        connection->close();
+        return false;
+    }
     bool proceed = true;
     if (AccessTableExists(path, password, newName)) {
         if (dialogs.question("Would you like to overwrite " + newName + "?", "Overwrite?") == ui::AnswerYes)

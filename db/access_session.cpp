@@ -4,6 +4,7 @@
 #include <cctype>
 #include <tuple>
 
+#include "db/access_values.h"
 #include "db/memory_recordset.h"
 #include "jet/rename.h"
 #include "jet/writer_props.h"
@@ -37,48 +38,18 @@ auto translated(F&& f) -> decltype(f()) {
     }
 }
 
-Variant toVariant(const jet::Value& v) {
-    struct Visitor {
-        Variant operator()(std::monostate) const { return Null{}; }
-        Variant operator()(bool b) const { return b; }
-        Variant operator()(std::uint8_t x) const { return x; }
-        Variant operator()(std::int16_t x) const { return x; }
-        Variant operator()(std::int32_t x) const { return x; }
-        Variant operator()(std::int64_t x) const { return x; }
-        Variant operator()(float x) const { return x; }
-        Variant operator()(double x) const { return x; }
-        Variant operator()(const jet::Currency& c) const { return Currency{c.scaled}; }
-        Variant operator()(const jet::Decimal& d) const { return Decimal{d.mantissa, d.scale, d.negative}; }
-        Variant operator()(const jet::DateTime& d) const { return Date{d.days}; }
-        Variant operator()(const jet::DateTimeExt& d) const {
-            // Exact to 100 ns, which a day count cannot hold: carried as text.
-            std::string text = d.toText();
-            if (auto t = text.find('T'); t != std::string::npos) text[t] = ' ';
-            return text;
-        }
-        Variant operator()(const std::string& s) const { return s; }
-        Variant operator()(const jet::Bytes& b) const { return Bytes(b); }
-        Variant operator()(const jet::Guid& g) const { return Guid{g.bytes}; }
-        Variant operator()(const jet::Attachments& a) const {
-            std::string names;
-            for (const auto& file : a) names += (names.empty() ? "" : ";") + file.name;
-            return names;
-        }
-        Variant operator()(const jet::MultiValues& m) const { return m.id; }
-        Variant operator()(const jet::VersionHistory& h) const { return h.id; }
-        Variant operator()(const jet::ComplexRef& r) const { return r.id; }
-    };
-    return std::visit(Visitor{}, v);
-}
-
 // A record set over the rows of one Access table.
 class TableRecordset : public Recordset {
 public:
     explicit TableRecordset(std::unique_ptr<jet::Table> table) : table_(std::move(table)) {
-        for (const auto& c : table_->columns()) {
+        const auto& columns = table_->columns();
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const auto& c = columns[i];
+            if (!jet::isRecordsetField(c)) continue;
+            columnOf_.push_back(i);
             FieldInfo f;
             f.name = c.name;
-            f.type = c.complexKind != jet::ComplexKind::None ? ado::adInteger : accessAdoType(c.type, c.size, c.fixed);
+            f.type = accessFieldType(c);
             if (c.type == std::uint8_t(jet::ColumnType::Text) || c.type == std::uint8_t(jet::ColumnType::Binary))
                 f.definedSize = c.size;
             if (c.type == std::uint8_t(jet::ColumnType::Numeric)) {
@@ -104,8 +75,8 @@ public:
         auto k = std::size_t(i);
         if (!converted_[k]) {
             translated([&] {
-                table_->value(k, scratch_);
-                values_[k] = toVariant(scratch_);
+                table_->value(columnOf_[k], scratch_);
+                values_[k] = accessCellValue(scratch_);
             });
             converted_[k] = true;
         }
@@ -138,6 +109,7 @@ private:
     }
 
     std::unique_ptr<jet::Table> table_;
+    std::vector<std::size_t> columnOf_; // field → engine column
     std::vector<FieldInfo> fields_;
     mutable std::vector<Variant> values_;
     mutable std::vector<bool> converted_;
@@ -329,6 +301,15 @@ std::unique_ptr<Recordset> AccessBackend::openSchema(int schema) {
     for (auto& r : rows)
         rs->addRow({Null{}, Null{}, r.name, r.type, Null{}, Null{}, Null{}, Date{r.created}, Date{r.modified}});
     return rs;
+}
+
+std::string AccessBackend::nameIdentity(const std::string& name) { return reader()->nameIdentity(name); }
+
+std::string accessNameIdentity(Connection& connection, const std::string& name) {
+    if (auto* access = dynamic_cast<AccessBackend*>(&connection.backend())) return access->nameIdentity(name);
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return lower;
 }
 
 bool AccessBackend::hasDecimalType() { return reader()->format() != jet::Format::Jet3; }

@@ -42,6 +42,8 @@ public:
     void close() override;
 
     const std::string& path() const { return path_; }
+    // The identity under which the file's catalogue compares names (jet::Database::nameIdentity).
+    std::string nameIdentity(const std::string& name);
     // False for Access 97 files, which have no Decimal column type.
     bool hasDecimalType();
 
@@ -78,6 +80,10 @@ void registerAccessEngine();
 // Whether the Access file behind an open connection has a Decimal column type
 // (true for connections to other engines).
 bool accessHasDecimalType(Connection& connection);
+
+// The identity under which the Access file behind an open connection compares names: equal identities are
+// the same table there. For connections to other engines, the name lower-cased.
+std::string accessNameIdentity(Connection& connection, const std::string& name);
 
 // ADO type number the Access provider reports for a column type code.
 int accessAdoType(std::uint8_t typeCode, int size, bool fixed);

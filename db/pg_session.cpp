@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace db {
@@ -315,8 +316,19 @@ std::vector<std::pair<std::string, std::string>> pgConnectParameters(const std::
     }
     params.emplace_back("application_name", "Quillmere");
     params.emplace_back("client_encoding", "UTF8");
-    params.emplace_back("connect_timeout", "10");
+    params.emplace_back("connect_timeout", std::to_string(pgConnectTimeoutSeconds()));
     return params;
+}
+
+int pgConnectTimeoutSeconds() {
+    constexpr int kDefault = 10;
+    const char* text = std::getenv("PGCONNECT_TIMEOUT");
+    if (!text) return kDefault;
+    const std::string_view value = trimBlanks(text);
+    int seconds = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (error != std::errc() || end != value.data() + value.size() || seconds < 1) return kDefault;
+    return std::max(seconds, 2);
 }
 
 // ---------------------------------------------------------------------------

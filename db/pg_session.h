@@ -65,6 +65,12 @@ std::string odbcQuoteValue(const std::string& value);
 // application_name, client_encoding and connect_timeout added).
 std::vector<std::pair<std::string, std::string>> pgConnectParameters(const std::string& connectionString);
 
+// How many seconds a connection attempt waits for the server: 10, or what
+// PGCONNECT_TIMEOUT says when it holds a whole number of at least 1 (libpq
+// waits 2 seconds at the least, so 1 counts as 2). Never "forever": a page
+// that waits for the server must come back.
+int pgConnectTimeoutSeconds();
+
 struct PgConnDeleter {
     void operator()(PGconn* c) const noexcept { PQfinish(c); }
 };

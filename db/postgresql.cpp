@@ -1,5 +1,6 @@
 #include "db/postgresql.h"
 
+#include "db/pg_connect_failure.h"
 #include "db/pg_session.h"
 #include "db/session.h"
 
@@ -12,15 +13,21 @@ std::string PostgreSQLConnectionString(const ConnectionParameters& p) {
 }
 
 bool TestPostgreSQLConnection(const ParameterSource& parameters) {
+    return PostgreSQLConnectionProblem(parameters).empty();
+}
+
+std::string PostgreSQLConnectionProblem(const ParameterSource& parameters) {
     const auto connection = createConnection(); // not covered by the local trap
-    bool opened = false;
     try {
         connection->open(PostgreSQLConnectionString(parameters()));
-        opened = true;
-    } catch (...) {
+        return {}; // releasing the connection ends it
+    } catch (const std::exception& e) {
         // The caller alone decides what the user sees.
+        const std::string reason = connectionFailureReason(e.what(), pgConnectTimeoutSeconds());
+        return reason.empty() ? "The connection did not open." : reason;
+    } catch (...) {
+        return "The connection did not open.";
     }
-    return opened; // releasing the connection ends it
 }
 
 void FillPostgreSQLTableList(ui::ListBox& list, const ParameterSource& parameters, ui::Dialogs& dialogs) {

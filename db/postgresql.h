@@ -19,6 +19,12 @@ std::string PostgreSQLConnectionString(const ConnectionParameters& parameters);
 // to create the connection object reaches the caller.
 bool TestPostgreSQLConnection(const ParameterSource& parameters);
 
+// The same test, saying why: empty when the connection opens, otherwise the
+// reason in plain words (connectionFailureReason of pg_connect_failure.h; a
+// failure to read the fields gives its own description). Only a failure to
+// create the connection object reaches the caller.
+std::string PostgreSQLConnectionProblem(const ParameterSource& parameters);
+
 // Fills `list` with the first column of "select tablename from pg_tables;",
 // letting the window system breathe once per row. The list is cleared only
 // once the query has run; failures reach the caller.

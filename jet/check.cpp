@@ -237,6 +237,7 @@ private:
             try {
                 key = indexKey(t, ix, cells);
             } catch (const Error&) {
+                ++report.unkeyedIndexes;
                 return;  // a character or type we cannot key: no verdict on this index
             }
             if (ix.flags & 0x02) {

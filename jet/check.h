@@ -34,6 +34,7 @@ struct CheckReport {
     std::size_t tables = 0;           // tables scanned
     std::size_t rows = 0;             // rows decoded
     std::size_t indexEntries = 0;     // index entries whose key was recomputed from their row and matched
+    std::size_t unkeyedIndexes = 0;   // indexes left unverified: a row holds a value the engine cannot key
 };
 
 // Throws jet::Error only when the file cannot be opened at all; everything else is a finding.

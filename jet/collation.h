@@ -1,5 +1,5 @@
-// Per-character sort keys of the Jet4/ACE text sort orders "General Legacy" and "General" for U+0000..U+00FF,
-// of letters and digits above U+00FF in "General", and of the Access 97 "General" order by windows-1252 byte.
+// Per-character sort keys of the Jet4/ACE text sort orders "General" and "General - Legacy" (LCID 0x0409) for
+// every character U+0001..U+FFFF, and of the Access 97 "General" order by windows-1252 byte.
 #pragma once
 
 #include <cstddef>
@@ -7,48 +7,47 @@
 
 namespace jet::collation {
 
-enum class KeyClass : std::uint8_t {
-    Ignored,   // contributes nothing (NUL, soft hyphen in General)
-    Primary,   // primary bytes only
-    Accented,  // primary bytes plus one accent byte in the secondary part
-    Hidden,    // no primary bytes; recorded in the hidden part with its position (' - and control characters)
+// How one UTF-16 code unit contributes to a Jet4/ACE text key.
+enum class CharClass : std::uint8_t {
+    Ordinary,    // primary bytes and secondary (accent) bytes; with neither it is ignored, with secondary bytes
+                 // only it modifies the accent of the character before it
+    Hidden,      // no primary bytes: recorded in the hidden part with its position (' - and control characters)
+    SmallKana,   // a kana: size flag 2 in the kana part
+    NormalKana,  // a kana: size flag 3
 };
 
 struct CharKey {
-    KeyClass kind;
-    std::uint8_t length;      // number of bytes in `bytes` (primary bytes, or the hidden code)
-    std::uint8_t bytes[4];
-    std::uint8_t accent;      // Accented only
+    CharClass cls = CharClass::Ordinary;
+    std::uint8_t primaryLength = 0;
+    std::uint8_t secondaryLength = 0;  // 0, or 1..3 bytes; characters with primary bytes have at least one
+    std::uint8_t primary[15] = {};
+    std::uint8_t secondary[3] = {};
+    std::uint8_t hidden = 0;  // Hidden only: the character's code in the hidden part
 };
 
-extern const CharKey kGeneralLegacy[256];
-extern const CharKey kGeneral[256];
+// The key of `c` in "General" (general = true) or "General - Legacy"; false for U+0000 and for the surrogate
+// halves whose keys are not known (all but those of U+1F600..U+1F64F in "General").
+bool charKey(char16_t c, bool general, CharKey& key);
 
-// Letters, digits, punctuation and symbols above U+00FF in the "General" order, as runs of consecutive characters whose two
-// key bytes (b0, b1) follow one another: the next key after (b0, b1) is (b0, b1 + 1), and after (b0, 0xFF)
-// it is (b0 + 1, 0x02); a run whose first key has a second byte below 0x02 holds one character. Kana add a voicing mark to the secondary part (`accent`, 0 for none) and a size
-// flag (2 small, 3 normal) to the kana part; ideographs are prefixed by FD FF; hyphens, dashes and
-// apostrophes (Hidden) go to the hidden part with the one byte b1, as '-' does.
-enum class ExtKind : std::uint8_t { Primary, Accented, Kana, Ideograph, Hidden };
-struct ExtRun {
+// The generated tables behind charKey (collation_keys.cpp). Each order is a sorted list of runs of consecutive
+// characters sharing one record of kKeyRecords: a head byte (class << 6 | secondary length << 4 | primary
+// length), the primary bytes, then the secondary bytes (or, for Hidden, the one hidden code). Within a run of
+// period p > 0 the primary value grows by one every p characters (the last two primary bytes count as
+// hi * 254 + lo - 2, second bytes running 02..FF; a one-byte primary simply grows; a Hidden code grows by one)
+// and the last secondary byte grows by `step` with each character inside a period. Period 0 repeats the
+// record.
+struct KeyRun {
     char16_t first;
     std::uint16_t count;
-    ExtKind kind;
-    std::uint8_t b0, b1;
-    std::uint8_t accent;
-    std::uint8_t flag;
+    std::uint16_t record;
+    std::uint8_t period;
+    std::uint8_t step;
 };
-extern const ExtRun kGeneralExt[];
-extern const std::size_t kGeneralExtCount;
-
-// The key of one character above U+00FF in the "General" order; false when the engine has none for it.
-struct ExtKey {
-    ExtKind kind;
-    std::uint8_t b0, b1;
-    std::uint8_t accent;
-    std::uint8_t flag;
-};
-bool generalExtKey(char16_t c, ExtKey& key);
+extern const std::uint8_t kKeyRecords[];
+extern const KeyRun kGeneralRuns[];
+extern const std::size_t kGeneralRunsCount;
+extern const KeyRun kLegacyRuns[];
+extern const std::size_t kLegacyRunsCount;
 
 // Access 97 (Jet 3) General order: key bytes per byte; letters that have accented forms count as positions
 // of the accent part; accented letters add an accent code (one nibble) there.

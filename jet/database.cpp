@@ -65,21 +65,29 @@ std::string foldName(std::string_view s) {
 
 bool nameEquals(std::string_view a, std::string_view b) { return foldName(a) == foldName(b); }
 
-// What decides whether a name given by the user is an object's name: its key in the "General" sort order,
-// which ignores case in every script that order knows and keeps accents, as the engine's own name index
-// does; names without such a key fall back to the lower-cased text.
-std::string lookupKey(std::string_view name) {
+// What decides whether a name given by the user is an object's name: its key in the sort order of the
+// catalogue, as the file's own name index compares names (case ignored, accents kept, hiragana and katakana
+// alike); names without such a key fall back to the lower-cased text. The writer compares names the same way.
+std::string lookupKey(std::string_view name, SortOrder order) {
     try {
         const std::u16string n = utf8ToUtf16(name);
         char16_t bad = 0;
-        if (canKeyText(n, SortOrder::General, bad)) {
+        if (canKeyText(n, order, bad)) {
             std::vector<std::uint8_t> key;
-            appendTextKey(key, n, SortOrder::General, true);
+            appendTextKey(key, n, order, true);
             return "K" + std::string(key.begin(), key.end());
         }
     } catch (const std::exception&) {  // not UTF-8: compare the text as it is
     }
     return "F" + foldName(name);
+}
+
+// The sort order of the catalogue's names: Access 97's own, or one of the two LCID 1033 orders by the header's
+// sort version. Files of other locales are compared as in "General", the closest order the engine knows.
+SortOrder nameOrder(const HeaderInfo& h) {
+    if (h.format == Format::Jet3) return SortOrder::General97;
+    const bool us = h.sortOrder == 0x0409 || h.sortOrder == 0;
+    return us && h.sortVersion == 0 ? SortOrder::GeneralLegacy : SortOrder::General;
 }
 
 std::string contextDescription(const std::string& path, const std::string& table, RowPointer at,
@@ -799,12 +807,15 @@ std::vector<std::string> Database::userTableNames() const {
     return out;
 }
 
+std::string Database::nameIdentity(std::string_view name) const { return lookupKey(name, nameOrder(impl_->header)); }
+
 const CatalogEntry* Database::findObject(std::string_view name) const {
-    const std::string key = lookupKey(name);
+    const SortOrder order = nameOrder(impl_->header);
+    const std::string key = lookupKey(name, order);
     const CatalogEntry* best = nullptr;
     for (const auto& e : impl_->catalog) {
         if (e.type != 1 && e.type != 4 && e.type != 5 && e.type != 6) continue;
-        if (lookupKey(e.name) != key) continue;
+        if (lookupKey(e.name, order) != key) continue;
         if (!best || (e.name == name && best->name != name)) best = &e;
         if (impl_->haveTablesContainer && e.parentId == impl_->tablesContainer && e.name == name) return &e;
     }
@@ -906,9 +917,10 @@ const std::vector<Column>& Table::columns() const { return impl_->columns; }
 const TableDef& Table::definition() const { return *impl_->def; }
 
 int Table::columnIndex(std::string_view name) const {
-    const std::string key = lookupKey(name);
+    const SortOrder order = nameOrder(impl_->db->header);
+    const std::string key = lookupKey(name, order);
     for (std::size_t i = 0; i < impl_->columns.size(); ++i)
-        if (lookupKey(impl_->columns[i].name) == key) return static_cast<int>(i);
+        if (lookupKey(impl_->columns[i].name, order) == key) return static_cast<int>(i);
     return -1;
 }
 

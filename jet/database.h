@@ -56,6 +56,12 @@ struct Column {
     const char* typeName() const { return columnTypeName(type); } // "long", "text", ...
 };
 
+// Whether a column is a field of the table as Access's own record sets show it. The version history of
+// an append-only memo is not: Access keeps it in an extra column of its own making (no properties, not in
+// the table's name map, extended flag 0x20); the memo column holds the current text, and Access shows
+// the earlier ones only through ColumnHistory(). The engine still reads it (Table::value).
+inline bool isRecordsetField(const Column& c) { return c.complexKind != ComplexKind::VersionHistory; }
+
 // One row of MSysObjects.
 struct CatalogEntry {
     std::int32_t id = 0;
@@ -100,6 +106,9 @@ public:
     const std::vector<CatalogEntry>& catalog() const;
     // Names of the user tables (schemaType "TABLE"), in catalogue order.
     std::vector<std::string> userTableNames() const;
+    // How the catalogue compares names: two names with the same identity name the same object (their keys
+    // in the catalogue's sort order: case ignored, accents kept, hiragana and katakana alike).
+    std::string nameIdentity(std::string_view name) const;
     // The catalogue entry of a table/query/link, case-insensitive; nullptr when absent.
     const CatalogEntry* findObject(std::string_view name) const;
 

@@ -227,8 +227,24 @@ void appendCsvField(std::string& buf, std::string_view s, bool forceQuote) {
     buf += '"';
 }
 
+// A list cell as one text, as the record set shows it: attachment names as Access's provider joins
+// them, multi-value items escaped; nothing for an empty list or a complex kind the engine cannot read.
+void appendCsvList(std::string& buf, const Value& v) {
+    const bool names = std::holds_alternative<Attachments>(v);
+    std::vector<std::string> texts;
+    for (const auto& item : listItems(v)) texts.push_back(toText(item));
+    if (texts.empty()) return;
+    const std::string text = joinListItems(texts, names ? ListJoin::Plain : ListJoin::Escaped);
+    appendCsvField(buf, text, text.empty()); // one empty item is quoted, as an empty text is
+}
+
 void appendCsvValue(std::string& buf, const Value& v, bool unknownType) {
     if (isNull(v)) return;
+    if (std::holds_alternative<Attachments>(v) || std::holds_alternative<MultiValues>(v) ||
+        std::holds_alternative<VersionHistory>(v) || std::holds_alternative<ComplexRef>(v)) {
+        appendCsvList(buf, v);
+        return;
+    }
     if (auto* s = std::get_if<std::string>(&v)) {
         appendCsvField(buf, *s, s->empty());
         return;
@@ -256,9 +272,13 @@ void appendCsvValue(std::string& buf, const Value& v, bool unknownType) {
 void tableCsv(Table& t, std::string& buf, std::ostream& out, DumpResult& r) {
     t.rewind();
     const auto& cols = t.columns();
-    for (std::size_t i = 0; i < cols.size(); ++i) {
-        if (i) buf += ',';
-        appendCsvField(buf, cols[i].name, false);
+    // The fields of the table as a record set shows them.
+    std::vector<std::size_t> shown;
+    for (std::size_t i = 0; i < cols.size(); ++i)
+        if (isRecordsetField(cols[i])) shown.push_back(i);
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        if (k) buf += ',';
+        appendCsvField(buf, cols[shown[k]].name, false);
     }
     buf += "\r\n";
     std::vector<Value> cells(cols.size());
@@ -266,8 +286,9 @@ void tableCsv(Table& t, std::string& buf, std::ostream& out, DumpResult& r) {
     for (std::size_t i = 0; i < cols.size(); ++i) unknown[i] = isUnknownType(cols[i].type);
     try {
         while (t.next()) {
-            for (std::size_t i = 0; i < cols.size(); ++i) {
-                if (i) buf += ',';
+            for (std::size_t k = 0; k < shown.size(); ++k) {
+                const std::size_t i = shown[k];
+                if (k) buf += ',';
                 try {
                     t.value(i, cells[i]);
                     appendCsvValue(buf, cells[i], unknown[i]);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 namespace jet {
 
@@ -143,103 +142,23 @@ void appendText97Key(std::vector<std::uint8_t>& out, std::u16string_view text, b
 
 }  // namespace
 
-namespace collation {
-
-bool generalExtKey(char16_t c, ExtKey& key)
-{
-    // Runs are sorted by their first character: find the last run starting at or before c.
-    std::size_t lo = 0, hi = kGeneralExtCount;
-    while (lo < hi) {
-        const std::size_t mid = (lo + hi) / 2;
-        if (kGeneralExt[mid].first <= c)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo == 0)
-        return false;
-    const ExtRun& r = kGeneralExt[lo - 1];
-    const unsigned offset = static_cast<unsigned>(c - r.first);
-    if (offset >= r.count)
-        return false;
-    if (offset == 0) {  // also the runs of one whose second byte is below 0x02
-        key = {r.kind, r.b0, r.b1, r.accent, r.flag};
-        return true;
-    }
-    // Second bytes run from 0x02 to 0xFF: 254 values per first byte.
-    const unsigned value = (r.b0 * 254u + (r.b1 - 2u)) + offset;
-    key = {r.kind, static_cast<std::uint8_t>(value / 254), static_cast<std::uint8_t>(value % 254 + 2), r.accent,
-           r.flag};
-    return true;
-}
-
-}  // namespace collation
-
-namespace {
-
-// In "General - Legacy", a letter of Latin Extended-A is its base letter's legacy code with the letter's
-// accent in the secondary part, as in "General". The base letter's legacy code is found through the
-// Latin-1 letters, which have keys in both orders: a table from "General" primary bytes to "General -
-// Legacy" ones, made from the two Latin-1 tables (primaries two Latin-1 characters map differently are
-// left out). Letters whose base has no Latin-1 letter (ŋ, ı, ĸ) have no key.
-bool legacyLatinKey(char16_t c, collation::ExtKey& key)
-{
-    if (c < 0x100 || c > 0x17F || !collation::generalExtKey(c, key))
-        return false;
-    if (key.kind != collation::ExtKind::Primary && key.kind != collation::ExtKind::Accented)
-        return false;
-    struct Entry {
-        std::uint8_t length = 0;  // 0: none; 0xFF: two Latin-1 characters disagree
-        std::uint8_t bytes[2] = {};
-    };
-    static const std::map<std::uint16_t, Entry> base = [] {
-        std::map<std::uint16_t, Entry> m;
-        for (int c = 0; c <= 0xFF; ++c) {
-            const collation::CharKey& g = collation::kGeneral[c];
-            const collation::CharKey& l = collation::kGeneralLegacy[c];
-            const auto primary = [](const collation::CharKey& k) {
-                return k.kind == collation::KeyClass::Primary || k.kind == collation::KeyClass::Accented;
-            };
-            if (!primary(g) || !primary(l) || g.length != 2 || l.length > 2)
-                continue;
-            Entry e;
-            e.length = l.length;
-            std::copy(l.bytes, l.bytes + l.length, e.bytes);
-            const std::uint16_t from = static_cast<std::uint16_t>(g.bytes[0] << 8 | g.bytes[1]);
-            auto [it, fresh] = m.emplace(from, e);
-            if (!fresh && (it->second.length != e.length ||
-                           !std::equal(e.bytes, e.bytes + e.length, it->second.bytes)))
-                it->second.length = 0xFF;
-        }
-        return m;
-    }();
-    const auto it = base.find(static_cast<std::uint16_t>(key.b0 << 8 | key.b1));
-    if (it == base.end() || it->second.length == 0xFF || it->second.length != 1)
-        return false;
-    key.b0 = 0;
-    key.b1 = it->second.bytes[0];
-    return true;
-}
-
-// The key of a character above U+00FF in `order`, or false.
-bool extKey(char16_t c, SortOrder order, collation::ExtKey& key)
-{
-    return order == SortOrder::General ? collation::generalExtKey(c, key) : legacyLatinKey(c, key);
-}
-
-}  // namespace
-
 bool canKeyText(std::u16string_view text, SortOrder order, char16_t& bad)
 {
-    collation::ExtKey unused {};
-    for (char16_t c : text) {
-        if (c <= 0xFF)
-            continue;
-        if (order != SortOrder::General97 && extKey(c, order, unused))
-            continue;
-        bad = c;
-        return false;
+    if (order == SortOrder::General97) {
+        std::uint8_t unused = 0;
+        for (char16_t c : text)
+            if (!collation::cp1252Byte(c, unused)) {
+                bad = c;
+                return false;
+            }
+        return true;
     }
+    collation::CharKey unused;
+    for (char16_t c : text)
+        if (!collation::charKey(c, order == SortOrder::General, unused) && c != 0) {
+            bad = c;
+            return false;
+        }
     return true;
 }
 
@@ -247,32 +166,47 @@ namespace {
 
 // The parts of a Jet4/ACE text key after the primary bytes.
 struct TextKeyParts {
-    std::vector<std::uint8_t> accents;  // one byte per keyed position, 0x02 where there is no accent
-    bool haveAccents = false;
-    std::size_t accentPositions = 0;    // positions covered by `accents`
+    std::vector<std::uint8_t> accents;  // the secondary part: each keyed character's secondary bytes
+    std::size_t accentChars = 0;        // characters that `accents` covers
+    std::size_t modifierPrefix = 0;     // bytes of a modifier that came before any keyed character
     std::vector<std::uint8_t> kana;     // one size flag per kana character
     std::vector<std::uint8_t> hidden;
 
-    void accent(std::size_t here, std::uint8_t code)
+    // Characters before `here` that gave no secondary bytes count as "no accent" (02).
+    void fillTo(std::size_t here)
     {
-        haveAccents = true;
-        if (accentPositions < here) {
-            accents.insert(accents.end(), here - accentPositions, 0x02);
-            accentPositions = here;
+        if (accentChars < here) {
+            accents.insert(accents.end(), here - accentChars, 0x02);
+            accentChars = here;
         }
-        accents.push_back(code);
-        ++accentPositions;
     }
 
-    void hide(std::size_t here, const std::uint8_t* bytes, std::size_t length)
+    void accent(std::size_t here, const std::uint8_t* bytes, std::size_t length)
     {
-        // The hidden part records where the character stood, counted in the secondary part's terms.
-        const std::size_t q = haveAccents ? accents.size() + (here - accentPositions) : here;
-        const unsigned code = static_cast<unsigned>((7 + 4 * q) | 0x8000);
-        hidden.push_back(static_cast<std::uint8_t>(code >> 8));
-        hidden.push_back(static_cast<std::uint8_t>(code));
-        hidden.push_back(0x06);
-        hidden.insert(hidden.end(), bytes, bytes + length);
+        fillTo(here);
+        accents.insert(accents.end(), bytes, bytes + length);
+        ++accentChars;
+    }
+
+    // A character with secondary bytes only (a combining mark) adds its weight to the last secondary byte.
+    void modify(std::size_t here, std::uint8_t weight)
+    {
+        fillTo(here);
+        if (accents.empty()) {
+            accents.push_back(weight);
+            modifierPrefix = 1;
+        } else {
+            accents.back() = static_cast<std::uint8_t>(accents.back() + weight);
+        }
+    }
+
+    void hide(std::size_t here, std::uint8_t code)
+    {
+        // The hidden part records where the character stood, counted in secondary-part bytes (a modifier
+        // before the first keyed character does not count).
+        const std::size_t q = accents.size() + (here - accentChars) - modifierPrefix;
+        const unsigned pos = static_cast<unsigned>((7 + 4 * q) | 0x8000);
+        hidden.insert(hidden.end(), {static_cast<std::uint8_t>(pos >> 8), static_cast<std::uint8_t>(pos), 0x06, code});
     }
 
     void appendTo(std::vector<std::uint8_t>& out)
@@ -313,67 +247,44 @@ void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, Sor
         appendText97Key(out, text, ascending);
         return;
     }
-    char16_t bad = 0;
-    if (!canKeyText(text, order, bad))
-        throwError(err::Unsupported,
-                   "The text " + describeChar(bad) + " cannot be indexed: " +
-                       (order == SortOrder::General
-                            ? std::string("this engine has index keys for U+0000 to U+00FF, for the letters "
-                                          "and digits of the Latin, Greek, Cyrillic, Armenian, Hebrew, Arabic "
-                                          "and Georgian scripts, kana, CJK ideographs and Hangul, and for "
-                                          "common punctuation and symbols, not for this character.")
-                            : std::string("in a database with the \"General - Legacy\" sort order this engine "
-                                          "has index keys only for characters U+0000 to U+00FF and the letters "
-                                          "of Latin Extended-A. A database with the \"General\" sort order "
-                                          "(the default of Access 2010 and later) takes such names.")));
-    // Index keys cover at most 255 characters.
+    // Index keys cover at most 255 characters, and trailing blanks are not keyed.
     if (text.size() > 255)
         text = text.substr(0, 255);
-    const collation::CharKey* table =
-        order == SortOrder::General ? collation::kGeneral : collation::kGeneralLegacy;
+    while (!text.empty() && text.back() == u' ')
+        text.remove_suffix(1);
+    const bool general = order == SortOrder::General;
 
     const std::size_t start = out.size();
     TextKeyParts parts;
     std::size_t position = 0;  // characters that produced primary bytes so far
-
+    collation::CharKey k;
     for (char16_t c : text) {
-        const std::size_t here = position;
-        if (c > 0xFF) {
-            collation::ExtKey k {};
-            extKey(c, order, k);
-            if (k.kind == collation::ExtKind::Hidden) {
-                parts.hide(here, &k.b1, 1);
+        if (!collation::charKey(c, general, k)) {
+            if (c == 0)
                 continue;
-            }
-            if (k.kind == collation::ExtKind::Ideograph)
-                out.insert(out.end(), {0xFD, 0xFF});
-            if (k.b0 != 0)  // legacy Latin letters have one byte
-                out.push_back(k.b0);
-            out.push_back(k.b1);
-            ++position;
-            if (k.accent != 0)
-                parts.accent(here, k.accent);
-            if (k.kind == collation::ExtKind::Kana)
-                parts.kana.push_back(k.flag);
+            out.resize(start);
+            throwError(err::Unsupported, "The text " + describeChar(c) + " cannot be indexed: the \"" +
+                                             std::string(general ? "General" : "General - Legacy") +
+                                             "\" sort order has no key for this character.");
+        }
+        const std::size_t here = position;
+        if (k.cls == collation::CharClass::Hidden) {
+            parts.hide(here, k.hidden);
             continue;
         }
-        const collation::CharKey& k = table[c];
-        switch (k.kind) {
-        case collation::KeyClass::Ignored:
-            break;
-        case collation::KeyClass::Primary:
-            out.insert(out.end(), k.bytes, k.bytes + k.length);
+        if (k.primaryLength > 0) {
+            out.insert(out.end(), k.primary, k.primary + k.primaryLength);
             ++position;
-            break;
-        case collation::KeyClass::Accented:
-            out.insert(out.end(), k.bytes, k.bytes + k.length);
-            ++position;
-            parts.accent(here, k.accent);
-            break;
-        case collation::KeyClass::Hidden:
-            parts.hide(here, k.bytes, k.length);
-            break;
+            // "No accent" alone is what the secondary part fills in anyway.
+            if (k.secondaryLength != 1 || k.secondary[0] != 0x02)
+                parts.accent(here, k.secondary, k.secondaryLength);
+        } else if (k.secondaryLength > 0) {
+            parts.modify(here, k.secondary[0]);
         }
+        if (k.cls == collation::CharClass::SmallKana)
+            parts.kana.push_back(2);
+        else if (k.cls == collation::CharClass::NormalKana)
+            parts.kana.push_back(3);
     }
     parts.appendTo(out);
     if (!ascending) {

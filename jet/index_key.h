@@ -33,13 +33,13 @@ bool codePageBytes(std::uint16_t codePage, std::u16string_view text, std::vector
 // "U+20AC '€'"
 std::string describeChar(char16_t c);
 
-// True when every character of `text` can be keyed in the Jet4/ACE sort order `order`; otherwise `bad`
-// receives the first one that cannot. Both orders key U+0000..U+00FF; "General" also keys the letters and
-// digits of the scripts listed in collation.h.
+// True when every character of `text` can be keyed in the sort order `order`; otherwise `bad` receives the
+// first one that cannot. Both Jet4/ACE orders key every character of the Basic Multilingual Plane; Access 97's
+// keys the characters of windows-1252.
 bool canKeyText(std::u16string_view text, SortOrder order, char16_t& bad);
 
-// Appends the value bytes (no flag byte) of a text key. Throws jet::Error naming a character that the
-// engine has no key for.
+// Appends the value bytes (no flag byte) of a text key: the first 255 characters, trailing blanks left out.
+// Throws jet::Error naming a character that the sort order has no key for.
 void appendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text, SortOrder order, bool ascending);
 
 // Appends flag byte and value bytes for one key column. `cell` is in the stored form of convert.h; text

@@ -284,6 +284,33 @@ struct TextVisitor {
 
 std::string toText(const ScalarValue& v) { return std::visit(TextVisitor{}, v); }
 
+std::vector<ScalarValue> listItems(const Value& v) {
+    std::vector<ScalarValue> items;
+    if (const auto* files = std::get_if<Attachments>(&v)) {
+        items.reserve(files->size());
+        for (const auto& f : *files) items.emplace_back(f.name);
+    } else if (const auto* m = std::get_if<MultiValues>(&v)) {
+        items = m->values;
+    }
+    return items;
+}
+
+std::string joinListItems(const std::vector<std::string>& items, ListJoin join) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ';';
+        if (join == ListJoin::Plain) {
+            out += items[i];
+            continue;
+        }
+        for (char c : items[i]) {
+            if (c == ';' || c == '\\') out += '\\';
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string toText(const Value& v) {
     if (std::holds_alternative<Attachments>(v) || std::holds_alternative<MultiValues>(v) ||
         std::holds_alternative<VersionHistory>(v) || std::holds_alternative<ComplexRef>(v)) {

@@ -131,4 +131,15 @@ inline std::string toHex(const Bytes& b) { return toHex(b.data(), b.size()); }
 std::string toText(const Value& v);
 std::string toText(const ScalarValue& v);
 
+// The items a list cell shows as text: an attachment cell its file names, a multi-value cell its
+// values, both in the order Access keeps them. Version history and unknown complex kinds have none.
+std::vector<ScalarValue> listItems(const Value& v);
+
+// How the items of a list cell are joined into one text.
+enum class ListJoin {
+    Plain,   // joined by ';' as they are (attachment names, as Access's own provider shows them)
+    Escaped, // joined by ';', each ';' and '\' inside an item preceded by '\': splits back unambiguously
+};
+std::string joinListItems(const std::vector<std::string>& items, ListJoin join);
+
 } // namespace jet

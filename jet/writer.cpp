@@ -1973,7 +1973,8 @@ std::unique_ptr<Writer> Writer::open(const std::string& path, WriterOptions opti
     }
     if (lcid != 0x0409 && lcid != 0)
         throwError(err::Unsupported, "'" + path + "' was created with sort order " + std::to_string(lcid) +
-                                         "; this engine writes only databases with the General sort order (1033).");
+                                         "; this engine writes only databases with the sort orders \"General\" and "
+                                         "\"General - Legacy\" (1033).");
     {
         // Jet 4 password: 40 bytes at 0x42, XOR-ed with the creation date's integer part. (.accdb passwords
         // are encryption and are checked by the page codec.)

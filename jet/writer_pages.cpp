@@ -628,7 +628,8 @@ SortOrder sortOrderOf(const Col& c)
     if (lcid != 0x0409 && lcid != 0)
         throwError(err::Unsupported, "The text column '" + utf16ToUtf8(c.name) + "' uses sort order " +
                                          std::to_string(lcid) +
-                                         "; only the General sort orders (1033) can be written.");
+                                         "; only the sort orders \"General\" and \"General - Legacy\" (1033) can be "
+                                         "written.");
     return c.misc[3] == 1 ? SortOrder::General : SortOrder::GeneralLegacy;
 }
 

@@ -2,15 +2,17 @@
 # Installs the Debian packages listed in scripts/debian-packages that are not
 # installed yet. Does nothing (and needs no network) when all are present.
 #   scripts/install-packages.sh run     the [run] section: build and run
-#   scripts/install-packages.sh test    [run] and [test]: everything the tests need
+#   scripts/install-packages.sh package [run] and [package]: building the Debian package
+#   scripts/install-packages.sh test    all of them: everything the tests need
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 purpose=${1:-test}
 case "$purpose" in
 run) sections=" run " ;;
-test) sections=" run test " ;;
+package) sections=" run package " ;;
+test) sections=" run test package " ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|package|test" >&2
     exit 2
     ;;
 esac

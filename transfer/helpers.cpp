@@ -1,5 +1,7 @@
 #include "transfer/helpers.h"
 
+#include "db/access_session.h"
+
 #include <QString>
 
 #include <array>
@@ -68,6 +70,23 @@ void RemoveListEntriesIgnoringCase(ui::ListBox& list, const std::string& name) {
     const std::string wanted = lowerCase(name);
     for (int i = 0; i < list.count();) {
         if (lowerCase(list.item(i)) == wanted)
+            list.removeItem(i);
+        else
+            ++i;
+    }
+}
+
+bool ListContainsAccessName(const ui::ListBox& list, const std::string& name, db::Connection& access) {
+    const std::string wanted = db::accessNameIdentity(access, name);
+    for (int i = 0; i < list.count(); ++i)
+        if (db::accessNameIdentity(access, list.item(i)) == wanted) return true;
+    return false;
+}
+
+void RemoveAccessListEntries(ui::ListBox& list, const std::string& name, db::Connection& access) {
+    const std::string wanted = db::accessNameIdentity(access, name);
+    for (int i = 0; i < list.count();) {
+        if (db::accessNameIdentity(access, list.item(i)) == wanted)
             list.removeItem(i);
         else
             ++i;

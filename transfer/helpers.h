@@ -17,6 +17,12 @@ std::string AdoTypeName(std::int16_t type);
 // whole entry, never a part of it).
 bool ListContainsName(const ui::ListBox& list, const std::string& name);
 
+// The Access side's versions: an entry names the same table when the file behind `access` compares it
+// equal to the name (its sort order's keys: case ignored in every script, hiragana and katakana alike), as
+// the file's own catalogue does.
+bool ListContainsAccessName(const ui::ListBox& list, const std::string& name, db::Connection& access);
+void RemoveAccessListEntries(ui::ListBox& list, const std::string& name, db::Connection& access);
+
 // Removes every entry that equals the name exactly (case-sensitive).
 void RemoveListEntries(ui::ListBox& list, const std::string& name);
 

@@ -112,7 +112,7 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                 continue;
             }
             int answer = 0;
-            if (trap.test(132, [&] { return ListContainsName(page.accessList, table); })) {
+            if (trap.test(132, [&] { return ListContainsAccessName(page.accessList, table, *access); })) {
                 trap.step(134, [&] {
                     answer = page.dialogs.question("Would you like to overwrite " + table + "?", "Overwrite?");
                 });
@@ -127,7 +127,7 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                 // Access names ignore case: the table dropped is the one every
                 // entry equal to the name, in any case, stands for.
                 if (trap.step(142, [&] { access->execute("DROP TABLE `" + table + "`"); }))
-                    trap.step(144, [&] { RemoveListEntriesIgnoringCase(page.accessList, table); });
+                    trap.step(144, [&] { RemoveAccessListEntries(page.accessList, table, *access); });
             }
 
             auto finish = [&] {
@@ -144,7 +144,7 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
 
             auto addListEntry = [&] {
                 trap.step(262, [&] {
-                    if (!ListContainsName(page.accessList, table)) page.accessList.addItem(table);
+                    if (!ListContainsAccessName(page.accessList, table, *access)) page.accessList.addItem(table);
                 });
             };
             if (full) {

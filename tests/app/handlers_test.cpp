@@ -158,26 +158,71 @@ TEST_F(Handlers, StartUpMovesOnByItselfWhenTheStoredConnectionIsUsable) {
     EXPECT_FALSE(program.ended());
 }
 
-TEST_F(Handlers, NextStaysSilentlyWhenFileOrServerIsMissing) {
+// "Next >" by the user says which of the two is missing and why, in one
+// message; the page stays as it was.
+TEST_F(Handlers, NextSaysWhyWhenFileOrServerIsMissing) {
     struct Case {
         const char* what;
+        std::string accessFile;
         bool fileThere, serverAnswers;
         int postgresTests;
+        std::string message;
     };
-    for (const Case c : {Case{"no Access file", false, true, 0}, Case{"server does not answer", true, false, 1}}) {
+    const Case cases[] = {
+        {"no Access file", "/data/orders.mdb", false, true, 0,
+         "The Access database file \"/data/orders.mdb\" does not exist."},
+        {"Access file field empty", "", false, true, 0,
+         "No Access database is chosen: choose its file with \"...\" or \"Load Sample/Example Database\"."},
+        {"server does not answer", "/data/orders.mdb", true, false, 1,
+         "Could not connect to the PostgreSQL database.\r\nThe server does not answer (scripted)."},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         World h;
-        h.page.fields[app::Field::AccessFile] = "/data/orders.mdb";
-        if (c.fileThere) h.scripted.files.insert("/data/orders.mdb");
+        h.page.fields[app::Field::AccessFile] = c.accessFile;
+        if (c.fileThere) h.scripted.files.insert(c.accessFile);
         h.scripted.postgresOpens = c.serverAnswers;
         h.page.visible = true;
         app::GoToTableManager(h.page, h.services);
         EXPECT_EQ(h.page.tableManagerCreations, 0);
         EXPECT_TRUE(h.page.visible);
-        EXPECT_TRUE(h.page.fakeDialogs().shown.empty());
+        EXPECT_EQ(h.page.fakeDialogs().messages(), std::vector<std::string>{c.message});
+        EXPECT_EQ(h.page.fakeDialogs().shown.at(0).caption, "") << "the application title";
         EXPECT_TRUE(h.page.fakeDialogs().reports.empty());
         EXPECT_EQ(h.page.fakePointer().history, (std::vector<int>{11, 0}));
         EXPECT_EQ(h.scripted.postgresTests, c.postgresTests);
+    }
+}
+
+// At start-up a stored connection that no longer opens leaves the user on the
+// ConnectionPage without a word, and so does StartUp's own "Next >" should the
+// server go away between its test and the page change.
+TEST_F(Handlers, StartUpStaysSilentWhenTheStoredConnectionDoesNotOpen) {
+    struct Case {
+        const char* what;
+        bool fileThere;
+        int serverAnswersTimes; // how many tests the server passes before it stops answering
+    };
+    const Case cases[] = {
+        {"stored Access file deleted", false, 1},
+        {"server does not answer", true, 0},
+        {"server gone before StartUp's own Next", true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        World h;
+        h.store.write("AccessFile", "/data/orders.mdb");
+        if (c.fileThere) h.scripted.files.insert("/data/orders.mdb");
+        int answers = c.serverAnswersTimes;
+        h.services.postgreSQLConnectionProblem = [&](const db::ParameterSource&) {
+            return answers-- > 0 ? std::string() : std::string("gone");
+        };
+        app::StartUp(h.page, h.store, h.program, h.services);
+        EXPECT_TRUE(h.page.fakeDialogs().shown.empty());
+        EXPECT_TRUE(h.page.fakeDialogs().reports.empty());
+        EXPECT_TRUE(h.page.visible);
+        EXPECT_EQ(h.page.tableManagerCreations, 0);
+        EXPECT_EQ(h.page.fakePointer().state(), ui::PointerDefault);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <sys/wait.h>
 
+#include "../app/support/silent_server.h"
 #include "../transfer/environment.h"
 
 namespace {
@@ -55,6 +56,7 @@ TEST(Cli, WithoutAServer) {
         {"send-to-postgresql --help", 0, "--skip-existing", ""},
         {"send-to-postgresql --help", 0, "--full-schema", ""},
         {"tables " + file + " --schema", 0, "{\"name\":\"PrimaryKey\",\"columns\":[{\"name\":\"A\",\"order\":\"asc\"}]", ""},
+        {"dump --help-all", 0, "--format", ""},
         {"tables " + file, 0, "Table1\nTable2\nTable3\nTable4\n", ""},
         {"send-to-postgresql " + file + " --pg 'host=localhost password=secret'", 1, "",
          "a password does not belong on the command line"},
@@ -79,6 +81,46 @@ TEST(Cli, WithoutAServer) {
         EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
+}
+
+// Why PostgreSQL does not open, in the words the ConnectionPage uses; a
+// connect_timeout in CONNINFO shortens the wait for a silent server.
+TEST(Cli, SaysWhyPostgreSQLDoesNotOpen) {
+    env::TempDir dir;
+    fakes::SilentServer silent;
+    struct Case {
+        const char* what;
+        std::string conninfo;
+        std::string err;
+        const char* password = nullptr; // PGPASSWORD for the case; null: as it is
+    };
+    std::vector<Case> cases = {
+        {"closed port", "host=127.0.0.1 port=1",
+         "The server \"127.0.0.1\" refused the connection on port 1: no PostgreSQL server is listening on that port."},
+        {"unknown host", "host=nowhere.invalid", "The host name \"nowhere.invalid\" "},
+        {"silent server", "host=127.0.0.1 connect_timeout=2 port=" + silent.port(),
+         "The server \"127.0.0.1\" did not answer on port " + silent.port() + " within 2 seconds."},
+    };
+    if (env::havePostgres()) {
+        const db::ConnectionParameters p = env::parameters();
+        const std::string at = "host=" + p.server + " port=" + p.port + " user=" + p.user;
+        cases.push_back({"missing database", at + " dbname=qm_cli_no_such_db",
+                         "The database \"qm_cli_no_such_db\" does not exist on the server.", p.password.c_str()});
+        cases.push_back({"wrong password", at + " dbname=" + p.database,
+                         "Password authentication failed for the user \"" + p.user + "\"", "Pw-7d3f-never-shown"});
+    }
+    const char* old = std::getenv("PGPASSWORD");
+    const std::string kept = old ? old : "";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.password) ::setenv("PGPASSWORD", c.password, 1);
+        const Outcome r = run("tables --pg " + quoted(c.conninfo), dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("quillmere-cli: " + c.err), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Pw-7d3f-never-shown"), std::string::npos) << r.err;
+    }
+    if (old) ::setenv("PGPASSWORD", kept.c_str(), 1);
+    else ::unsetenv("PGPASSWORD");
 }
 
 TEST(Cli, SendBothWaysWithExitStatuses) {
@@ -172,6 +214,24 @@ TEST(Cli, CreateExecCheckDumpOnEveryNewFormat) {
         EXPECT_NE(run("tables --all " + quoted(file), dir).out.find("MSysObjects\tSYSTEM TABLE"), std::string::npos);
     }
     EXPECT_EQ(run("create " + quoted((dir.path() / "x.mdb").string()) + " --format jet5", dir).status, 1);
+}
+
+// CSV shows a table as its record set does: list cells as one text, no version-history column. The
+// values are those the fixture's expected dump (Jackcess) lists; JSON keeps the lists.
+TEST(Cli, DumpShowsListCellsAsTextInCsvAndAsListsInJson) {
+    env::TempDir dir;
+    const std::string file = quoted((env::fixtures() / "files/jackcess/V2007/complexDataTestV2007.accdb").string());
+    const Outcome csv = run("dump " + file + " --format csv", dir);
+    EXPECT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out, "id,memo-data,append-memo-data,multi-value-data,attach-data\r\n"
+                       "row1,,,,\r\n"
+                       "row2,row2-memo,row2-memo,value1;value4,test_data.txt;test_data2.txt\r\n"
+                       "row3,row3-memo,row3-memo-again,value1;value2;value3;value4,\r\n"
+                       "row4,row4-memo,row4-memo,,test_data2.txt\r\n");
+    const Outcome json = run("dump " + file, dir);
+    EXPECT_NE(json.out.find(R"(["row3",[{"value":"row3-memo-again","modified":"2011-09-12T21:22:45.382"},)"),
+              std::string::npos);
+    EXPECT_NE(json.out.find(R"(,["value1","value2","value3","value4"],[]])"), std::string::npos);
 }
 
 TEST(Cli, ExecStopsAtTheFirstFailureUnlessToldToGoOn) {

@@ -91,10 +91,11 @@ TEST_F(ConnectionButtons, TestConnectionShowsExactlyOneMessage) {
     const std::string bad = "Could not connect. Please check with your administrator.";
     const Case cases[] = {
         {"server answers", true, [] {}, {ok}, {}},
-        {"server refuses", false, [] {}, {bad}, {}},
+        // A failure that is not libpq's in words it knows comes as it is.
+        {"server refuses", false, [] {}, {bad + "\r\nconnection refused"}, {}},
         {"connection object cannot be created", true,
          [] { db::setConnectionCreationFailure([] { throw db::Error(429, "ActiveX component can't create object"); }); },
-         {bad}, {100}},
+         {bad + "\r\nObject variable or With block variable not set"}, {100}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

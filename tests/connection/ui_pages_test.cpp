@@ -23,13 +23,11 @@
 #include "app/files.h"
 #include "app/qt_ui.h"
 #include "connection/engine_check.h"
+#include "connection/failure_messages.h"
+#include "db/pg_session.h"
 #include "db/session.h"
 #include "support/pages.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/silent_server.h"
 
 namespace {
 
@@ -203,8 +201,10 @@ TEST(RealPages, EveryConnectionPageButtonAndTheStoreAfterIt) {
         {"PushButton1", [&] { pages.fileDialog.chosen = "/srv/data/orders.accdb"; }, "/srv/data/orders.accdb", {}},
         {"PushButton7", [] {}, sample, {}},
         {"PushButton5", [] {}, sample, {help}},
-        {"PushButton3", [] {}, sample, {"Could not connect. Please check with your administrator."}},
-        {"PushButton2", [] {}, sample, {}}, // no such file: stays silently
+        {"PushButton3", [] {}, sample,
+         {"Could not connect. Please check with your administrator.\r\nThe server \"127.0.0.1\" refused the "
+          "connection on port 1: no PostgreSQL server is listening on that port."}},
+        {"PushButton2", [] {}, sample, {connection::accessFileMissingText(sample)}}, // no such file: says so, stays
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.button);
@@ -335,27 +335,19 @@ TEST(QtDialogs, CaptionsIconsButtonsAndAnswers) {
 // A server that takes the connection but never answers: the page gives up
 // after the connection timeout instead of hanging.
 TEST(RealPages, TestConnectionGivesUpOnASilentServer) {
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(silent, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(silent, 4), 0);
-    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
-
+    fakes::SilentServer silent;
     fakes::RealPages pages;
     auto& form1 = pages.start();
     form1.field(app::Field::Server)->setText("127.0.0.1");
-    form1.field(app::Field::Port)->setText(QString::number(ntohs(address.sin_port)));
+    form1.field(app::Field::Port)->setText(QString::fromStdString(silent.port()));
     QElapsedTimer clock;
     clock.start();
     fakes::RealPages::click(form1.control("PushButton3"));
     const qint64 waited = clock.elapsed();
-    ::close(silent);
     EXPECT_EQ(pages.dialogs.messages(),
-              std::vector<std::string>{"Could not connect. Please check with your administrator."});
+              std::vector<std::string>{"Could not connect. Please check with your administrator.\r\nThe server "
+                                       "\"127.0.0.1\" did not answer on port " + silent.port() + " within " +
+                                       std::to_string(db::pgConnectTimeoutSeconds()) + " seconds."});
     EXPECT_LT(waited, 15000) << "the connection timeout is 10 s";
     EXPECT_EQ(form1.pointer().state(), ui::PointerDefault);
 }
@@ -374,7 +366,9 @@ TEST(RealPages, TestConnectionAgainstTheServer) {
     EXPECT_EQ(pages.dialogs.messages(), std::vector<std::string>{"Connection successful."});
     form1.field(app::Field::Password)->setText("wrong");
     fakes::RealPages::click(form1.control("PushButton3"));
-    EXPECT_EQ(pages.dialogs.messages().back(), "Could not connect. Please check with your administrator.");
+    EXPECT_EQ(pages.dialogs.messages().back(), "Could not connect. Please check with your administrator.\r\n"
+                                               "Password authentication failed for the user \"" +
+                                                   fakes::env("PGUSER") + "\": the user name or the password is wrong.");
     EXPECT_TRUE(pages.dialogs.reports.empty());
 }
 
@@ -437,14 +431,23 @@ TEST(RealPages, NextFillsBothListsThenSelectAllAndBack) {
     EXPECT_EQ(list1->count(), 3);
 }
 
-TEST(RealPages, NextStaysSilentlyWithoutFileOrServer) {
+// "Next >" says which of the two failed and why, and the page stays.
+TEST(RealPages, NextSaysWhyWithoutFileOrServer) {
     struct Case {
         const char* what;
         bool fileThere;
         const char* port;
+        std::string message; // empty: the Access file's
     };
-    std::vector<Case> cases{{"no Access file", false, "5432"}, {"nothing listens on the port", true, "1"}};
-    if (fakes::haveServer()) cases.push_back({"wrong password", true, nullptr});
+    std::vector<Case> cases{
+        {"no Access file", false, "5432", ""},
+        {"nothing listens on the port", true, "1",
+         "Could not connect to the PostgreSQL database.\r\nThe server \"127.0.0.1\" refused the connection on port "
+         "1: no PostgreSQL server is listening on that port."}};
+    if (fakes::haveServer())
+        cases.push_back({"wrong password", true, nullptr,
+                         "Could not connect to the PostgreSQL database.\r\nPassword authentication failed for the "
+                         "user \"" + fakes::env("PGUSER") + "\": the user name or the password is wrong."});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fakes::RealPages pages;
@@ -467,7 +470,9 @@ TEST(RealPages, NextStaysSilentlyWithoutFileOrServer) {
         fakes::RealPages::click(form1.control("PushButton2"));
         EXPECT_TRUE(form1.isVisible());
         EXPECT_EQ(pages.form2(), nullptr);
-        EXPECT_TRUE(pages.dialogs.shown.empty());
+        const std::string expected =
+            c.message.empty() ? connection::accessFileMissingText(access.fileName().toStdString()) : c.message;
+        EXPECT_EQ(pages.dialogs.messages(), std::vector<std::string>{expected});
         EXPECT_TRUE(pages.dialogs.reports.empty());
         EXPECT_EQ(form1.pointer().state(), ui::PointerDefault);
     }
@@ -479,11 +484,11 @@ TEST(RealPages, PointerFollowsTheMouseAndStaysBusyDuringNext) {
     Qt::CursorShape shapeWhileTesting = Qt::BlankCursor;
     connection::Form1* page = nullptr;
     services.fileExists = [&](const std::string& path) { return page && path == "/data/a.mdb"; };
-    services.testPostgreSQLConnection = [&](const db::ParameterSource&) {
+    services.postgreSQLConnectionProblem = [&](const db::ParameterSource&) {
         stateWhileTesting = page->pointer().state();
         shapeWhileTesting = page->cursor().shape();
         fakes::RealPages::moveOver(page->control("PushButton3")); // hovering a button while busy
-        return false;
+        return std::string("The server does not answer (scripted).");
     };
     fakes::RealPages pages(services);
     auto& form1 = pages.start();

@@ -73,6 +73,18 @@ inline std::string slurp(const std::string& p)
     return ss.str();
 }
 
+// Upper-case hex of bytes, as the measured key files write them.
+inline std::string hex(const std::vector<std::uint8_t>& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (std::uint8_t b : bytes) {
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s;
+}
+
 // Runs a command; returns its standard output and sets `status` to its exit status.
 inline std::string run(const std::string& cmd, int& status)
 {

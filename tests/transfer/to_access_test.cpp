@@ -6,9 +6,11 @@
 #include <csignal>
 #include <filesystem>
 
+#include "db/access.h"
 #include "jet/check.h"
 #include "page.h"
 #include "transfer/handlers.h"
+#include "transfer/helpers.h"
 #include "transfer/transfer.h"
 
 namespace {
@@ -147,8 +149,9 @@ TEST_F(ToAccess, NumbersIntoAnAccess97File) {
     EXPECT_EQ(again.access.items(), std::vector<std::string>{}) << "a table that was not created entered the list";
 }
 
-// Tables named in other scripts go into files with the "General" sort order, are found again in other
-// capitals, and are refused with the character named by files with the older "General - Legacy" order.
+// Tables named in other scripts go into files of both sort orders and are found again in other capitals; a
+// character the file's order has no key for (here the halves of an emoji in "General - Legacy") is refused
+// with the character named.
 TEST_F(ToAccess, NamesInOtherScripts) {
     const std::vector<std::string> tables{"Πελάτες", "Клиенты", "顧客"};
     for (const auto& t : tables) pg->exec("DROP TABLE IF EXISTS \"" + t + "\"");
@@ -182,17 +185,57 @@ TEST_F(ToAccess, NamesInOtherScripts) {
     EXPECT_EQ(again.dialogs.questions, std::vector<std::string>{"Would you like to overwrite Πελάτες?"});
     EXPECT_EQ(again.dialogs.reports, std::vector<std::string>{});
 
-    // The Jet 4 work file has the older sort order.
+    // The Jet 4 work file has the older sort order: it takes the Cyrillic name too, not the emoji.
+    pg->exec("DROP TABLE IF EXISTS \"Ракеты 🚀\"");
+    pg->exec("CREATE TABLE \"Ракеты 🚀\"(n int)");
     page->postgres.addItem("Клиенты");
     page->postgres.select({"Клиенты"});
+    EXPECT_TRUE(send().complete()) << ::testing::PrintToString(page->dialogs.reports);
+    EXPECT_EQ(env::Session::access(file).rows("SELECT * FROM `КЛИЕНТЫ`"), (Rows{{"Йосиф"}}));
+    page->dialogs.reports.clear();
+    page->postgres.addItem("Ракеты 🚀");
+    page->postgres.select({"Ракеты 🚀"});
     const std::string before = env::slurp(file);
     EXPECT_FALSE(send().complete());
     ASSERT_EQ(page->dialogs.reports.size(), 1u);
     const Report report = parseReport(page->dialogs.reports[0]);
-    EXPECT_NE(report.description.find("U+041A"), std::string::npos) << report.description;
+    EXPECT_NE(report.description.find("U+D83D"), std::string::npos) << report.description;
     EXPECT_NE(report.description.find("General - Legacy"), std::string::npos) << report.description;
-    EXPECT_EQ(page->access.items(), (std::vector<std::string>{"Table1", "Table2", "Table3", "Table4"}));
+    EXPECT_EQ(page->access.items(), (std::vector<std::string>{"Table1", "Table2", "Table3", "Table4", "Клиенты"}));
     EXPECT_EQ(env::slurp(file), before);
+    pg->exec("DROP TABLE \"Ракеты 🚀\"");
+}
+
+// The Access list and the file agree on which names are one table: both orders compare names by their keys
+// (case ignored in every script, hiragana and katakana alike, fullwidth and ordinary letters alike, accents
+// kept), so the overwrite question, the list and renames follow what the file itself does.
+TEST(AccessNames, ListsAndRenamesCompareNamesAsTheFileDoes) {
+    env::TempDir dir;
+    for (const char* fixture : {"jackcess/templates/empty2003.mdb", "jackcess/templates/empty2016.accdb"}) {
+        SCOPED_TRACE(fixture);
+        const std::string file = dir.copy(fixture);
+        auto a = env::Session::access(file);
+        a.exec("CREATE TABLE `Πελάτες` (n LONG)");
+        fakes::List list = fakes::List::unsorted({"ΠΕΛΆΤΕΣ", "テスト", "ＡＢＣ Ltd", "Клиенты"});
+        for (const char* same : {"Πελάτες", "てすと", "abc ltd", "КЛИЕНТЫ"})
+            EXPECT_TRUE(transfer::ListContainsAccessName(list, same, a.connection())) << same;
+        for (const char* other : {"Πελατες", "テスト2", "Клиент"})
+            EXPECT_FALSE(transfer::ListContainsAccessName(list, other, a.connection())) << other;
+        transfer::RemoveAccessListEntries(list, "πελάτες", a.connection());
+        transfer::RemoveAccessListEntries(list, "てすと", a.connection());
+        EXPECT_EQ(list.items(), (std::vector<std::string>{"ＡＢＣ Ltd", "Клиенты"}));
+        a.close();
+
+        EXPECT_TRUE(db::AccessTableExists(file, "", "ΠΕΛΆΤΕΣ"));
+        EXPECT_FALSE(db::AccessTableExists(file, "", "Πελατες"));
+        fakes::Dialogs dialogs;
+        // Another capitalisation is the same name: nothing to rename, nothing asked.
+        EXPECT_FALSE(db::RenameAccessTable("Πελάτες", "ΠΕΛΆΤΕΣ", file, "", dialogs));
+        EXPECT_TRUE(dialogs.questions.empty());
+        EXPECT_TRUE(db::RenameAccessTable("Πελάτες", "Πελατες", file, "", dialogs));
+        EXPECT_TRUE(db::AccessTableExists(file, "", "ΠΕΛΑΤΕΣ"));
+        EXPECT_FALSE(db::AccessTableExists(file, "", "Πελάτες"));
+    }
 }
 
 // Rows are written a batch at a time. When the disk fills while a batch is written, the file is as before

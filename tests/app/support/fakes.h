@@ -281,6 +281,7 @@ struct ScriptedServices {
     Faults& faults;
     std::set<std::string> files;
     bool postgresOpens = false;
+    std::string postgresProblem = "The server does not answer (scripted)."; // when it does not open
     std::vector<std::string> accessTables, postgresTables;
     std::vector<std::string> opened; // web pages
     int postgresTests = 0;
@@ -294,11 +295,11 @@ struct ScriptedServices {
         s.postgreSQLConnectionString = [](const db::ConnectionParameters& p) {
             return "Driver={PostgreSQL Unicode};Server=" + p.server + ";Port=" + p.port + ";";
         };
-        s.testPostgreSQLConnection = [this](const db::ParameterSource& p) {
+        s.postgreSQLConnectionProblem = [this](const db::ParameterSource& p) {
             faults.hit("testPostgreSQL");
             ++postgresTests;
             (void)p();
-            return postgresOpens;
+            return postgresOpens ? std::string() : postgresProblem;
         };
         s.fillAccessTableList = [this](ui::ListBox& l, const std::string&, const db::ParameterSource&, ui::Dialogs&) {
             l.clear();
