@@ -1,9 +1,11 @@
 // PostgreSQL to Access with "Keep column types, keys and indexes", headless, against the real server: a table of
-// every type goes into new files of each format and into a copy of an Access-made file; the file's own column
-// definitions carry the planned types, the values read back are the server's exactly, the AutoNumber continues
-// above the highest copied value, and our check finds nothing new in the file.
+// every type goes into new files of each format (an encrypted one too) and into copies of Access-made files; the
+// file's own column definitions carry the planned types, the values read back are the server's exactly, the
+// AutoNumber continues above the highest copied value, our check finds nothing new in the file, and mdbtools
+// reads the rows.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "jet/check.h"
@@ -25,6 +27,7 @@ struct Target {
     const char* name;
     std::string file; // a new file of this format, or a fixture to copy
     bool fixture;
+    std::string password = {}; // a new .accdb with it is encrypted
 };
 
 class AccessFullSchema : public ::testing::TestWithParam<Target> {
@@ -52,19 +55,33 @@ protected:
             file = dir.copy(t.file, "work" + std::filesystem::path(t.file).extension().string());
         } else {
             file = (dir.path() / (std::string("new.") + (t.file.rfind("jet", 0) == 0 ? "mdb" : "accdb"))).string();
-            jet::createDatabase(file, jet::parseNewFormat(t.file));
+            jet::createDatabase(file, jet::parseNewFormat(t.file), t.password);
         }
         before = findings();
         page = std::make_unique<Page>(file);
+        page->fields.accessPassword = t.password;
         page->postgres.addItem("every_type");
         page->postgres.select({"every_type"});
     }
 
     // What our check says of the file, counts left out: some Access-made fixtures have a finding of their own
     // (a stored row count of MSysACEs that was wrong before we wrote), whose figures move with the rows we add.
+    // mdbtools' mdb-json of a table (an independent reader): its output, or nullopt when mdbtools is missing.
+    std::optional<std::string> mdbJson(const std::string& table) const {
+        const std::string command = "command -v mdb-json >/dev/null && mdb-json '" + file + "' '" + table + "' 2>&1";
+        std::string out;
+        FILE* p = ::popen(command.c_str(), "r");
+        char buffer[4096];
+        while (p && std::fgets(buffer, sizeof buffer, p)) out += buffer;
+        const int status = p ? ::pclose(p) : -1;
+        if (status != 0 && out.empty()) return std::nullopt;
+        EXPECT_EQ(status, 0) << out;
+        return out;
+    }
+
     std::vector<std::string> findings() const {
         std::vector<std::string> out;
-        for (const auto& f : jet::checkFile(file)) {
+        for (const auto& f : jet::checkFile(file, {.password = GetParam().password})) {
             std::string text = jet::describe(f);
             std::erase_if(text, [](char c) { return c >= '0' && c <= '9'; });
             out.push_back(text);
@@ -92,7 +109,7 @@ TEST_P(AccessFullSchema, EveryTypeArrivesTypeForType) {
     EXPECT_NE(text.find("every_type.tsu: date/time values with digits below the millisecond"), std::string::npos);
     EXPECT_NE(text.find("every_type: 1 primary key (not written"), std::string::npos) << text;
 
-    const auto db = jet::Database::open(file);
+    const auto db = jet::Database::open(file, {.password = GetParam().password});
     const bool jet3 = db->format() == jet::Format::Jet3, ace16 = db->format() >= jet::Format::Ace16;
     const auto table = db->openTable("every_type");
     struct Want {
@@ -139,7 +156,7 @@ TEST_P(AccessFullSchema, EveryTypeArrivesTypeForType) {
 
     // The values, as the Access session shows them, equal the server's: empty texts stay empty, char(5) keeps its
     // padding, numbers keep every digit.
-    auto a = env::Session::access(file);
+    auto a = env::Session::access(file, GetParam().password);
     const Rows rows = a.rows("SELECT * FROM `every_type`");
     ASSERT_EQ(rows.size(), 3u);
     const std::vector<std::string> first{"41", "True", kNull, "-32768", "9007199254740993", "1.5", "0.1",
@@ -163,6 +180,12 @@ TEST_P(AccessFullSchema, EveryTypeArrivesTypeForType) {
     EXPECT_EQ(a.rows("SELECT * FROM `every_type`").back()[0], "42");
     a.close(); // the writer lets go of the file before it is checked
     EXPECT_EQ(findings(), before);
+    if (!GetParam().password.empty()) return; // mdbtools does not read encrypted files
+    if (const auto json = mdbJson("every_type")) {
+        EXPECT_NE(json->find("\"c\":\"ab   \""), std::string::npos) << *json;
+        EXPECT_NE(json->find("\"t\":\"O'Brien\\u000aline\""), std::string::npos) << *json;
+        EXPECT_NE(json->find("\"id\":42"), std::string::npos) << *json;
+    }
 }
 
 // NOT NULL, simple defaults and comments arrive as Required, DefaultValue and Description; the rest is named.
@@ -182,7 +205,7 @@ TEST_P(AccessFullSchema, RequiredDefaultsAndDescriptions) {
     ASSERT_EQ(page->dialogs.messages.size(), 1u);
     const std::string& text = page->dialogs.messages[0];
     EXPECT_NE(text.find("props.odd: default (1 + 2) (not a simple value"), std::string::npos) << text;
-    const auto db = jet::Database::open(file);
+    const auto db = jet::Database::open(file, {.password = GetParam().password});
     const auto schema = jet::readTableSchema(*db, "props");
     ASSERT_EQ(schema.columns.size(), 6u);
     EXPECT_EQ(schema.columns[0].column.autoNumber, true);
@@ -211,6 +234,7 @@ const Target kTargets[] = {
     {"ace14", "ace14", false},
     {"ace16", "ace16", false},
     {"ace17", "ace17", false},
+    {"ace17_encrypted", "ace17", false, "s3cret"},
     {"made_by_access_2000", "mdb-reader/V2000/test.mdb", true},
     {"made_by_access_2016", "mdb-reader/V2016/bigint.accdb", true},
 };
