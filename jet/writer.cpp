@@ -2138,6 +2138,11 @@ public:
         return r && r->type == 1 ? static_cast<std::uint32_t>(r->id) : 0;
     }
     std::uint32_t tablesContainer() override { return static_cast<std::uint32_t>(w_.tablesId); }
+    std::uint16_t textCodePage() override
+    {
+        const Table& catalog = w_.table(2);
+        return catalog.jet3 ? catalog.codePage : 0;
+    }
     int column(std::uint32_t tdefPage, std::u16string_view name) override
     {
         const Col* c = w_.table(tdefPage).column(std::u16string(name).c_str());

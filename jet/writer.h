@@ -52,6 +52,8 @@ public:
     // catalogue does; 0 when there is none. The catalogue itself (MSysObjects) is page 2.
     virtual std::uint32_t tablePage(const std::string& name) = 0;
     virtual std::uint32_t tablesContainer() = 0;  // MSysObjects.ParentId of tables
+    // The code page of the file's texts in Access 97 files; 0 in later ones (UTF-16).
+    virtual std::uint16_t textCodePage() = 0;
     // Column numbers by name; -1 for a column the table lacks.
     virtual int column(std::uint32_t tdefPage, std::u16string_view name) = 0;
     // Every row for which `edit` returns true is stored again from its edited cells (by column number), its

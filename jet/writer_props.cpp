@@ -4,6 +4,7 @@
 #include "convert.h"
 #include "error.h"
 #include "format.h"
+#include "index_key.h"
 #include "text.h"
 #include "writer.h"
 #include "writer_error.h"
@@ -34,11 +35,20 @@ void set32(std::vector<std::uint8_t>& out, std::size_t at, std::size_t v)
         out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-std::vector<std::uint8_t> utf16Bytes(const std::string& text)
+// A name or text as the blob stores it: UTF-16LE, or the Access 97 file's code page.
+std::vector<std::uint8_t> textBytes(const std::string& text, std::uint16_t codePage)
 {
     std::vector<std::uint8_t> out;
-    for (char16_t c : utf8ToUtf16(text))
-        put16(out, c);
+    const std::u16string units = utf8ToUtf16(text);
+    if (codePage == 0) {
+        for (char16_t c : units)
+            put16(out, c);
+        return out;
+    }
+    char16_t bad = 0;
+    if (!codePageBytes(codePage, units, out, bad))
+        throwError(err::TypeMismatch, "The property text '" + text + "' has a character that code page " +
+                                          std::to_string(codePage) + " cannot hold.");
     return out;
 }
 
@@ -70,7 +80,7 @@ PropertyMap& mapFor(std::vector<PropertyMap>& maps, const std::string& column)
 
 }  // namespace
 
-std::vector<std::uint8_t> buildPropertyBlob(const std::vector<PropertyMap>& maps)
+std::vector<std::uint8_t> buildPropertyBlob(const std::vector<PropertyMap>& maps, std::uint16_t codePage)
 {
     std::vector<std::string> names;
     auto nameIndex = [&](const std::string& name) {
@@ -85,7 +95,7 @@ std::vector<std::uint8_t> buildPropertyBlob(const std::vector<PropertyMap>& maps
         const std::size_t start = body.size();
         put32(body, 0);  // the chunk's length, set below
         put16(body, m.blockType);
-        const std::vector<std::uint8_t> name = utf16Bytes(m.name);
+        const std::vector<std::uint8_t> name = textBytes(m.name, codePage);
         put32(body, 4 + 2 + name.size());
         put16(body, name.size());
         body.insert(body.end(), name.begin(), name.end());
@@ -100,9 +110,11 @@ std::vector<std::uint8_t> buildPropertyBlob(const std::vector<PropertyMap>& maps
         set32(body, start, body.size() - start);
     }
     std::vector<std::uint8_t> out{'M', 'R', '2', 0};
+    if (codePage != 0)
+        out = {'K', 'K', 'D', 0};
     std::vector<std::uint8_t> pool;
     for (const std::string& n : names) {
-        const std::vector<std::uint8_t> b = utf16Bytes(n);
+        const std::vector<std::uint8_t> b = textBytes(n, codePage);
         put16(pool, b.size());
         pool.insert(pool.end(), b.begin(), b.end());
     }
@@ -113,36 +125,36 @@ std::vector<std::uint8_t> buildPropertyBlob(const std::vector<PropertyMap>& maps
     return out;
 }
 
-void applyPropertyChanges(std::vector<PropertyMap>& maps, const std::vector<PropertyChange>& changes)
+void applyPropertyChanges(std::vector<PropertyMap>& maps, const std::vector<PropertyChange>& changes,
+                          std::uint16_t codePage)
 {
     for (const PropertyChange& c : changes) {
         PropertyMap& m = mapFor(maps, c.column);
         if (c.required)
-            setProperty(m, "Required", kBooleanType, {static_cast<std::uint8_t>(*c.required ? 0xFF : 0x00)});
+            setProperty(m, "Required", kBooleanType, {static_cast<std::uint8_t>(*c.required ? 1 : 0)});
         if (c.defaultValue)
-            setProperty(m, "DefaultValue", kMemoType, utf16Bytes(*c.defaultValue));
+            setProperty(m, "DefaultValue", kMemoType, textBytes(*c.defaultValue, codePage));
         if (c.description)
-            setProperty(m, "Description", kMemoType, utf16Bytes(*c.description));
+            setProperty(m, "Description", kMemoType, textBytes(*c.description, codePage));
     }
 }
 
 void setProperties(Writer& writer, const std::string& table, const std::vector<PropertyChange>& changes)
 {
     writer.change([&](RowEditor& rows) {
-        // Access 97 files (2 KiB pages) keep properties in another blob ("KKD").
-        if (writer.pages().pageSize() == 2048)
-            throwError(err::Unsupported, "Properties of Access 97 tables are not written.");
         const std::uint32_t page = rows.tablePage(table);
         if (page == 0)
             throwError(err::NoSuchTable, "Table '" + table + "' does not exist.");
         const int props = catalogColumn(rows, u"LvProp");
+        const std::uint16_t codePage = rows.textCodePage();
         editCatalogRow(rows, page, [&](std::vector<Cell>& cells) {
             std::vector<PropertyMap> maps;
             if (!cells[props].null)
-                maps = parsePropertyMaps(cells[props].bytes, TextDecoder{});
-            applyPropertyChanges(maps, changes);
+                maps = parsePropertyMaps(cells[props].bytes, TextDecoder{codePage == 0, codePage ? codePage
+                                                                                             : std::uint16_t(1252)});
+            applyPropertyChanges(maps, changes, codePage);
             cells[props].null = false;
-            cells[props].bytes = buildPropertyBlob(maps);
+            cells[props].bytes = buildPropertyBlob(maps, codePage);
         });
     });
 }

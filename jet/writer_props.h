@@ -22,14 +22,16 @@ struct PropertyChange {
     std::optional<std::string> description;
 };
 
-// The blob of Jet 4 / ACE files (names and texts in UTF-16).
-std::vector<std::uint8_t> buildPropertyBlob(const std::vector<PropertyMap>& maps);
+// The blob: "MR2" with names and texts in UTF-16 (codePage 0: Jet 4 / ACE), or "KKD" with them in the code page
+// (Access 97); the layout is otherwise the same.
+std::vector<std::uint8_t> buildPropertyBlob(const std::vector<PropertyMap>& maps, std::uint16_t codePage = 0);
 
-// Applies the changes to the maps: a property set again replaces its value, a new one is added.
-void applyPropertyChanges(std::vector<PropertyMap>& maps, const std::vector<PropertyChange>& changes);
+// Applies the changes to the maps: a property set again replaces its value, a new one is added. Texts are stored
+// in UTF-16 (codePage 0) or in the code page; a character the code page lacks is error 3464.
+void applyPropertyChanges(std::vector<PropertyMap>& maps, const std::vector<PropertyChange>& changes,
+                          std::uint16_t codePage = 0);
 
-// Sets the properties of a table and its columns, as one statement. Access 97 files keep their properties in
-// another blob ("KKD") that this does not write: error 3251 there.
+// Sets the properties of a table and its columns, as one statement.
 void setProperties(Writer& writer, const std::string& table, const std::vector<PropertyChange>& changes);
 
 }  // namespace jet

@@ -164,11 +164,7 @@ struct AccessFullSchemaRun::State {
     void setProperties(const AccessSchemaPlan& plan) {
         if (plan.properties.empty()) return;
         auto* backend = dynamic_cast<db::AccessBackend*>(&access.backend());
-        if (!target().decimal || !backend) {
-            leftOut.push_back(plan.table + ": Required, default values and descriptions (not written to Access 97 "
-                                           "files)");
-            return;
-        }
+        if (!backend) return;
         sql = "properties of " + plan.table;
         if (!trap.step(262, [&] { backend->setProperties(plan.table, plan.properties); })) {
             leftOut.push_back(plan.table + ": Required, default values and descriptions (could not be written)");

@@ -1,6 +1,6 @@
 // Column and table properties (Required, DefaultValue, Description) written into the catalogue's property blob:
 // the blob reads back as written, the properties Access already keeps for a table stay, our schema reader and
-// mdbtools' mdb-prop see the new ones, and Access 97 files are refused without a change.
+// mdbtools' mdb-prop see the new ones, in every format (Access 97's blob holds its texts in the code page).
 #include "jet/check.h"
 #include "jet/create_db.h"
 #include "jet/database.h"
@@ -49,7 +49,7 @@ TEST(WriteProps, BlobReadsBackAsWritten)
     EXPECT_EQ(back[1].name, "name");
     EXPECT_EQ(back[1].blockType, 1);
     ASSERT_NE(back[1].find("Required"), nullptr);
-    EXPECT_EQ(back[1].find("Required")->data, std::vector<std::uint8_t>{0xFF});
+    EXPECT_EQ(back[1].find("Required")->data, std::vector<std::uint8_t>{0x01});  // as Access stores true
     EXPECT_EQ(back[1].find("Description")->dataType, 0x0C);
     ASSERT_EQ(back[2].properties.size(), 1u);
     EXPECT_EQ(back[2].find("DefaultValue")->data, (std::vector<std::uint8_t>{'7', 0}));
@@ -62,7 +62,7 @@ TEST(WriteProps, NewFilesOfEachFormatAndAnEncryptedOne)
         jet::NewFormat format;
         const char* file;
         const char* password;
-    } cases[] = {{jet::NewFormat::Jet4, "b.mdb", ""},    {jet::NewFormat::Ace12, "c.accdb", ""},
+    } cases[] = {{jet::NewFormat::Jet3, "a.mdb", ""},    {jet::NewFormat::Jet4, "b.mdb", ""},    {jet::NewFormat::Ace12, "c.accdb", ""},
                  {jet::NewFormat::Ace14, "d.accdb", ""}, {jet::NewFormat::Ace16, "e.accdb", ""},
                  {jet::NewFormat::Ace17, "f.accdb", ""}, {jet::NewFormat::Ace17, "g.accdb", "s3cret"}};
     for (const auto& c : cases) {
@@ -143,8 +143,19 @@ TEST(WriteProps, AccessMadePropertiesStay)
     EXPECT_EQ(after[1].find("Description")->data, (std::vector<std::uint8_t>{'n', 0, 'e', 0, 'u', 0}));
 }
 
-TEST(WriteProps, Access97FilesAreRefusedUnchanged)
+// Access 97 keeps the same layout with names and texts in the code page ("KKD"); a character the code page lacks
+// is refused and the file stays as it was.
+TEST(WriteProps, Access97BlobInTheCodePage)
 {
+    std::vector<jet::PropertyMap> maps;
+    jet::applyPropertyChanges(maps, sampleChanges(), 1252);
+    const auto blob = jet::buildPropertyBlob(maps, 1252);
+    ASSERT_GE(blob.size(), 4u);
+    EXPECT_EQ(std::string(blob.begin(), blob.begin() + 4), std::string("KKD\0", 4));
+    const auto back = jet::parsePropertyMaps(blob, jet::TextDecoder{false, 1252});
+    ASSERT_EQ(back.size(), 3u);
+    EXPECT_EQ(back[1].find("Description")->data, (std::vector<std::uint8_t>{'N', 'a', 'm', 'e', ' ', '(', 0xFC, 'n',
+                                                                               0xEF, ')'}));
     wt::TempDir tmp;
     const std::string path = (tmp.path() / "a.mdb").string();
     jet::createDatabase(path, jet::NewFormat::Jet3);
@@ -155,11 +166,14 @@ TEST(WriteProps, Access97FilesAreRefusedUnchanged)
     }
     const std::string before = wt::slurp(path);
     auto w = Writer::open(path);
+    PropertyChange greek;
+    greek.column = "name";
+    greek.description = "Όνομα";
     try {
-        jet::setProperties(*w, "Kunden", sampleChanges());
+        jet::setProperties(*w, "Kunden", {greek});
         ADD_FAILURE() << "no error";
     } catch (const jet::Error& e) {
-        EXPECT_EQ(e.number(), 3251);
+        EXPECT_EQ(e.number(), 3464);
     }
     w->close();
     EXPECT_EQ(wt::slurp(path), before);

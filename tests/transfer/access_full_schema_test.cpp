@@ -209,11 +209,6 @@ TEST_P(AccessFullSchema, RequiredDefaultsAndDescriptions) {
     const auto schema = jet::readTableSchema(*db, "props");
     ASSERT_EQ(schema.columns.size(), 6u);
     EXPECT_EQ(schema.columns[0].column.autoNumber, true);
-    if (db->format() == jet::Format::Jet3) {
-        EXPECT_NE(text.find("props: Required, default values and descriptions (not written to Access 97"),
-                  std::string::npos);
-        return;
-    }
     EXPECT_NE(text.find("2 Required fields, 4 default values, 2 descriptions."), std::string::npos) << text;
     EXPECT_EQ(schema.description, "Die Tabelle");
     EXPECT_TRUE(schema.columns[1].required);
@@ -262,11 +257,9 @@ TEST_P(AccessFullSchema, MusicStore) {
         const auto db = jet::Database::open(file, {.password = GetParam().password});
         for (const char* t : {"artist", "album", "track"})
             EXPECT_TRUE(jet::readTableSchema(*db, t).columns.at(0).column.autoNumber) << t;
-        if (db->format() != jet::Format::Jet3) {
-            const auto schema = jet::readTableSchema(*db, "track");
-            EXPECT_TRUE(schema.columns[1].required);
-            EXPECT_EQ(schema.columns[4].defaultValue, "0.99");
-        }
+        const auto schema = jet::readTableSchema(*db, "track");
+        EXPECT_TRUE(schema.columns[1].required);
+        EXPECT_EQ(schema.columns[4].defaultValue, "0.99");
     }
     auto a = env::Session::access(file, GetParam().password);
     EXPECT_EQ(a.rows("SELECT * FROM `artist`")[3], (std::vector<std::string>{"4", "Sigur Rós"}));
