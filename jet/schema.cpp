@@ -79,7 +79,21 @@ void readIndexes(const Database& db, const TableDef& def, TableSchema& out) {
     std::stable_partition(out.indexes.begin(), out.indexes.end(), [](const IndexSchema& i) { return i.primary; });
 }
 
-std::int64_t integerValue(const Table& t, int column);
+std::string textValue(const Table& t, int column) {
+    if (column < 0) return {};
+    const Value v = t.value(std::size_t(column));
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    return {};
+}
+
+std::int64_t integerValue(const Table& t, int column) {
+    if (column < 0) return 0;
+    const Value v = t.value(std::size_t(column));
+    if (const auto* i = std::get_if<std::int32_t>(&v)) return *i;
+    if (const auto* i = std::get_if<std::int16_t>(&v)) return *i;
+    if (const auto* i = std::get_if<std::uint8_t>(&v)) return *i;
+    return 0;
+}
 
 // A multi-value column's values: the type of the one column of its complex type,
 // with the size the column's own table of values gives it.
@@ -106,22 +120,6 @@ void readElementType(const Database& db, std::uint32_t complexId, ColumnSchema& 
         c.elementScale = v.scale;
         return;
     }
-}
-
-std::string textValue(const Table& t, int column) {
-    if (column < 0) return {};
-    const Value v = t.value(std::size_t(column));
-    if (const auto* s = std::get_if<std::string>(&v)) return *s;
-    return {};
-}
-
-std::int64_t integerValue(const Table& t, int column) {
-    if (column < 0) return 0;
-    const Value v = t.value(std::size_t(column));
-    if (const auto* i = std::get_if<std::int32_t>(&v)) return *i;
-    if (const auto* i = std::get_if<std::int16_t>(&v)) return *i;
-    if (const auto* i = std::get_if<std::uint8_t>(&v)) return *i;
-    return 0;
 }
 
 void appendNames(std::string& out, const std::vector<std::string>& names) {

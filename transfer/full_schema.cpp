@@ -73,6 +73,7 @@ struct FullSchemaRun::State {
         std::string table, name, definition, referenced;
     };
     std::vector<DroppedKey> dropped;
+    bool attempted = false;
     int tables = 0, primaryKeys = 0, uniqueKeys = 0, indexes = 0, foreignKeys = 0, identities = 0;
     long long rows = 0;
 
@@ -226,7 +227,7 @@ void FullSchemaRun::State::sendRows(const SchemaPlan& plan, jet::Table& table, l
 
 FullSchemaRun::FullSchemaRun(app::TableManagerContext& page, app::Trap& trap, std::string& sql, db::Connection& access,
                              db::Connection& pg)
-    : s_(std::make_unique<State>(State{page, trap, sql, access, pg, {}, {}, {}, {}, {}, {}})) {}
+    : s_(std::make_unique<State>(State{page, trap, sql, access, pg, {}, {}, {}, {}, {}, {}, {}})) {}
 
 FullSchemaRun::~FullSchemaRun() = default;
 
@@ -246,6 +247,7 @@ void FullSchemaRun::beforeDrop(const std::string& table) {
 
 void FullSchemaRun::sendTable(const std::string& table, TransferSummary& summary) {
     State& s = *s_;
+    s.attempted = true;
     std::shared_ptr<jet::Database> db;
     jet::TableSchema schema;
     std::unique_ptr<jet::Table> rows;
@@ -287,15 +289,30 @@ void FullSchemaRun::finish() {
     auto sent = [&](const std::string& t) {
         return std::find(s.sentTables.begin(), s.sentTables.end(), t) != s.sentTables.end();
     };
-    // Foreign keys dropped for an overwrite come back first, as they were.
+    // Foreign keys dropped for an overwrite come back first, as they were. When the
+    // new rows break one, it comes back NOT VALID (checked for new rows only) rather
+    // than not at all, and the summary says so.
     for (const auto& k : s.dropped) {
-        const std::string what = k.table + "." + k.name + " (references " + k.referenced + ")";
-        if (s.run("ALTER TABLE " + k.table + " ADD CONSTRAINT " + quotePostgresName(k.name) + " " + k.definition))
-            s.recreated.push_back(what);
+        const std::string add = "ALTER TABLE " + k.table + " ADD CONSTRAINT " + quotePostgresName(k.name) + " " + k.definition;
+        std::string what = k.table + "." + k.name + " (references " + k.referenced + ")";
+        bool back = false;
+        try {
+            s.sql = add;
+            ExecuteSql(s.pg, add);
+            back = true;
+        } catch (...) {
+            if (s.run(add + " NOT VALID")) {
+                what += ", NOT VALID: rows of " + k.table + " do not match it";
+                back = true;
+            }
+        }
+        if (back) s.recreated.push_back(what);
     }
+    // A window that is closing gets its dropped keys back, and nothing more.
+    if (stopRequested()) return;
     std::vector<jet::RelationshipSchema> relationships;
-    if (!s.sentTables.empty() && !s.trap.step(kAfterRowsLine, [&] { relationships = jet::readRelationships(*s.database()); }))
-        return;
+    if (!s.sentTables.empty())
+        s.trap.step(kAfterRowsLine, [&] { relationships = jet::readRelationships(*s.database()); });
     std::set<std::string> done;
     for (const auto& r : relationships) {
         if (!sent(r.table) && !sent(r.referencedTable)) continue;
@@ -321,7 +338,8 @@ void FullSchemaRun::finish() {
         s.reserveServerNames();
         if (s.run(foreignKeySql(r, s.names.allocate(r.name)))) s.count(PlannedStatement::ForeignKey);
     }
-    s.page.dialogs.message(summaryText());
+    // A run in which no table was selected says nothing, as without the option.
+    if (s.attempted) s.page.dialogs.message(summaryText());
 }
 
 std::string FullSchemaRun::summaryText() const {

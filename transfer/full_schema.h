@@ -33,7 +33,8 @@ public:
     // The table's creation, rows and keys.
     void sendTable(const std::string& table, TransferSummary& summary);
 
-    // After the last table: the foreign keys, then the summary message.
+    // After the last table: the foreign keys, then the summary message (when
+    // the window is closing, only the foreign keys dropped for an overwrite).
     void finish();
 
     // The summary text of the run so far.

@@ -185,7 +185,6 @@ SchemaPlan planTable(const jet::TableSchema& table, NameAllocator& names, const 
         PlannedColumn p;
         p.name = c.column.name;
         std::tie(p.type, p.form) = columnType(c, i < facts.size() ? facts[i] : ColumnFacts{});
-        p.elementType = c.elementType;
         const std::string where = table.name + "." + c.column.name;
         const std::string columnSql = quotePostgresName(p.name);
         if (c.autoNumber == jet::AutoNumber::Long) {

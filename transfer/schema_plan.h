@@ -34,7 +34,6 @@ struct PlannedColumn {
     std::string defaultSql;      // "" when none
     std::string comment;
     CellForm form = CellForm::Plain;
-    std::uint8_t elementType = 0; // Array: the Access type of the elements
 };
 
 struct PlannedStatement {

@@ -31,8 +31,10 @@ for program in quillmere quillmere-cli; do
 done
 
 # quillmere(1): the options the program answers itself.
+# (grep -q ends at the first match; read from a string, no writer is cut off by it under pipefail.)
+wizard_page=$(plain "$man/quillmere.1")
 for option in $(QT_QPA_PLATFORM=offscreen "$bin/quillmere" --help | options_of); do
-    plain "$man/quillmere.1" | grep -q -- "$option" || fail "quillmere.1 does not describe $option"
+    grep -q -- "$option" <<<"$wizard_page" || fail "quillmere.1 does not describe $option"
 done
 
 # quillmere-cli(1): one subsection per command, holding the command's options;

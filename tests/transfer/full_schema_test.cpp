@@ -11,6 +11,7 @@
 #include "jet/schema.h"
 #include "page.h"
 #include "transfer/cell_text.h"
+#include "transfer/busy.h"
 #include "transfer/handlers.h"
 #include "transfer/names.h"
 #include "transfer/schema_plan.h"
@@ -318,6 +319,29 @@ TEST_F(FullSchema, OverwritingAReferencedTableKeepsTheOtherTablesForeignKeys) {
     EXPECT_NE(page.dialogs.messages.back().find("created again"), std::string::npos) << page.dialogs.messages.back();
 }
 
+TEST_F(FullSchema, AClosingWindowStillGetsTheDroppedForeignKeysBack) {
+    clearSchema();
+    const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb");
+    {
+        Page page(file);
+        sendAll(file, page);
+    }
+    Page page(file);
+    page.postgres.addItem("Table2");
+    page.access.addItem("Table2");
+    page.access.select({"Table2"});
+    page.dialogs.answers.push_back(ui::AnswerYes);
+    page.dialogs.onEvents = [] { transfer::requestStop(); }; // the window closes at the first chance
+    auto context = page.context();
+    context.fullSchema = true;
+    transfer::sendTablesToPostgreSQL(context);
+    EXPECT_EQ(page.dialogs.messages, std::vector<std::string>{}); // no summary for a closing window
+    EXPECT_EQ(page.dialogs.reports, std::vector<std::string>{});
+    // The new Table2 has no rows yet, so Table1's rows do not match the key: it is back, checked for new rows only.
+    EXPECT_EQ(one("SELECT convalidated::text FROM pg_constraint WHERE contype = 'f' AND confrelid = to_regclass('\"Table2\"')"),
+              "false");
+}
+
 TEST_F(FullSchema, ARelationshipWithoutItsOtherTableIsLeftOutAndNamed) {
     clearSchema();
     const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb");
@@ -363,6 +387,18 @@ TEST_F(FullSchema, AStatementAfterTheRowsThatFailsIsReportedWithItsTextAndTheRow
     const std::string summary = page.dialogs.messages.back();
     EXPECT_NE(summary.find("Failed (the rows stay):\r\n  " + report.sql), std::string::npos) << summary;
     EXPECT_NE(one("SELECT count(*)::text FROM \"Table1\""), "0");
+}
+
+TEST_F(FullSchema, NothingSelectedMeansNoSummary) {
+    Page page(dir.copy("mdb-reader/V2000/test.mdb"));
+    page.access.addItem("Table1");
+    page.access.setCurrentIndex(0);
+    auto context = page.context();
+    context.fullSchema = true;
+    const auto result = transfer::sendTablesToPostgreSQL(context);
+    EXPECT_TRUE(result.sessionsOpened);
+    EXPECT_EQ(page.dialogs.messages, std::vector<std::string>{});
+    EXPECT_EQ(page.dialogs.reports, std::vector<std::string>{});
 }
 
 TEST_F(FullSchema, OverlongNamesAreRefusedBeforeAnythingChanges) {
