@@ -242,6 +242,14 @@ AccessFullSchemaRun::~AccessFullSchemaRun() = default;
 
 void AccessFullSchemaRun::sendTable(const std::string& table, TransferSummary& summary) {
     State& s = *s_;
+    // Still in the file: the overwrite's DROP was refused (a table in a relationship, 3303, reported then).
+    // The table, its rows and its relationships stay as they are, and the summary says so.
+    if (auto* backend = dynamic_cast<db::AccessBackend*>(&s.access.backend());
+        backend && backend->database()->findObject(table)) {
+        s.leftOut.push_back(table + ": not replaced; the table in the file stays as it was, with its relationships");
+        ++summary.tablesFailed;
+        return;
+    }
     std::vector<PgColumn> columns;
     AccessSchemaPlan plan;
     const bool built = s.trap.step(148, [&] {

@@ -288,4 +288,35 @@ const Target kTargets[] = {
 INSTANTIATE_TEST_SUITE_P(Formats, AccessFullSchema, ::testing::ValuesIn(kTargets),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Overwriting a table that is in a relationship: the DROP is refused (reported once), the table and its
+// relationship stay, and the summary names it; no second failure for a CREATE that cannot be.
+TEST(AccessFullSchemaOverwrite, ATableInARelationshipStays) {
+    REQUIRE_POSTGRES();
+    env::ownSchema("qm_access_full_schema");
+    auto pg = env::Session::postgres();
+    pg.exec("DROP TABLE IF EXISTS \"Table2\"");
+    pg.exec("CREATE TABLE \"Table2\"(id integer)");
+    env::TempDir dir;
+    const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb", "related.accdb");
+    Page page(file);
+    page.access.addItem("Table2");
+    page.postgres.addItem("Table2");
+    page.postgres.select({"Table2"});
+    page.dialogs.answers.push_back(ui::AnswerYes);
+    auto context = page.context();
+    context.fullSchema = true;
+    const auto summary = transfer::sendTablesToAccess(context);
+    EXPECT_EQ(summary.tablesFailed, 1);
+    ASSERT_EQ(page.dialogs.reports.size(), 1u);
+    EXPECT_NE(page.dialogs.reports[0].find("relationships"), std::string::npos) << page.dialogs.reports[0];
+    ASSERT_EQ(page.dialogs.messages.size(), 1u);
+    EXPECT_NE(page.dialogs.messages[0].find("Table2: not replaced; the table in the file stays as it was, with its "
+                                            "relationships"),
+              std::string::npos)
+        << page.dialogs.messages[0];
+    const auto db = jet::Database::open(file);
+    EXPECT_EQ(jet::readRelationships(*db).size(), 2u);
+    EXPECT_EQ(db->openTable("Table2")->columns().size(), 2u); // Access's table, not ours
+}
+
 } // namespace
