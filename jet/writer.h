@@ -1,5 +1,6 @@
 // jet::Writer — changes an Access file (Jet 4 .mdb, ACE .accdb) in place: CREATE TABLE, INSERT, DROP TABLE and
-// SELECT a1.* INTO new FROM old AS a1, each statement all or nothing.
+// SELECT a1.* INTO new FROM old AS a1, each statement all or nothing; operations kept in files of their own
+// (jet/rename.h, jet/writer_props.h) run the same way through change().
 //
 //   auto w = jet::Writer::open(path);
 //   w->execute("CREATE TABLE `T`(`a` VARCHAR,`b` DOUBLE)");
