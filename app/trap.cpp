@@ -33,7 +33,10 @@ void Trap::report(const std::exception_ptr& error) { report(describe(error).desc
 void Trap::report(const std::string& description) {
     ++reports_;
     std::string text = errorReportText(description, location_, line_);
-    if (sql_) text += "\r\rsql: " + *sql_;
+    if (sql_) {
+        if (refresh_) refresh_();
+        text += "\r\rsql: " + *sql_;
+    }
     dialogs_.errorReport(text);
 }
 

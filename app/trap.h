@@ -1,5 +1,6 @@
 #pragma once
 #include <exception>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -31,6 +32,8 @@ public:
 
     // The transfer handlers append the statement in hand to every report.
     void attachSql(const std::string* sql) { sql_ = sql; }
+    // Called before a report shows the statement, for a handler that makes its text only when it is shown.
+    void refreshSqlWith(std::function<void()> refresh) { refresh_ = std::move(refresh); }
 
     int line() const { return line_; }
     int reports() const { return reports_; }
@@ -73,6 +76,7 @@ private:
     ui::Dialogs& dialogs_;
     std::string location_;
     const std::string* sql_ = nullptr;
+    std::function<void()> refresh_;
     int line_ = 0;
     int reports_ = 0;
 };

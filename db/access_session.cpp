@@ -267,6 +267,11 @@ void AccessBackend::setProperties(const std::string& table, const std::vector<je
     translated([&] { jet::setProperties(writer(), table, changes); });
 }
 
+void AccessBackend::insert(const jet::sql::Insert& statement) {
+    reader_.reset(); // the next read sees this row
+    translated([&] { writer().insert(statement); });
+}
+
 std::unique_ptr<Recordset> AccessBackend::selectAll(const std::string& table) {
     auto db = reader();
     auto t = translated([&] { return db->openTable(table); });

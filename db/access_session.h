@@ -10,6 +10,9 @@ namespace jet {
 class Database;
 class Writer;
 struct PropertyChange;
+namespace sql {
+struct Insert;
+}
 } // namespace jet
 
 namespace db {
@@ -40,6 +43,9 @@ public:
     std::unique_ptr<Recordset> openSchema(int schema) override;
     std::unique_ptr<Recordset> openRecordset(const std::string& source, int cursorType, int lockType) override;
     void close() override;
+
+    // Runs an INSERT already in parsed form: the same as execute() of its text, without making and parsing it.
+    void insert(const jet::sql::Insert& statement);
 
     const std::string& path() const { return path_; }
     // The identity under which the file's catalogue compares names (jet::Database::nameIdentity).

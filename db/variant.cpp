@@ -20,10 +20,12 @@ std::string u128ToString(unsigned __int128 v) {
     if (v == 0) return "0";
     char buf[48];
     int n = 0;
-    while (v) {
+    // 128-bit division is a library call: the 64-bit part, the common case, divides natively.
+    while (v > UINT64_MAX) {
         buf[n++] = char('0' + int(v % 10));
         v /= 10;
     }
+    for (auto low = static_cast<std::uint64_t>(v); low; low /= 10) buf[n++] = char('0' + int(low % 10));
     return std::string(std::make_reverse_iterator(buf + n), std::make_reverse_iterator(buf));
 }
 

@@ -62,19 +62,25 @@ bool parseDecimal(std::string_view s, DecNumber& out)
     out = {};
     if (i < s.size() && (s[i] == '+' || s[i] == '-'))
         out.negative = s[i++] == '-';
-    bool any = false;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-        out.digits.push_back(s[i++]);
-        any = true;
+    // The digits before and after the point, each taken as one run.
+    const auto digitRun = [&s](std::size_t from) {
+        std::size_t to = from;
+        while (to < s.size() && s[to] >= '0' && s[to] <= '9')
+            ++to;
+        return to;
+    };
+    const std::size_t intFrom = i, intTo = digitRun(i);
+    std::size_t fracFrom = intTo, fracTo = intTo;
+    if (intTo < s.size() && s[intTo] == '.') {
+        fracFrom = intTo + 1;
+        fracTo = digitRun(fracFrom);
     }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-            out.digits.push_back(s[i++]);
-            --out.exponent;
-            any = true;
-        }
-    }
+    const bool any = intTo > intFrom || fracTo > fracFrom;
+    out.digits.reserve(intTo - intFrom + fracTo - fracFrom);
+    out.digits.append(s.substr(intFrom, intTo - intFrom));
+    out.digits.append(s.substr(fracFrom, fracTo - fracFrom));
+    out.exponent = -static_cast<int>(fracTo - fracFrom);
+    i = fracTo;
     if (!any)
         return false;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
@@ -95,49 +101,56 @@ bool parseDecimal(std::string_view s, DecNumber& out)
     if (i != s.size())
         return false;
     const auto nz = out.digits.find_first_not_of('0');
-    out.digits = nz == std::string::npos ? "0" : out.digits.substr(nz);
+    if (nz == std::string::npos)
+        out.digits = "0";
+    else
+        out.digits.erase(0, nz);
     if (out.digits == "0")
         out.negative = false;
     return true;
 }
 
-// Rounds |d| * 10^scale to an integer (half to even); false when it exceeds `limit`.
+// Rounds |d| * 10^scale to an integer (half to even); false when it exceeds `limit` (or 39 digits).
 bool scaledMagnitude(const DecNumber& d, int scale, u128 limit, u128& out)
 {
     const int shift = d.exponent + scale;
-    std::string digits = d.digits;
+    const std::string& digits = d.digits;
+    const bool zero = digits == "0";
+    std::size_t keep = digits.size();  // digits before the point once scaled
+    std::size_t zeros = 0;             // zeros appended after them
     int roundDigit = -1;
     bool sticky = false;
     if (shift >= 0) {
-        if (digits != "0") {
-            if (digits.size() + static_cast<std::size_t>(shift) > 40)
-                return false;
-            digits.append(static_cast<std::size_t>(shift), '0');
-        }
+        if (!zero)
+            zeros = static_cast<std::size_t>(shift);
     } else {
         const std::size_t drop = static_cast<std::size_t>(-shift);
         if (drop > digits.size()) {
             roundDigit = 0;  // the first dropped digit is an implicit leading zero
-            sticky = digits != "0";
-            digits = "0";
+            sticky = !zero;
+            keep = 0;
         } else {
-            const std::string gone = digits.substr(digits.size() - drop);
-            digits = digits.substr(0, digits.size() - drop);
-            if (digits.empty())
-                digits = "0";
-            roundDigit = gone[0] - '0';
-            sticky = gone.find_first_not_of('0', 1) != std::string::npos;
+            keep = digits.size() - drop;
+            roundDigit = digits[keep] - '0';
+            sticky = digits.find_first_not_of('0', keep + 1) != std::string::npos;
         }
     }
-    if (digits.size() > 39)
+    if (keep + zeros > 39)
         return false;
     u128 v = 0;
-    for (char c : digits) {
-        const u128 nv = v * 10 + static_cast<u128>(c - '0');
+    auto push = [&v](unsigned digit) {
+        const u128 nv = v * 10 + digit;
         if (nv / 10 != v)
             return false;
         v = nv;
-    }
+        return true;
+    };
+    for (std::size_t i = 0; i < keep; ++i)
+        if (!push(static_cast<unsigned>(digits[i] - '0')))
+            return false;
+    for (std::size_t i = 0; i < zeros; ++i)
+        if (!push(0))
+            return false;
     if (roundDigit > 5 || (roundDigit == 5 && (sticky || (v & 1) != 0)))
         ++v;
     if (v > limit)
@@ -174,10 +187,11 @@ DecNumber numberOf(const sql::Literal& lit, const ColumnShape& col)
     if (lit.kind == sql::Literal::Kind::Binary)
         mismatch(col, "0x...");
     std::string_view t = lit.text;
-    if (lit.kind == sql::Literal::Kind::Text) {
-        if (iequals(trim(t), "true") || iequals(trim(t), "yes") || iequals(trim(t), "on"))
+    const std::string_view word = trim(t);
+    if (lit.kind == sql::Literal::Kind::Text && !word.empty() && std::isalpha(static_cast<unsigned char>(word[0]))) {
+        if (iequals(word, "true") || iequals(word, "yes") || iequals(word, "on"))
             t = "-1";
-        else if (iequals(trim(t), "false") || iequals(trim(t), "no") || iequals(trim(t), "off"))
+        else if (iequals(word, "false") || iequals(word, "no") || iequals(word, "off"))
             t = "0";
     }
     if (!parseDecimal(t, d))
@@ -412,6 +426,13 @@ bool parseDateTime(std::string_view text, double& days)
 std::u16string utf8ToUtf16(std::string_view s)
 {
     std::u16string out;
+    utf8ToUtf16(s, out);
+    return out;
+}
+
+void utf8ToUtf16(std::string_view s, std::u16string& out)
+{
+    out.clear();
     out.reserve(s.size());
     // ASCII runs, the common case, without the general decoder.
     std::size_t ascii = 0;
@@ -459,7 +480,6 @@ std::u16string utf8ToUtf16(std::string_view s)
         }
         i += 1 + static_cast<std::size_t>(extra);
     }
-    return out;
 }
 
 std::string utf16ToUtf8(std::u16string_view s)
@@ -493,8 +513,15 @@ std::string utf16ToUtf8(std::u16string_view s)
 Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
 {
     Cell c;
+    convertLiteral(lit, col, c);
+    return c;
+}
+
+void convertLiteral(const sql::Literal& lit, const ColumnShape& col, Cell& c)
+{
+    c.reset();
     if (lit.kind == sql::Literal::Kind::Null)
-        return c;
+        return;
     c.null = false;
     switch (col.type) {
     case ColumnType::Boolean: {
@@ -502,37 +529,37 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
             mismatch(col, "0x...");
         const DecNumber d = numberOf(lit, col);
         c.flag = d.digits != "0";
-        return c;
+        return;
     }
     case ColumnType::Byte:
         putLE(c.bytes, static_cast<std::uint8_t>(toInteger(numberOf(lit, col), 0, 255, col)));
-        return c;
+        return;
     case ColumnType::Integer:
         putLE(c.bytes, static_cast<std::int16_t>(toInteger(numberOf(lit, col), -32768, 32767, col)));
-        return c;
+        return;
     case ColumnType::Long:
         putLE(c.bytes, static_cast<std::int32_t>(
                            toInteger(numberOf(lit, col), std::numeric_limits<std::int32_t>::min(),
                                      std::numeric_limits<std::int32_t>::max(), col)));
-        return c;
+        return;
     case ColumnType::BigInt:
         putLE(c.bytes, toInteger(numberOf(lit, col), std::numeric_limits<std::int64_t>::min(),
                                  std::numeric_limits<std::int64_t>::max(), col));
-        return c;
+        return;
     case ColumnType::Currency:
         putLE(c.bytes, toInteger(numberOf(lit, col), std::numeric_limits<std::int64_t>::min(),
                                  std::numeric_limits<std::int64_t>::max(), col, 4));
-        return c;
+        return;
     case ColumnType::Single: {
         const double v = doubleOf(lit, col);
         if (std::fabs(v) > std::numeric_limits<float>::max())
             overflow(col);
         putLE(c.bytes, std::bit_cast<std::uint32_t>(static_cast<float>(v)));
-        return c;
+        return;
     }
     case ColumnType::Double:
         putLE(c.bytes, std::bit_cast<std::uint64_t>(doubleOf(lit, col)));
-        return c;
+        return;
     case ColumnType::DateTime: {
         double days = 0;
         if (lit.kind == sql::Literal::Kind::Number) {
@@ -543,7 +570,7 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
             mismatch(col, lit.kind == sql::Literal::Kind::Binary ? "0x..." : lit.text);
         }
         putLE(c.bytes, std::bit_cast<std::uint64_t>(days));
-        return c;
+        return;
     }
     case ColumnType::Decimal: {
         const DecNumber d = numberOf(lit, col);
@@ -557,17 +584,17 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
         // Four little-endian 32-bit words, most significant word first.
         for (int w = 3; w >= 0; --w)
             putLE(c.bytes, static_cast<std::uint32_t>(m >> (32 * w)));
-        return c;
+        return;
     }
     case ColumnType::Guid:
         if (lit.kind != sql::Literal::Kind::Text || !parseGuid(lit.text, c.bytes))
             mismatch(col, lit.kind == sql::Literal::Kind::Binary ? "0x..." : lit.text);
-        return c;
+        return;
     case ColumnType::Text:
     case ColumnType::Memo: {
         if (lit.kind == sql::Literal::Kind::Binary)
             mismatch(col, "0x...");
-        c.text = utf8ToUtf16(lit.text);
+        utf8ToUtf16(lit.text, c.text);
         if (col.type == ColumnType::Text && c.text.size() > static_cast<std::size_t>(col.size))
             throwError(err::FieldTooSmall,
                        "The field is too small to accept the amount of data you attempted to add: field '" +
@@ -575,7 +602,7 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
                            std::to_string(c.text.size()) + ".");
         if (col.type == ColumnType::Memo && c.text.size() > (1u << 29) / 2)
             throwError(err::FieldTooSmall, "The memo value for field '" + col.name + "' is too large.");
-        return c;
+        return;
     }
     case ColumnType::Binary:
     case ColumnType::Ole:
@@ -587,7 +614,7 @@ Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col)
                            std::to_string(c.bytes.size()) + ".");
         if (c.bytes.size() >= (1u << 30))
             throwError(err::FieldTooSmall, "The OLE value for field '" + col.name + "' is too large.");
-        return c;
+        return;
     }
     mismatch(col, lit.text);
 }

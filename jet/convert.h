@@ -28,12 +28,23 @@ struct Cell {
     bool flag = false;
     std::vector<std::uint8_t> bytes;
     std::u16string text;
+    // Null again, keeping the buffers.
+    void reset()
+    {
+        null = true;
+        flag = false;
+        bytes.clear();
+        text.clear();
+    }
 };
 
 Cell convertLiteral(const sql::Literal& lit, const ColumnShape& col);
+// The same into `cell`, whose buffers are reused.
+void convertLiteral(const sql::Literal& lit, const ColumnShape& col, Cell& cell);
 
 // Helpers, exposed for tests and for other writers.
 std::u16string utf8ToUtf16(std::string_view s);  // throws on malformed UTF-8
+void utf8ToUtf16(std::string_view s, std::u16string& out);
 std::string utf16ToUtf8(std::u16string_view s);
 
 // Parses the date/time text forms we accept into Access day numbers (days since 1899-12-30, time as a

@@ -213,16 +213,27 @@ void tableJson(Table& t, std::string& buf, std::ostream& out, DumpResult& r) {
     }
 }
 
+// Characters that make a CSV field quoted.
+constexpr bool csvSpecial(char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; }
+
 void appendCsvField(std::string& buf, std::string_view s, bool forceQuote) {
-    bool quote = forceQuote || s.find_first_of(",\"\r\n") != std::string_view::npos;
+    bool quote = forceQuote;
+    for (std::size_t i = 0; i < s.size() && !quote; ++i) quote = csvSpecial(s[i]);
     if (!quote) {
         buf.append(s);
         return;
     }
+    // Copied a run at a time up to each double quote, which is doubled.
     buf += '"';
-    for (char c : s) {
-        if (c == '"') buf += '"';
-        buf += c;
+    for (std::size_t start = 0;;) {
+        const std::size_t q = s.find('"', start);
+        if (q == std::string_view::npos) {
+            buf.append(s.substr(start));
+            break;
+        }
+        buf.append(s.substr(start, q + 1 - start));
+        buf += '"';
+        start = q + 1;
     }
     buf += '"';
 }
@@ -255,16 +266,8 @@ void appendCsvValue(std::string& buf, const Value& v, bool unknownType) {
             return;
         }
     }
-    if (auto* d = std::get_if<double>(&v)) {
-        buf += formatDouble(*d);
-        return;
-    }
-    if (auto* i = std::get_if<std::int32_t>(&v)) {
-        char tmp[16];
-        auto res = std::to_chars(tmp, tmp + sizeof tmp, *i);
-        buf.append(tmp, res.ptr);
-        return;
-    }
+    // Numbers, dates, Yes/No and GUIDs never need quotes.
+    if (appendPlainText(buf, v)) return;
     std::string text = toText(v);
     appendCsvField(buf, text, false);
 }

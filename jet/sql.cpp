@@ -44,14 +44,18 @@ struct Token {
 // The C locale's white space, without a library call per character.
 bool isBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-bool isWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-bool isWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80 || c == '$'; }
+// The C locale's letters and digits, compared directly: these run for every character of a statement.
+bool isAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+bool isAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isWordStart(unsigned char c) { return isAsciiLetter(c) || c == '_' || c >= 0x80; }
+bool isWordChar(unsigned char c) { return isAsciiLetter(c) || isAsciiDigit(c) || c == '_' || c >= 0x80 || c == '$'; }
 
 std::string upper(std::string_view s)
 {
     std::string r(s);
     for (char& c : r)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     return r;
 }
 
@@ -135,20 +139,23 @@ private:
                 t.text = std::string(text_.substr(i + 1, j - i - 1));
                 i = j + 1;
             } else if (c == '\'') {
+                // Copied a run at a time up to each quote; a doubled quote stands for one.
                 std::string s;
                 std::size_t j = i + 1;
                 bool closed = false;
                 while (j < n) {
-                    if (text_[j] == '\'') {
-                        if (j + 1 < n && text_[j + 1] == '\'') {
-                            s.push_back('\'');
-                            j += 2;
-                            continue;
-                        }
-                        closed = true;
+                    const std::size_t q = text_.find('\'', j);
+                    if (q == std::string_view::npos)
                         break;
+                    s.append(text_.substr(j, q - j));
+                    if (q + 1 < n && text_[q + 1] == '\'') {
+                        s.push_back('\'');
+                        j = q + 2;
+                        continue;
                     }
-                    s.push_back(text_[j++]);
+                    j = q;
+                    closed = true;
+                    break;
                 }
                 if (!closed)
                     lexFail(i, "unterminated text literal");
@@ -166,20 +173,20 @@ private:
                 t.kind = Tok::Binary;
                 t.text = std::string(text_.substr(i + 2, j - i - 2));
                 i = j;
-            } else if (std::isdigit(c) || ((c == '-' || c == '+' || c == '.') && i + 1 < n &&
-                                            (std::isdigit(static_cast<unsigned char>(text_[i + 1])) ||
+            } else if (isAsciiDigit(c) || ((c == '-' || c == '+' || c == '.') && i + 1 < n &&
+                                            (isAsciiDigit(static_cast<unsigned char>(text_[i + 1])) ||
                                              (text_[i + 1] == '.' && c != '.')))) {
                 std::size_t j = i;
                 if (text_[j] == '-' || text_[j] == '+')
                     ++j;
                 bool digits = false;
-                while (j < n && std::isdigit(static_cast<unsigned char>(text_[j]))) {
+                while (j < n && isAsciiDigit(static_cast<unsigned char>(text_[j]))) {
                     ++j;
                     digits = true;
                 }
                 if (j < n && text_[j] == '.') {
                     ++j;
-                    while (j < n && std::isdigit(static_cast<unsigned char>(text_[j]))) {
+                    while (j < n && isAsciiDigit(static_cast<unsigned char>(text_[j]))) {
                         ++j;
                         digits = true;
                     }
@@ -190,9 +197,9 @@ private:
                     std::size_t k = j + 1;
                     if (k < n && (text_[k] == '+' || text_[k] == '-'))
                         ++k;
-                    if (k >= n || !std::isdigit(static_cast<unsigned char>(text_[k])))
+                    if (k >= n || !isAsciiDigit(static_cast<unsigned char>(text_[k])))
                         lexFail(j, "malformed exponent");
-                    while (k < n && std::isdigit(static_cast<unsigned char>(text_[k])))
+                    while (k < n && isAsciiDigit(static_cast<unsigned char>(text_[k])))
                         ++k;
                     j = k;
                 }
@@ -412,11 +419,13 @@ private:
         switch (t.kind) {
         case Tok::String:
             l.kind = Literal::Kind::Text;
-            l.text = next().text;
+            l.text = std::move(toks_[at_].text);  // each token is read once
+            next();
             return l;
         case Tok::Number:
             l.kind = Literal::Kind::Number;
-            l.text = next().text;
+            l.text = std::move(toks_[at_].text);
+            next();
             return l;
         case Tok::Binary: {
             l.kind = Literal::Kind::Binary;
@@ -534,39 +543,45 @@ Statement parse(std::string_view text)
     return p.statement();
 }
 
-std::vector<std::string> splitScript(std::string_view script)
+std::vector<std::string_view> splitScriptViews(std::string_view script)
 {
-    std::vector<std::string> out;
-    std::string cur;
-    char quote = 0;
+    std::vector<std::string_view> out;
+    auto keep = [&](std::size_t from, std::size_t to) {
+        const std::string_view piece = script.substr(from, to - from);
+        if (piece.find_first_not_of(" \t\r\n") != std::string_view::npos)
+            out.push_back(piece);
+    };
+    std::size_t start = 0;
     for (std::size_t i = 0; i < script.size(); ++i) {
         const char c = script[i];
-        if (quote) {
-            cur.push_back(c);
-            if (c == quote) {
-                if (quote == '\'' && i + 1 < script.size() && script[i + 1] == '\'') {
-                    cur.push_back(script[++i]);
-                    continue;
-                }
-                quote = 0;
-            }
+        if (c == ';') {
+            keep(start, i);
+            start = i + 1;
             continue;
         }
-        if (c == '\'' || c == '`') {
-            quote = c;
-        } else if (c == '[') {
-            quote = ']';
-        } else if (c == ';') {
-            if (cur.find_first_not_of(" \t\r\n") != std::string::npos)
-                out.push_back(cur);
-            cur.clear();
+        if (c != '\'' && c != '`' && c != '[')
             continue;
+        // Quoted text or a quoted name runs to its closing character ('' inside text stands for a quote).
+        const char close = c == '[' ? ']' : c;
+        std::size_t j = i + 1;
+        for (;;) {
+            j = script.find(close, j);
+            if (j == std::string_view::npos || close != '\'' || j + 1 >= script.size() || script[j + 1] != '\'')
+                break;
+            j += 2;
         }
-        cur.push_back(c);
+        if (j == std::string_view::npos)
+            break;  // unterminated: the rest is one piece
+        i = j;
     }
-    if (cur.find_first_not_of(" \t\r\n") != std::string::npos)
-        out.push_back(cur);
+    keep(start, script.size());
     return out;
+}
+
+std::vector<std::string> splitScript(std::string_view script)
+{
+    const std::vector<std::string_view> pieces = splitScriptViews(script);
+    return {pieces.begin(), pieces.end()};
 }
 
 }  // namespace jet::sql

@@ -89,5 +89,7 @@ Statement parse(std::string_view text);
 
 // Splits a script into statements at ';' outside quoted text and names. Empty pieces are dropped.
 std::vector<std::string> splitScript(std::string_view script);
+// The same pieces as views into `script`.
+std::vector<std::string_view> splitScriptViews(std::string_view script);
 
 }  // namespace jet::sql

@@ -9,69 +9,96 @@
 
 namespace jet {
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
+namespace {
+
+// Writes `cp` as UTF-8 at `p`; returns the end.
+char* putUtf8(char* p, std::uint32_t cp) {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
+        *p++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *p++ = static_cast<char>(0xC0 | (cp >> 6));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *p++ = static_cast<char>(0xE0 | (cp >> 12));
+        *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *p++ = static_cast<char>(0xF0 | (cp >> 18));
+        *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
+    return p;
 }
 
-void utf16leToUtf8(const std::uint8_t* data, std::size_t size, std::string& out) {
-    std::size_t units = size / 2;
-    out.reserve(out.size() + units + 8);
+// Text is decoded straight into `out`: room for the longest result first, cut to what was written after.
+char* makeRoom(std::string& out, std::size_t most) {
+    const std::size_t at = out.size();
+    out.resize(at + most);
+    return out.data() + at;
+}
+void cutAt(std::string& out, const char* end) { out.resize(static_cast<std::size_t>(end - out.data())); }
+
+// UTF-16LE units to UTF-8 at `p` (at most 3 bytes per unit, 3 more for a dangling byte); returns the end.
+char* putUtf16le(char* p, const std::uint8_t* data, std::size_t size) {
+    const std::size_t units = size / 2;
     for (std::size_t i = 0; i < units; ++i) {
         std::uint32_t u = static_cast<std::uint32_t>(data[2 * i]) | (static_cast<std::uint32_t>(data[2 * i + 1]) << 8);
         if (u < 0x80) {
-            out += static_cast<char>(u);
+            *p++ = static_cast<char>(u);
             continue;
         }
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
             std::uint32_t lo =
                 static_cast<std::uint32_t>(data[2 * i + 2]) | (static_cast<std::uint32_t>(data[2 * i + 3]) << 8);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                p = putUtf8(p, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        appendUtf8(out, u); // BMP character or an unpaired surrogate (kept as WTF-8)
+        p = putUtf8(p, u); // BMP character or an unpaired surrogate (kept as WTF-8)
     }
-    if (size & 1) appendUtf8(out, 0xFFFD); // a dangling byte: Java's decoder gives U+FFFD too
+    if (size & 1) p = putUtf8(p, 0xFFFD); // a dangling byte: Java's decoder gives U+FFFD too
+    return p;
+}
+
+} // namespace
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+    char buf[4];
+    out.append(buf, putUtf8(buf, cp));
+}
+
+void utf16leToUtf8(const std::uint8_t* data, std::size_t size, std::string& out) {
+    char* p = makeRoom(out, size / 2 * 3 + 3);
+    cutAt(out, putUtf16le(p, data, size));
 }
 
 void decompressUnicode(const std::uint8_t* data, std::size_t size, std::string& out) {
     // Segments separated by 0x00 bytes, starting in compressed mode (one byte per
     // character U+0000-U+00FF); each 0x00 toggles to UCS-2LE and back. The scan for
     // 0x00 is byte-wise in both modes, as Access's readers (and Jackcess) do it.
+    // Every input byte gives at most two bytes of UTF-8 (a UCS-2 unit of two bytes at most three).
+    char* p = makeRoom(out, 2 * size + 3);
     bool compressed = true;
     std::size_t start = 0;
-    out.reserve(out.size() + size + 8);
     for (std::size_t i = 0; i <= size; ++i) {
         if (i == size || data[i] == 0) {
             if (compressed) {
                 for (std::size_t k = start; k < i; ++k) {
                     std::uint8_t b = data[k];
-                    if (b < 0x80) out += static_cast<char>(b);
-                    else appendUtf8(out, b);
+                    if (b < 0x80) *p++ = static_cast<char>(b);
+                    else p = putUtf8(p, b);
                 }
             } else {
-                utf16leToUtf8(data + start, i - start, out);
+                p = putUtf16le(p, data + start, i - start);
             }
             compressed = !compressed;
             start = i + 1;
         }
     }
+    cutAt(out, p);
 }
 
 namespace {

@@ -79,10 +79,12 @@ std::string u128ToString(unsigned __int128 v) {
     if (v == 0) return "0";
     char buf[48];
     int i = 48;
-    while (v > 0) {
+    // 128-bit division is a library call: the 64-bit part, the common case, divides natively.
+    while (v > UINT64_MAX) {
         buf[--i] = static_cast<char>('0' + static_cast<int>(v % 10));
         v /= 10;
     }
+    for (auto low = static_cast<std::uint64_t>(v); low; low /= 10) buf[--i] = static_cast<char>('0' + static_cast<int>(low % 10));
     return std::string(buf + i, buf + 48);
 }
 
@@ -139,17 +141,22 @@ std::int64_t roundMillisHalfEven(double x) {
 }
 
 void appendPadded(std::string& out, long long v, int width) {
-    char buf[32];
+    // At least `width` digits, zeros in front (printf's "%0*llu"), written back to front.
+    char buf[24];
+    char* const end = buf + sizeof buf;
+    char* p = end;
     bool neg = v < 0;
     unsigned long long u = neg ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-    int n = std::snprintf(buf, sizeof buf, "%0*llu", width, u);
+    do {
+        *--p = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    while (end - p < width) *--p = '0';
     if (neg) out += '-';
-    out.append(buf, static_cast<std::size_t>(n));
+    out.append(p, end);
 }
 
-std::string civilText(const CivilDateTime& c, int fractionDigits) {
-    std::string s;
-    s.reserve(32);
+void appendCivilText(std::string& s, const CivilDateTime& c) {
     appendPadded(s, c.year, 4);
     s += '-';
     appendPadded(s, c.month, 2);
@@ -166,11 +173,39 @@ std::string civilText(const CivilDateTime& c, int fractionDigits) {
         std::snprintf(buf, sizeof buf, "%09u", c.nanos);
         int len = 9;
         while (len > 0 && buf[len - 1] == '0') --len;
-        (void)fractionDigits;
         s += '.';
         s.append(buf, static_cast<std::size_t>(len));
     }
+}
+
+std::string civilText(const CivilDateTime& c) {
+    std::string s;
+    s.reserve(32);
+    appendCivilText(s, c);
     return s;
+}
+
+// What scaledToString(u128ToString(magnitude), 4, negative) gives, for a Currency, appended.
+void appendCurrency(std::string& out, std::int64_t scaled) {
+    const bool negative = scaled < 0;
+    const auto magnitude = negative ? 0ULL - static_cast<unsigned long long>(scaled) : static_cast<unsigned long long>(scaled);
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* p = end;
+    unsigned long long u = magnitude;
+    do {
+        *--p = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    while (end - p < 5) *--p = '0'; // at least one digit before the point
+    char* fractionEnd = end;
+    while (fractionEnd > end - 4 && fractionEnd[-1] == '0') --fractionEnd;
+    if (negative && magnitude != 0) out += '-';
+    out.append(p, end - 4);
+    if (fractionEnd > end - 4) {
+        out += '.';
+        out.append(end - 4, fractionEnd);
+    }
 }
 
 } // namespace
@@ -221,7 +256,7 @@ bool DateTime::toCivil(CivilDateTime& c) const {
 std::string DateTime::toText() const {
     CivilDateTime c;
     if (!toCivil(c)) return formatDouble(days);
-    return civilText(c, 3);
+    return civilText(c);
 }
 
 CivilDateTime DateTimeExt::toCivil() const {
@@ -237,7 +272,7 @@ CivilDateTime DateTimeExt::toCivil() const {
     return c;
 }
 
-std::string DateTimeExt::toText() const { return civilText(toCivil(), 7); }
+std::string DateTimeExt::toText() const { return civilText(toCivil()); }
 
 std::string Guid::toText() const {
     static const char* hex = "0123456789ABCDEF";
@@ -320,5 +355,62 @@ std::string toText(const Value& v) {
     }
     return std::visit(TextVisitor{}, v);
 }
+
+namespace {
+// appendPlainText: true when it appended the value's text.
+struct PlainTextVisitor {
+    std::string& out;
+    template <class I>
+    bool integer(I value) const {
+        char buf[24];
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+        return true;
+    }
+    bool operator()(bool b) const {
+        out += b ? "true" : "false";
+        return true;
+    }
+    bool operator()(std::uint8_t x) const { return integer(unsigned(x)); }
+    bool operator()(std::int16_t x) const { return integer(int(x)); }
+    bool operator()(std::int32_t x) const { return integer(x); }
+    bool operator()(std::int64_t x) const { return integer(x); }
+    bool operator()(float x) const {
+        out += formatFloat(x);
+        return true;
+    }
+    bool operator()(double x) const {
+        out += formatDouble(x);
+        return true;
+    }
+    bool operator()(const Currency& x) const {
+        appendCurrency(out, x.scaled);
+        return true;
+    }
+    bool operator()(const Decimal& x) const {
+        out += x.toString();
+        return true;
+    }
+    bool operator()(const DateTime& x) const {
+        CivilDateTime c;
+        if (x.toCivil(c)) appendCivilText(out, c);
+        else out += formatDouble(x.days);
+        return true;
+    }
+    bool operator()(const DateTimeExt& x) const {
+        appendCivilText(out, x.toCivil());
+        return true;
+    }
+    bool operator()(const Guid& x) const {
+        out += x.toText();
+        return true;
+    }
+    template <class T>
+    bool operator()(const T&) const {
+        return false;
+    }
+};
+} // namespace
+
+bool appendPlainText(std::string& out, const Value& v) { return std::visit(PlainTextVisitor{out}, v); }
 
 } // namespace jet

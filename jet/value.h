@@ -129,6 +129,9 @@ inline std::string toHex(const Bytes& b) { return toHex(b.data(), b.size()); }
 // Null → "", true/false, integers, currency/decimal plain, doubles as formatDouble, dates ISO,
 // bytes lowercase hex, GUID braced. Complex values give their JSON text.
 std::string toText(const Value& v);
+// Appends toText(v) for the values whose text is plain (numbers, dates, Yes/No, GUIDs: no commas, quotes or line
+// breaks) and returns true; returns false, appending nothing, for the others (text, bytes, complex values, Null).
+bool appendPlainText(std::string& out, const Value& v);
 std::string toText(const ScalarValue& v);
 
 // The items a list cell shows as text: an attachment cell its file names, a multi-value cell its

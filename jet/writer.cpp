@@ -137,6 +137,7 @@ struct WriterImpl {
     bool closed = false;
 
     std::map<std::uint32_t, Table> tables;  // by TDEF page, loaded on demand
+    std::vector<Cell> insertScratch;        // the cells of the INSERT in hand
     std::vector<CatalogRow> catalog;
     std::unordered_map<std::string, std::size_t> tableByName;  // nameIdentity → catalog index
     std::int32_t tablesId = 0;
@@ -408,13 +409,37 @@ struct WriterImpl {
     }
 
     // ---- long values ------------------------------------------------------------------------------
-    std::uint32_t lvalRow(const LvMaps& lv, std::span<const std::uint8_t> data)
+    static bool isLvalPage(std::span<const std::uint8_t> p)
     {
-        // A page of this column that still has room, else a new one.
-        std::uint32_t target = 0;
+        return p[0] == 0x01 && std::memcmp(&p[4], "LVAL", 4) == 0;
+    }
+
+    // The column's pages that had room, as the free-page map has them: the last few (the map is read once per
+    // loaded table; afterwards the writer keeps the list itself).
+    void findRoomPages(LvMaps& lv)
+    {
+        lv.roomPages.clear();
         for (std::uint32_t pg : mapMembers(pc(), lv.free)) {
+            const auto p = pc().page(pg);
+            if (!isLvalPage(p) || !fits(p, 64))
+                continue;
+            if (lv.roomPages.size() == LvMaps::kRoomPages)
+                lv.roomPages.erase(lv.roomPages.begin());
+            lv.roomPages.push_back(pg);
+        }
+        lv.roomKnown = true;
+    }
+
+    std::uint32_t lvalRow(LvMaps& lv, std::span<const std::uint8_t> data)
+    {
+        // One of the column's recent pages that still has room, else a new one. A page passed over keeps its
+        // place in the free-page map; it only leaves the map when it has no room left for a short value.
+        if (!lv.roomKnown)
+            findRoomPages(lv);
+        std::uint32_t target = 0;
+        for (std::uint32_t pg : lv.roomPages) {
             auto p = pc().page(pg);
-            if (p[0] == 0x01 && std::memcmp(&p[4], "LVAL", 4) == 0 && fits(p, data.size())) {
+            if (isLvalPage(p) && fits(p, data.size())) {
                 target = pg;
                 break;
             }
@@ -426,14 +451,19 @@ struct WriterImpl {
             std::memcpy(p + 4, "LVAL", 4);
             mapAdd(lv.owned, target);
             mapAdd(lv.free, target);
+            if (lv.roomPages.size() == LvMaps::kRoomPages)
+                lv.roomPages.erase(lv.roomPages.begin());
+            lv.roomPages.push_back(target);
         }
         const std::uint8_t slot = putRow(pc().modify(target), data);
-        if (!fits(pc().page(target), 64))
+        if (!fits(pc().page(target), 64)) {
             mapRemove(lv.free, target);
+            std::erase(lv.roomPages, target);
+        }
         return target << 8 | slot;
     }
 
-    std::vector<std::uint8_t> longValue(const LvMaps& lv, const std::vector<std::uint8_t>& data, std::size_t rowRoom)
+    std::vector<std::uint8_t> longValue(LvMaps& lv, const std::vector<std::uint8_t>& data, std::size_t rowRoom)
     {
         std::vector<std::uint8_t> h(12, 0);
         const std::uint32_t len = static_cast<std::uint32_t>(data.size());
@@ -590,7 +620,7 @@ struct WriterImpl {
                 const Cell& cell = cells[c->number];
                 if (cell.null)
                     continue;
-                const LvMaps* lv = t.lvFor(c->number);
+                LvMaps* lv = t.lvFor(c->number);
                 if (!lv)
                     throwError(err::Corrupt, "The long-value maps of field '" + utf16ToUtf8(c->name) +
                                                  "' are missing.");
@@ -617,7 +647,10 @@ struct WriterImpl {
     }
 
     // Inserts a row into a table with all its indexes; cells by column number.
-    std::uint32_t insertRow(Table& t, std::vector<Cell> cells)
+    std::uint32_t insertRow(Table& t, std::vector<Cell> cells) { return insertCells(t, cells); }
+
+    // The same on cells the caller keeps (they are changed: auto numbers are filled in).
+    std::uint32_t insertCells(Table& t, std::vector<Cell>& cells)
     {
         cells.resize(std::max<std::size_t>(cells.size(), t.maxCols));
         for (const Col& c : t.cols) {
@@ -1459,19 +1492,23 @@ struct WriterImpl {
             throwError(err::ValueCount, "Number of query values and destination fields are not the same (" +
                                             std::to_string(ins.values.size()) + " values, " +
                                             std::to_string(targets.size()) + " fields).");
-        std::vector<Cell> cells(t.maxCols);
+        // One set of cells serves every INSERT: their buffers are reused row after row.
+        std::vector<Cell>& cells = insertScratch;
+        cells.resize(t.maxCols);
+        for (Cell& cell : cells)
+            cell.reset();
         for (std::size_t i = 0; i < targets.size(); ++i) {
             const Col* c = targets[i];
             if (c->type == 0x12 || c->type == 0x14 || c->type == 0x0D || c->type == 0x11 ||
                 (c->extFlags & 0xC0) == 0xC0)
                 throwError(err::Unsupported, "Field '" + utf16ToUtf8(c->name) +
                                                  "' has a type this engine cannot write yet.");
-            cells[c->number] = convertLiteral(ins.values[i], c->shape());
+            convertLiteral(ins.values[i], c->shape(), cells[c->number]);
         }
         for (const Col& c : t.cols)
             if ((c.type == 0x12 || c.type == 0x14 || (c.extFlags & 0xC0) == 0xC0) && !cells[c.number].null)
                 throwError(err::Unsupported, "Field '" + utf16ToUtf8(c.name) + "' cannot be written yet.");
-        insertRow(t, std::move(cells));
+        insertCells(t, cells);
     }
 
     void dropTable(const std::string& nameUtf8)

@@ -124,6 +124,12 @@ struct LogicalIndex {
 struct LvMaps {
     std::uint16_t column = 0;
     std::uint32_t owned = 0, free = 0;
+    // The writer's pages for new long values of this column, newest last: a few of the column's pages that still
+    // had room when last used, so that placing a value does not walk the free-page map. Filled from the map the
+    // first time a value is placed (`roomKnown`).
+    static constexpr std::size_t kRoomPages = 4;
+    std::vector<std::uint32_t> roomPages;
+    bool roomKnown = false;
 };
 
 struct Table {
@@ -145,6 +151,7 @@ struct Table {
     const Col* column(std::u16string_view name) const;
     const Col* columnByNumber(std::uint16_t number) const;
     const LvMaps* lvFor(std::uint16_t number) const;
+    LvMaps* lvFor(std::uint16_t number);
 };
 
 // Reads and parses a table definition (Jet 4 / ACE).

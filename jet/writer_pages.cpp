@@ -4,8 +4,10 @@
 #include "writer_error.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unordered_set>
+#include <utility>
 
 namespace jet::w {
 
@@ -147,6 +149,11 @@ const LvMaps* Table::lvFor(std::uint16_t number) const
     return nullptr;
 }
 
+LvMaps* Table::lvFor(std::uint16_t number)
+{
+    return const_cast<LvMaps*>(std::as_const(*this).lvFor(number));
+}
+
 std::uint16_t jet3CodePage(PageSource& src)
 {
     auto p0 = src.page(0);
@@ -263,7 +270,10 @@ Table readTable(PageSource& src, std::uint32_t tdefPage)
             break;
         if (pos + 10 > len)
             corrupt("long-value map list runs past the table definition");
-        t.lvMaps.push_back({num, rd32(&buf[pos + 2]), rd32(&buf[pos + 6])});
+        LvMaps& lv = t.lvMaps.emplace_back();
+        lv.column = num;
+        lv.owned = rd32(&buf[pos + 2]);
+        lv.free = rd32(&buf[pos + 6]);
         pos += 10;
     }
     return t;
@@ -287,6 +297,26 @@ std::span<const std::uint8_t> rowAt(PageSource& src, std::uint32_t rowPtr)
     return p.subspan(start, end - start);
 }
 
+namespace {
+
+// Appends first + i for every bit i set in `bits` (least significant bit first), below `limit`.
+void appendBits(std::vector<std::uint32_t>& out, std::span<const std::uint8_t> bits, std::uint32_t first,
+                std::uint32_t limit)
+{
+    for (std::size_t byte = 0; byte < bits.size(); ++byte) {
+        unsigned v = bits[byte];
+        while (v != 0) {
+            const std::uint64_t page = first + byte * 8 + static_cast<unsigned>(std::countr_zero(v));
+            if (page >= limit)
+                return;
+            out.push_back(static_cast<std::uint32_t>(page));
+            v &= v - 1;
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> mapMembers(PageSource& src, std::uint32_t rowPtr)
 {
     std::vector<std::uint32_t> out;
@@ -300,10 +330,7 @@ std::vector<std::uint32_t> mapMembers(PageSource& src, std::uint32_t rowPtr)
         if (row.size() < 5)
             corrupt("short usage map");
         const std::uint32_t start = rd32(&row[1]);
-        for (std::size_t i = 0; i < (row.size() - 5) * 8; ++i)
-            if (row[5 + i / 8] >> (i % 8) & 1)
-                if (start + i < limit)
-                    out.push_back(static_cast<std::uint32_t>(start + i));
+        appendBits(out, row.subspan(5), start, limit);
     } else if (row[0] == 0x01) {
         const std::uint32_t per = layoutOf(src).perBitmapPage();
         for (std::size_t k = 0; k * 4 + 5 <= row.size(); ++k) {
@@ -313,12 +340,9 @@ std::vector<std::uint32_t> mapMembers(PageSource& src, std::uint32_t rowPtr)
             auto b = src.page(bp);
             if (b[0] != 0x05)
                 corrupt("usage map bitmap page " + std::to_string(bp) + " has the wrong type");
-            for (std::uint32_t i = 0; i < per; ++i)
-                if (b[4 + i / 8] >> (i % 8) & 1) {
-                    const std::uint64_t pg = static_cast<std::uint64_t>(k) * per + i;
-                    if (pg < limit)
-                        out.push_back(static_cast<std::uint32_t>(pg));
-                }
+            const std::uint64_t first = static_cast<std::uint64_t>(k) * per;
+            if (first < limit)
+                appendBits(out, b.subspan(4, per / 8), static_cast<std::uint32_t>(first), limit);
         }
     } else {
         corrupt("unknown usage map type " + std::to_string(row[0]));

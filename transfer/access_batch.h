@@ -1,7 +1,7 @@
 #pragma once
-// INSERTs into one Access table written to the file a batch at a time (the
-// Access engine's batches, jet::Writer::beginBatch), for both the plain and the
-// full-schema transfer to Access.
+// INSERT statements into one Access table written to the file a batch at a time
+// (the Access engine's batches, jet::Writer::beginBatch), for the full-schema
+// transfer to Access, whose values keep the empty text apart from Null.
 #include <string>
 #include <vector>
 

@@ -89,15 +89,17 @@ void appendCopyRow(std::string& out, std::span<const std::string> values) {
 }
 
 void appendCopyText(std::string& out, std::string_view text) {
-    for (char c : text) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: out += c;
-        }
+    // Copied a run at a time up to each character that needs its escape.
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* escaped = c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
+        if (!escaped) continue;
+        out.append(text.substr(start, i - start));
+        out.append(escaped, 2);
+        start = i + 1;
     }
+    out.append(text.substr(start));
 }
 
 AccessCreate buildAccessCreate(const std::string& table, const std::vector<db::FieldInfo>& fields,

@@ -11,8 +11,8 @@
 #include "db/access.h"
 #include "db/access_session.h"
 #include "db/postgresql.h"
-#include "transfer/access_batch.h"
 #include "transfer/access_full_schema.h"
+#include "transfer/access_rows.h"
 #include "transfer/busy.h"
 #include "transfer/handlers.h"
 #include "transfer/helpers.h"
@@ -180,16 +180,15 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
 
             long long count = 0;
             long long sent = 0, failed = 0;
-            RowBatch batch(*access);
+            std::optional<AccessRows> rows;
             // Writes the open batch; rows of a batch that could not be written are run again one by one.
             auto writeBatch = [&] {
-                const std::vector<std::string> again = batch.commit();
+                const std::vector<std::vector<std::string>> again = rows->commitBatch();
                 sent -= static_cast<long long>(again.size());
-                for (const std::string& statement : again) {
-                    sql = statement;
+                for (const std::vector<std::string>& values : again) {
                     try {
                         trap.reach(252);
-                        ExecuteSql(*access, sql);
+                        rows->runAgain(values);
                         ++sent;
                     } catch (...) {
                         if (failed++ == 0) trap.report(std::current_exception());
@@ -199,41 +198,45 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
             if (trap.step(216, [&] { count = source->recordCount(); })) {
                 detail::RowProgress progress(page.progress, count);
                 const int columns = source->fieldCount();
-                std::vector<std::string> values(static_cast<std::size_t>(columns));
-                batch.begin();
+                rows.emplace(*access, table, columns, sql);
+                // A report shows the INSERT of the row in hand, made only then.
+                trap.refreshSqlWith([&] { rows->statement(); });
+                rows->beginBatch();
                 for (long long row = 0; row < count && !stopRequested(); ++row) {
                     pacer.tick();
                     progress.row(row);
                     try {
                         trap.reach(224);
+                        std::vector<std::string>& values = rows->reading();
                         for (int c = 0; c < columns; ++c) {
                             // NullToDefault(value, "") as text: Null and the empty text are both "".
                             const db::Variant& value = source->value(c);
                             values[std::size_t(c)] = value.isNull() ? std::string() : value.toText();
                         }
-                        sql = buildAccessInsert(table, values);
+                        rows->taken(); // the INSERT of these values is the statement in hand
                         trap.reach(230);
                         for (int c = 0; c < columns; ++c) {
                             const auto& shape = create.decimals[std::size_t(c)];
-                            const std::string& text = values[std::size_t(c)];
+                            const std::string& text = rows->values()[std::size_t(c)];
                             if (shape && !text.empty() && !fitsDecimal(text, *shape))
                                 throw decimalOverflow(text, source->field(c).name, *shape);
                         }
                         trap.reach(252);
-                        ExecuteSql(*access, sql);
+                        rows->insert();
                         ++sent;
-                        batch.stored(sql);
                     } catch (...) {
                         // The first bad row of a table is reported; the others are counted.
                         if (failed++ == 0) trap.report(std::current_exception());
                     }
-                    if (batch.full()) {
+                    if (rows->batchFull()) {
                         writeBatch();
-                        batch.begin();
+                        rows->beginBatch();
                     }
                     if (!trap.step(254, [&] { source->moveNext(); })) break;
                 }
                 writeBatch();
+                rows->statement(); // the statement in hand stays as text once its rows are gone
+                trap.refreshSqlWith({});
             }
             summary.rowsSent += sent;
             summary.rowsFailed += failed;

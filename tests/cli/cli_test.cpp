@@ -251,6 +251,38 @@ TEST(Cli, ExecStopsAtTheFirstFailureUnlessToldToGoOn) {
     EXPECT_EQ(run("exec " + quoted(file) + " \"DELETE FROM T\"", dir).status, 2) << "unsupported statement ran";
 }
 
+// Long scripts reach the file in batches: a failure in the middle of the second batch still stops the script
+// right there, every statement before it stays, and a SELECT sees everything before it.
+TEST(Cli, ExecScriptsLongerThanABatchKeepEachStatementAlone) {
+    env::TempDir dir;
+    std::string text = "CREATE TABLE `T`(`n` LONG, `b` BYTE, `m` MEMO);\n";
+    for (int i = 1; i <= 2500; ++i)
+        text += "INSERT INTO `T` VALUES(" + std::to_string(i) + ", " + (i == 1700 ? "300" : "7") + ", '" +
+                std::string(std::size_t(i % 300), 'x') + "');\n";
+    const std::string script = writeFile(dir, "long.sql", text);
+    auto count = [&](const std::string& file) {
+        const std::string csv = run("exec " + quoted(file) + " \"SELECT * FROM T\"", dir).out;
+        return std::count(csv.begin(), csv.end(), '\n') - 1;
+    };
+    const std::string stops = dir.copy("jackcess/templates/empty2003.mdb", "stops.mdb");
+    Outcome r = run("exec " + quoted(stops) + " --script " + quoted(script), dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("statement 1701: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("1700 statement(s) ran, 1 failed, 800 not run"), std::string::npos) << r.err;
+    EXPECT_EQ(count(stops), 1699);
+
+    const std::string goesOn = dir.copy("jackcess/templates/empty2003.mdb", "goes-on.mdb");
+    r = run("exec " + quoted(goesOn) + " --keep-going --script " +
+                quoted(writeFile(dir, "select.sql", text + "SELECT * FROM `T`;\nDROP TABLE `T`;\n")),
+            dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("2502 statement(s) ran, 1 failed, 0 not run"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n') - 1, 2499) << "the SELECT missed rows before it";
+    EXPECT_EQ(run("exec " + quoted(goesOn) + " \"SELECT * FROM T\"", dir).status, 2) << "the DROP was lost";
+    const Outcome check = run("check " + quoted(goesOn), dir);
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+}
+
 TEST(Cli, AccessPasswordsComeFromAFileOrStdin) {
     env::TempDir dir;
     const std::string locked = dir.copy("mdb-reader/password/V2003_with-password.mdb", "locked.mdb");

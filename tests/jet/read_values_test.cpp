@@ -60,6 +60,34 @@ TEST(ValueText, Dates) {
     EXPECT_EQ((jet::DateTimeExt{3652058, 0}).toText(), "9999-12-31T00:00:00");
 }
 
+// The CSV dump appends the plain values directly: the text must be toText's, value for value.
+TEST(ValueText, AppendedPlainTextIsTheCanonicalText) {
+    std::vector<jet::Value> values{true, false, std::uint8_t{255}, std::int16_t{-32768}, std::int32_t{-7},
+                                   std::int64_t{std::numeric_limits<std::int64_t>::min()}, 1.5f, -0.1, 1e21,
+                                   std::numeric_limits<double>::quiet_NaN(), jet::Decimal{1, 28, true},
+                                   jet::DateTime{1e300}, jet::DateTimeExt{737592, 123456789}};
+    for (std::int64_t scaled : {std::int64_t{0}, std::int64_t{1}, std::int64_t{-1}, std::int64_t{10000},
+                                std::int64_t{-2500}, std::int64_t{123450}, std::numeric_limits<std::int64_t>::min(),
+                                std::numeric_limits<std::int64_t>::max()})
+        values.emplace_back(jet::Currency{scaled});
+    std::uint64_t seed = 13;
+    for (int i = 0; i < 2000; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        values.emplace_back(jet::Currency{static_cast<std::int64_t>(seed) >> (seed % 50)});
+        values.emplace_back(jet::DateTime{static_cast<double>(seed >> 11) / 9007199254740992.0 * 2958466.0 * 1.2 -
+                                          693594.0 * 1.1});
+    }
+    for (const jet::Value& v : values) {
+        std::string out = "x";
+        ASSERT_TRUE(jet::appendPlainText(out, v)) << jet::toText(v);
+        EXPECT_EQ(out, "x" + jet::toText(v));
+    }
+    std::string out;
+    for (const jet::Value& v : {jet::Value{}, jet::Value{std::string("a,b")}, jet::Value{jet::Bytes{1, 2}}})
+        EXPECT_FALSE(jet::appendPlainText(out, v));
+    EXPECT_EQ(out, "");
+}
+
 TEST(ValueText, GuidAndHex) {
     jet::Guid g;
     for (int i = 0; i < 16; ++i) g.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 17);

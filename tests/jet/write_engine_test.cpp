@@ -394,6 +394,52 @@ TEST(WriteEngine, LongValuesOfEverySize)
     }
 }
 
+// Long values are placed on the column's pages that still have room, in a long run and over many sessions (each
+// of which first has to find those pages again): the pages stay nearly full, every value reads back, and the
+// file's maps agree with its pages.
+TEST(WriteEngine, LongValuesFillTheirPagesInLongRunsAndAcrossSessions)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/templates/empty2003.mdb");
+    std::vector<std::string> expected;
+    std::size_t storedBytes = 0;
+    std::mt19937 random(13);
+    auto value = [&] {
+        const std::size_t n = 40 + random() % 200;  // 80 to 478 bytes of UCS-2: most go to a long-value page
+        std::string text = longText(n, u'Ā');
+        storedBytes += 2 * n + 2;                    // the row and its slot
+        expected.push_back(text);
+        return text;
+    };
+    {
+        auto s = jet::Session::open(path);
+        s->execute("CREATE TABLE lv (n LONG, m MEMO)");
+        for (int i = 0; i < 3000; ++i)
+            s->execute("INSERT INTO lv VALUES(" + std::to_string(i) + ", '" + value() + "')");
+    }
+    for (int i = 3000; i < 3040; ++i) {
+        auto s = jet::Session::open(path);
+        s->execute("INSERT INTO lv VALUES(" + std::to_string(i) + ", '" + value() + "')");
+    }
+    expectClean(path);
+    const auto back = wt::readBack(path);
+    const auto& rows = back.at("lv").rows;
+    ASSERT_EQ(rows.size(), expected.size());
+    for (const auto& r : rows) {
+        std::int32_t n;
+        std::memcpy(&n, r[0].bytes.data(), 4);
+        ASSERT_EQ(jet::utf16ToUtf8(r[1].text), expected[static_cast<std::size_t>(n)]) << "row " << n;
+    }
+    std::size_t longValuePages = 0;
+    jet::PageCache cache(jet::openPosixFile(path, false), jet::w::kPage, path);
+    for (std::uint32_t p = 0; p < cache.pageCount(); ++p) {
+        const auto page = cache.page(p);
+        longValuePages += page[0] == 0x01 && std::memcmp(&page[4], "LVAL", 4) == 0;
+    }
+    const std::size_t fullPages = storedBytes / (jet::w::kPage - jet::w::kDataHeader) + 1;
+    EXPECT_LE(longValuePages, fullPages + fullPages / 20) << "long-value pages left mostly empty";
+}
+
 TEST(WriteEngine, TextIsCompressedWhereAccessWouldAndStoredExactly)
 {
     using namespace jet::w;

@@ -89,8 +89,7 @@ void expectOraclesAgree(const std::string& path, const std::set<std::string>& ex
         std::cout << "[ SKIPPED  ] mdb-reader comparison: set QM_ORACLES_DIR (scripts/oracles.sh)\n";
         return;
     }
-    fs::copy_file(std::string(QM_SOURCE_DIR) + "/scripts/mdb_reader_dump.mjs", dir + "/mdb_reader_dump.mjs",
-                  fs::copy_options::overwrite_existing);
+    ASSERT_TRUE(wt::placeMdbReaderScript(dir));
     const std::string out =
         wt::run("node " + wt::shellQuote(dir + "/mdb_reader_dump.mjs") + " " + wt::shellQuote(path) + " 2>&1", status);
     ASSERT_EQ(status, 0) << out.substr(0, 400);
@@ -307,8 +306,7 @@ TEST(NamesInEveryScript, IndexedTextValuesInAccessMadeTables)
         want.insert(values.begin(), values.end());
         EXPECT_EQ(got, want);
         if (const std::string oracle = mdbReaderDir(); !oracle.empty()) {
-            fs::copy_file(std::string(QM_SOURCE_DIR) + "/scripts/mdb_reader_dump.mjs",
-                          oracle + "/mdb_reader_dump.mjs", fs::copy_options::overwrite_existing);
+            ASSERT_TRUE(wt::placeMdbReaderScript(oracle));
             int status = 0;
             const std::string out = wt::run("node " + wt::shellQuote(oracle + "/mdb_reader_dump.mjs") + " " +
                                                 wt::shellQuote(path) + " 2>&1",

@@ -284,15 +284,7 @@ std::string mdbReaderDir()
         if (out.empty() || !std::filesystem::exists(out + "/node_modules/mdb-reader") ||
             wt::run("command -v node", nodeStatus).empty())
             return std::string();
-        // Copied under a name of this process, then renamed: test processes running side by side must never
-        // see the script half written (node then prints nothing).
-        std::error_code ec;
-        const std::string part = out + "/mdb_reader_dump.mjs." + std::to_string(::getpid());
-        std::filesystem::copy_file(std::string(QM_SOURCE_DIR) + "/scripts/mdb_reader_dump.mjs", part,
-                                   std::filesystem::copy_options::overwrite_existing, ec);
-        if (!ec)
-            std::filesystem::rename(part, out + "/mdb_reader_dump.mjs", ec);
-        return ec ? std::string() : out;
+        return wt::placeMdbReaderScript(out) ? out : std::string();
     }();
     return dir;
 }

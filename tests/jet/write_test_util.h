@@ -20,6 +20,8 @@
 #include <variant>
 #include <vector>
 
+#include <unistd.h>
+
 #ifndef QM_ACCESS_FIXTURES
 #define QM_ACCESS_FIXTURES "../shared/fixtures/access"
 #endif
@@ -101,6 +103,20 @@ inline std::string run(const std::string& cmd, int& status)
     const int rc = ::pclose(f);
     status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     return out;
+}
+
+// Puts scripts/mdb_reader_dump.mjs into the oracle folder: copied under a name of this process, then renamed,
+// so that a test process running beside this one never starts node on a half-written script (node then prints
+// nothing and exits 0). Returns false when it could not be placed.
+inline bool placeMdbReaderScript(const std::string& dir)
+{
+    std::error_code ec;
+    const std::string part = dir + "/mdb_reader_dump.mjs." + std::to_string(::getpid());
+    std::filesystem::copy_file(std::string(QM_SOURCE_DIR) + "/scripts/mdb_reader_dump.mjs", part,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    if (!ec)
+        std::filesystem::rename(part, dir + "/mdb_reader_dump.mjs", ec);
+    return !ec;
 }
 
 inline std::string shellQuote(const std::string& s)

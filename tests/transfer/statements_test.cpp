@@ -75,6 +75,7 @@ TEST(PostgresStatements, CopyLines) {
         {{"it's", "\\x00ff"}, "it's\t\\\\x00ff\n"},
         {{"", ""}, "\\N\t\\N\n"},
         {{"\\N"}, "\\\\N\n"}, // the text \N is not Null
+        {{"\t\\\n", "x\r"}, "\\t\\\\\\n\tx\\r\n"}, // escapes back to back, first and last
     };
     for (const auto& r : rows) {
         std::string out;

@@ -119,6 +119,27 @@ TEST_F(ToAccess, ValuesAccessCannotHoldFailLoudlyOncePerTable) {
     EXPECT_EQ(access().rows("SELECT * FROM `wide`"), (Rows{{"1", "a"}, {"2", "c"}, {"3", "e"}}));
 }
 
+// A row the engine itself refuses is reported with the text of its INSERT, quotes doubled and Nulls written
+// out, though rows that go in never have theirs made.
+TEST_F(ToAccess, ARowTheEngineRefusesIsReportedWithItsInsert) {
+    pg->exec("DROP TABLE IF EXISTS odd");
+    pg->exec("CREATE TABLE odd(id int, at timestamp, note text)");
+    pg->exec("INSERT INTO odd VALUES (1, '2024-01-31 10:00', 'a'), (NULL, 'infinity', 'it''s'), "
+             "(3, '1850-06-01 23:59:59', NULL), (4, '-infinity', 'x')");
+    page->postgres.addItem("odd");
+    page->postgres.select({"odd"});
+    const auto summary = send();
+    ASSERT_EQ(page->dialogs.reports.size(), 1u);
+    const Report report = parseReport(page->dialogs.reports[0]);
+    EXPECT_EQ(report.line, 252);
+    EXPECT_EQ(report.sql, "INSERT INTO `odd` VALUES(NULL, 'infinity', 'it''s')");
+    EXPECT_NE(report.description.find("infinity"), std::string::npos) << report.description;
+    EXPECT_EQ(summary.rowsFailed, 2);
+    EXPECT_EQ(page->dialogs.messages, std::vector<std::string>{"2 of 4 rows of the table odd could not be sent."});
+    EXPECT_EQ(access().rows("SELECT * FROM `odd`"),
+              (Rows{{"1", "2024-01-31 10:00:00", "a"}, {"3", "1850-06-01 23:59:59", kNull}}));
+}
+
 // An Access 97 file has no Decimal type: numbers go into CURRENCY where it
 // holds them exactly; a value it cannot hold fails loudly, never rounded.
 TEST_F(ToAccess, NumbersIntoAnAccess97File) {
