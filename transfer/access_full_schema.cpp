@@ -6,6 +6,7 @@
 #include "db/access_session.h"
 #include "jet/database.h"
 #include "jet/format.h"
+#include "jet/sql.h"
 #include "transfer/access_batch.h"
 #include "transfer/access_schema_plan.h"
 #include "transfer/busy.h"
@@ -200,6 +201,11 @@ bool AccessFullSchemaRun::State::sendRows(const AccessSchemaPlan& plan, Transfer
         detail::EventPacer pacer(page.dialogs);
         const int columns = source->fieldCount();
         std::vector<std::optional<std::string>> values(static_cast<std::size_t>(columns));
+        // The Access engine takes the statement parsed; its text is kept for reports and rows run again.
+        auto* engine = dynamic_cast<db::AccessBackend*>(&access.backend());
+        jet::sql::Insert statement;
+        statement.table = plan.table;
+        statement.values.resize(static_cast<std::size_t>(columns));
         batch.begin();
         for (long long row = 0; row < count && !stopRequested(); ++row) {
             pacer.tick();
@@ -212,7 +218,16 @@ bool AccessFullSchemaRun::State::sendRows(const AccessSchemaPlan& plan, Transfer
                 }
                 sql = accessInsertSql(plan, values);
                 trap.reach(252);
-                ExecuteSql(access, sql);
+                if (engine) {
+                    for (std::size_t c = 0; c < values.size(); ++c) {
+                        jet::sql::Literal& literal = statement.values[c];
+                        literal.kind = values[c] ? jet::sql::Literal::Kind::Text : jet::sql::Literal::Kind::Null;
+                        literal.text = values[c] ? accessValueText(plan.columns[c].form, *values[c]) : std::string();
+                    }
+                    engine->insert(statement);
+                } else {
+                    ExecuteSql(access, sql);
+                }
                 ++sent;
                 batch.stored(sql);
             } catch (...) {
