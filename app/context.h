@@ -13,8 +13,9 @@ struct TableManagerContext {
     ui::ProgressBar& progress;   // ProgressBar1
     ui::Pointer& pointer;        // the page's pointer state
     db::ParameterSource parameters;
-    // "Keep column types, keys and indexes": Access tables go to PostgreSQL with
-    // their full schema (transfer/full_schema.h). Off: the transfers as they are.
+    // "Keep column types, keys and indexes": tables go with their full schema,
+    // to PostgreSQL (transfer/full_schema.h) and to Access
+    // (transfer/access_full_schema.h). Off: the transfers as they are.
     bool fullSchema = false;
 };
 

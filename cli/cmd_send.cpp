@@ -129,7 +129,14 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
                                  QStringLiteral("[TABLE...]"));
     parser.addOption({QStringLiteral("overwrite"), QStringLiteral("Replace tables that exist on the other side.")});
     parser.addOption({QStringLiteral("skip-existing"), QStringLiteral("Leave tables that exist on the other side.")});
-    if (toPostgres)
+    if (!toPostgres)
+        parser.addOption({QStringLiteral("full-schema"),
+                          QStringLiteral("Keep column types: Access types from the server's catalogue (bigint as Large "
+                                         "Number or Decimal(19,0), boolean as Yes/No, money as Currency, uuid as "
+                                         "Replication ID, bytea as OLE Object, ...), identity and serial columns as "
+                                         "AutoNumbers, values exactly as the server holds them. A summary of what was "
+                                         "created, kept as text and left out goes to stderr.")});
+    else
         parser.addOption({QStringLiteral("full-schema"),
                           QStringLiteral("Keep column types, keys and indexes: PostgreSQL types from the Access column "
                                          "definitions, AutoNumbers as identity columns, Required as NOT NULL, simple "
@@ -175,7 +182,7 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
         options.accessFile = positional.takeFirst().toStdString();
     }
     for (const auto& t : positional) options.tables.push_back(t.toStdString());
-    options.fullSchema = toPostgres && parser.isSet(QStringLiteral("full-schema"));
+    options.fullSchema = parser.isSet(QStringLiteral("full-schema"));
     return -1;
 }
 

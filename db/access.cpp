@@ -98,8 +98,10 @@ bool RenameAccessTable(const std::string& oldName, const std::string& newName, c
             proceed = false;
     }
     if (proceed) {
-        connection->execute("SELECT a1.* INTO `" + newName + "` FROM `" + oldName + "` AS a1;");
-        connection->execute("DROP TABLE `" + oldName + "`");
+        // In place: the table keeps its keys, indexes, AutoNumber, properties and relationships.
+        auto* access = dynamic_cast<AccessBackend*>(&connection->backend());
+        if (!access) throw Error(3251, "Renaming a table needs an Access file.");
+        access->renameTable(oldName, newName);
     }
     connection->close();
     return proceed;

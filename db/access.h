@@ -27,8 +27,8 @@ void FillAccessTableList(ui::ListBox& list, const std::string& path, const Param
 // True when an ordinary table of that name (ignoring case) exists.
 bool AccessTableExists(const std::string& path, const std::string& password, const std::string& name);
 
-// Renames by copying the table under the new name and dropping the old one,
-// after the overwrite question when the new name exists. Returns false when
+// Renames the table in place (its keys, indexes, AutoNumber, properties and
+// relationships stay), after the overwrite question when the new name exists. Returns false when
 // the user declined. A new name equal to the old one (ignoring case) changes
 // nothing and returns false.
 bool RenameAccessTable(const std::string& oldName, const std::string& newName, const std::string& path,

@@ -6,6 +6,8 @@
 
 #include "db/access_values.h"
 #include "db/memory_recordset.h"
+#include "jet/rename.h"
+#include "jet/writer_props.h"
 #include "jet/database.h"
 #include "jet/sql.h"
 #include "jet/writer.h"
@@ -253,6 +255,16 @@ std::unique_ptr<Recordset> AccessBackend::execute(const std::string& sql) {
     reader_.reset(); // the next read sees what this statement wrote
     translated([&] { writer().run(statement); });
     return nullptr;
+}
+
+void AccessBackend::renameTable(const std::string& oldName, const std::string& newName) {
+    reader_.reset();
+    translated([&] { jet::renameTable(writer(), oldName, newName); });
+}
+
+void AccessBackend::setProperties(const std::string& table, const std::vector<jet::PropertyChange>& changes) {
+    reader_.reset();
+    translated([&] { jet::setProperties(writer(), table, changes); });
 }
 
 void AccessBackend::insert(const jet::sql::Insert& statement) {

@@ -9,6 +9,7 @@
 namespace jet {
 class Database;
 class Writer;
+struct PropertyChange;
 namespace sql {
 struct Insert;
 }
@@ -51,6 +52,11 @@ public:
     std::string nameIdentity(const std::string& name);
     // False for Access 97 files, which have no Decimal column type.
     bool hasDecimalType();
+
+    // Renames a table in place (jet/rename.h): keys, indexes, properties and relationships stay.
+    void renameTable(const std::string& oldName, const std::string& newName);
+    // Sets Required, DefaultValue and Description of a table's columns and of the table (jet/writer_props.h).
+    void setProperties(const std::string& table, const std::vector<jet::PropertyChange>& changes);
 
     // Statements run between beginBatch() and commitBatch() reach the file together (see jet::Writer).
     // Reading the file meanwhile writes the batch first, so that a read sees every statement before it.

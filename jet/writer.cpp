@@ -659,6 +659,13 @@ struct WriterImpl {
                 cells[c.number].null = false;
                 cells[c.number].bytes = le32(static_cast<std::int32_t>(t.autoNumber));
                 wr32(pc().modify(t.tdefPage) + lay().tdAuto, t.autoNumber);
+            } else if ((c.flags & 0x04) && c.type == 0x04 && cells[c.number].bytes.size() == 4) {
+                // A value given for the AutoNumber: the next one handed out follows the highest given.
+                const auto given = static_cast<std::int32_t>(rd32(cells[c.number].bytes.data()));
+                if (given > 0 && static_cast<std::uint32_t>(given) > t.autoNumber) {
+                    t.autoNumber = static_cast<std::uint32_t>(given);
+                    wr32(pc().modify(t.tdefPage) + lay().tdAuto, t.autoNumber);
+                }
             }
         }
         const std::vector<std::uint8_t> row = encodeRow(t, cells);
@@ -2104,6 +2111,34 @@ void Writer::execute(std::string_view sqlText)
     run(sql::parse(sqlText));
 }
 
+namespace {
+
+// Runs `body` as one statement: its pages reach the file together, or, when it fails, the pages and the
+// cached table state are as before it.
+void inStatement(WriterImpl& w, const std::function<void()>& body)
+{
+    PageCache& pc = *w.cache;
+    pc.begin();
+    try {
+        body();
+        pc.commit();
+    } catch (...) {
+        if (pc.inStatement())
+            pc.rollback();
+        // Cached table state (row counts, current pages, catalogue) is read again from the restored pages.
+        w.tables.clear();
+        pc.begin();
+        try {
+            w.loadCatalog();
+        } catch (...) {
+        }
+        pc.rollback();
+        throw;
+    }
+}
+
+}  // namespace
+
 void Writer::run(const sql::Statement& st)
 {
     if (impl_->closed)
@@ -2112,9 +2147,7 @@ void Writer::run(const sql::Statement& st)
         impl_->userTable(sa->table, err::CannotFindInput);
         return;
     }
-    PageCache& pc = *impl_->cache;
-    pc.begin();
-    try {
+    inStatement(*impl_, [&] {
         std::visit(
             [&](const auto& s) {
                 using T = std::decay_t<decltype(s)>;
@@ -2128,20 +2161,72 @@ void Writer::run(const sql::Statement& st)
                     impl_->copyTable(s.source, s.target);
             },
             st);
-        pc.commit();
-    } catch (...) {
-        if (pc.inStatement())
-            pc.rollback();
-        // Cached table state (row counts, current pages, catalogue) is read again from the restored pages.
-        impl_->tables.clear();
-        pc.begin();
-        try {
-            impl_->loadCatalog();
-        } catch (...) {
-        }
-        pc.rollback();
-        throw;
+    });
+}
+
+namespace {
+
+class ImplRowEditor final : public RowEditor {
+public:
+    explicit ImplRowEditor(WriterImpl& w) : w_(w) {}
+    std::uint32_t tablePage(const std::string& name) override
+    {
+        const CatalogRow* r = w_.findTable(utf8ToUtf16(name));
+        return r && r->type == 1 ? static_cast<std::uint32_t>(r->id) : 0;
     }
+    std::uint32_t tablesContainer() override { return static_cast<std::uint32_t>(w_.tablesId); }
+    std::uint16_t textCodePage() override
+    {
+        const Table& catalog = w_.table(2);
+        return catalog.jet3 ? catalog.codePage : 0;
+    }
+    int column(std::uint32_t tdefPage, std::u16string_view name) override
+    {
+        const Col* c = w_.table(tdefPage).column(std::u16string(name).c_str());
+        return c ? c->number : -1;
+    }
+    int rewrite(std::uint32_t tdefPage, const std::function<bool(std::vector<Cell>&)>& edit) override
+    {
+        Table& t = w_.table(tdefPage);
+        std::vector<std::pair<std::uint32_t, std::vector<Cell>>> changed;
+        forEachRow(w_.pc(), t, [&](const RowRef& r) {
+            const std::vector<RawCell> raw = decodeRow(w_.pc(), t, r.bytes, true);
+            std::vector<Cell> cells(t.maxCols);
+            for (const Col& c : t.cols)
+                if (c.number < raw.size())
+                    cells[c.number] = toCell(c, raw[c.number]);
+            if (edit(cells))
+                changed.emplace_back(r.page << 8 | r.slot, std::move(cells));
+        });
+        for (auto& [ptr, cells] : changed) {
+            w_.deleteRow(t, ptr);
+            w_.insertRow(t, std::move(cells));
+        }
+        return static_cast<int>(changed.size());
+    }
+    void requireTableName(const std::string& name, std::uint32_t samePage) override
+    {
+        const std::u16string n = utf8ToUtf16(name);
+        w_.validateName(n, name, "table");
+        if (const CatalogRow* r = w_.findTable(n); r && static_cast<std::uint32_t>(r->id) != samePage)
+            throwError(err::TableExists, "Table '" + name + "' already exists.");
+    }
+
+private:
+    WriterImpl& w_;
+};
+
+}  // namespace
+
+void Writer::change(const std::function<void(RowEditor&)>& body)
+{
+    if (impl_->closed)
+        throwError(err::ReadOnly, "The database '" + impl_->path + "' has been closed.");
+    inStatement(*impl_, [&] {
+        ImplRowEditor editor(*impl_);
+        body(editor);
+        impl_->loadCatalog();
+    });
 }
 
 void Writer::createTable(const sql::CreateTable& ct) { run(ct); }

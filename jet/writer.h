@@ -1,5 +1,6 @@
 // jet::Writer — changes an Access file (Jet 4 .mdb, ACE .accdb) in place: CREATE TABLE, INSERT, DROP TABLE and
-// SELECT a1.* INTO new FROM old AS a1, each statement all or nothing.
+// SELECT a1.* INTO new FROM old AS a1, each statement all or nothing; operations kept in files of their own
+// (jet/rename.h, jet/writer_props.h) run the same way through change().
 //
 //   auto w = jet::Writer::open(path);
 //   w->execute("CREATE TABLE `T`(`a` VARCHAR,`b` DOUBLE)");
@@ -12,11 +13,13 @@
 // It holds a write lock on the file for its whole life (jet/lock.h).
 #pragma once
 
+#include "convert.h"
 #include "page_cache.h"
 #include "sql.h"
 
 #include <cstdint>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +44,27 @@ struct WriterColumn {
 
 struct WriterImpl;
 
+// The rows of the file's tables, system tables included, for the engine's operations kept in files of their own
+// (jet/rename.cpp). Only valid inside Writer::change().
+class RowEditor {
+public:
+    virtual ~RowEditor() = default;
+    // The definition page of a table of the Tables container (system tables too), by name ignoring case as the
+    // catalogue does; 0 when there is none. The catalogue itself (MSysObjects) is page 2.
+    virtual std::uint32_t tablePage(const std::string& name) = 0;
+    virtual std::uint32_t tablesContainer() = 0;  // MSysObjects.ParentId of tables
+    // The code page of the file's texts in Access 97 files; 0 in later ones (UTF-16).
+    virtual std::uint16_t textCodePage() = 0;
+    // Column numbers by name; -1 for a column the table lacks.
+    virtual int column(std::uint32_t tdefPage, std::u16string_view name) = 0;
+    // Every row for which `edit` returns true is stored again from its edited cells (by column number), its
+    // index entries with it. Returns the number of rows changed.
+    virtual int rewrite(std::uint32_t tdefPage, const std::function<bool(std::vector<Cell>&)>& edit) = 0;
+    // Throws unless the name is valid and free for a table: no object of the Tables container has it, or only
+    // the table at `samePage` (a rename that changes letter case).
+    virtual void requireTableName(const std::string& name, std::uint32_t samePage) = 0;
+};
+
 class Writer {
 public:
     static std::unique_ptr<Writer> open(const std::string& path, WriterOptions options = {});
@@ -61,6 +85,9 @@ public:
     std::vector<std::string> tableNames();
     std::vector<WriterColumn> columns(const std::string& table);
     bool hasTable(const std::string& name);
+
+    // Runs `body` as one statement, all or nothing, with the file's rows open to it.
+    void change(const std::function<void(RowEditor&)>& body);
 
     // Statements between beginBatch() and commitBatch() reach the file together, at commitBatch(): many
     // small statements then cost one write per page instead of one per statement. Each statement still

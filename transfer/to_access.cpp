@@ -11,6 +11,7 @@
 #include "db/access.h"
 #include "db/access_session.h"
 #include "db/postgresql.h"
+#include "transfer/access_full_schema.h"
 #include "transfer/access_rows.h"
 #include "transfer/busy.h"
 #include "transfer/handlers.h"
@@ -90,6 +91,8 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
     summary.sessionsOpened = opened;
 
     if (opened) {
+        std::unique_ptr<AccessFullSchemaRun> full;
+        if (page.fullSchema) full = std::make_unique<AccessFullSchemaRun>(page, trap, sql, *access, *pg);
         detail::EventPacer pacer(page.dialogs);
         int last = -1;
         trap.step(126, [&] { last = page.postgresList.count() - 1; });
@@ -138,6 +141,18 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                 });
                 source.reset();
             };
+
+            auto addListEntry = [&] {
+                trap.step(262, [&] {
+                    if (!ListContainsAccessName(page.accessList, table, *access)) page.accessList.addItem(table);
+                });
+            };
+            if (full) {
+                full->sendTable(table, summary);
+                finish();
+                addListEntry();
+                continue;
+            }
 
             if (!trap.step(146, [&] { source = pg->openRecordset("SELECT * FROM " + quotePostgresName(table)); })) {
                 ++summary.tablesFailed;
@@ -227,10 +242,9 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
             if (failed > 0) page.dialogs.message(failedRowsMessage(failed, count, table));
             ++summary.tablesSent;
             finish();
-            trap.step(262, [&] {
-                if (!ListContainsAccessName(page.accessList, table, *access)) page.accessList.addItem(table);
-            });
+            addListEntry();
         }
+        if (full) full->finish();
     }
 
     summary.stopped = stopRequested();

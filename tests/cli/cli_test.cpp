@@ -64,6 +64,15 @@ TEST(Cli, WithoutAServer) {
         {"send-to-postgresql " + file + " --overwrite --skip-existing --pg host=x", 1, "", "exclude each other"},
         {"send-to-access 'host=x' " + (dir.path() / "missing.mdb").string(), 1, "", "missing.mdb"},
         {"send-to-postgresql " + file + " --pg 'host=127.0.0.1 port=1'", 1, "", "PostgreSQL"},
+        {"send-to-access --help", 0, "--full-schema", ""},
+        {"rename " + file, 1, "", "usage: quillmere-cli rename FILE OLD NEW"},
+        {"rename " + file + " Nope Other", 2, "", "3376"},
+        {"rename " + file + " Table2 Table3", 2, "", "'Table2' was not renamed"}, // asked, no terminal: No
+        {"rename " + file + " Table2 a.b", 2, "", "a.b"},
+        {"rename " + file + " Table2 'Tabelle Zwei'", 0, "", ""},
+        {"tables " + file, 0, "Table1\nTable3\nTable4\nTabelle Zwei\n", ""},
+        {"rename " + file + " 'Tabelle Zwei' Table3 --overwrite", 0, "", ""},
+        {"tables " + file, 0, "Table1\nTable4\nTable3\n", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -155,6 +164,8 @@ TEST(Cli, SendBothWaysWithExitStatuses) {
         {"without it the file does not open", "send-to-postgresql " + locked + " --pg " + uri, 1, "locked.mdb"},
         {"the whole file with its schema", "send-to-postgresql " + file + " --overwrite --full-schema --pg " + uri, 0,
          "Keep column types, keys and indexes: 4 tables, 2 rows; created 4 primary keys"},
+        {"back to Access with its types", "send-to-access " + uri + " " + back + " Table1 --overwrite --full-schema",
+         0, "Keep column types, keys and indexes: 1 table, 2 rows; created 0 AutoNumbers"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

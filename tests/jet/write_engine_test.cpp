@@ -1,6 +1,8 @@
 // The writer as a storage engine: statements all or nothing (a write failing at every point of a statement
 // leaves the file as it was), locks, refusals, long values, page maps growing, drop and recreate.
 #include "jet/check.h"
+#include "jet/create_db.h"
+#include "jet/database.h"
 #include "jet/error.h"
 #include "jet/lock.h"
 #include "jet/statement.h"
@@ -727,6 +729,44 @@ TEST(WriteEngine, BigIntNeedsAnAccess2016File)
         const std::string path = tmp.copy(t);
         auto w = Writer::open(path);
         EXPECT_EQ(errorOf([&] { w->execute("CREATE TABLE b (x BIGINT)"); }), 3251) << t;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An AutoNumber value given in an INSERT (a copied key) moves the next one handed out above it; a lower one, a
+// failed statement and a value of another column change nothing.
+TEST(WriteEngine, GivenAutoNumbersMoveTheNextOneAboveTheHighest)
+{
+    wt::TempDir tmp;
+    const std::string jet3 = (tmp.path() / "new97.mdb").string();
+    jet::createDatabase(jet3, jet::NewFormat::Jet3);
+    for (const std::string& path : {jet3, tmp.copy("jackcess/templates/empty2003.mdb"),
+                                    tmp.copy("jackcess/templates/empty2019.accdb")}) {
+        SCOPED_TRACE(path);
+        {
+            auto w = Writer::open(path);
+            w->execute("CREATE TABLE k (id COUNTER, n LONG)");
+            w->execute("INSERT INTO k VALUES(41, 1)");
+            w->execute("INSERT INTO k VALUES(7, 2)");
+            w->execute("INSERT INTO k (n) VALUES(3)");
+            EXPECT_EQ(errorOf([&] { w->execute("INSERT INTO k VALUES(100, 'x')"); }), 3464);
+            w->execute("INSERT INTO k (n) VALUES(500)");
+            w->close();
+        }
+        expectClean(path);
+        std::vector<std::int32_t> ids;
+        const auto table = jet::Database::open(path)->openTable("k");
+        jet::Value v;
+        while (table->next()) {
+            table->value(0, v);
+            ASSERT_TRUE(std::holds_alternative<std::int32_t>(v));
+            ids.push_back(std::get<std::int32_t>(v));
+        }
+        std::sort(ids.begin(), ids.end());
+        EXPECT_EQ(ids, (std::vector<std::int32_t>{7, 41, 42, 43}));
     }
 }
 

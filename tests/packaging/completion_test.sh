@@ -43,7 +43,7 @@ contains() {
 }
 
 # Commands: every one the program lists, and only those for a prefix.
-contains "quillmere-cli " check create dump exec send-to-access send-to-postgresql tables
+contains "quillmere-cli " check create dump exec rename send-to-access send-to-postgresql tables
 expect "quillmere-cli se" "send-to-access send-to-postgresql"
 expect "quillmere-cli --v" "--version"
 expect "quillmere-cli nosuch" ""
@@ -74,6 +74,8 @@ expect "quillmere-cli exec a.mdb --script " "B.ACCDB a.mdb folder notes.txt with
 expect "quillmere-cli send-to-access " ""
 expect "quillmere-cli send-to-access host=db " "B.ACCDB a.mdb folder with blank.mdb"
 expect "quillmere-cli exec a.mdb " ""
+expect "quillmere-cli rename w" "with blank.mdb"
+expect "quillmere-cli rename --o" "--overwrite"
 
 # Table names of the Access file named before, as the program lists them; a
 # name with a blank comes escaped for the shell.
@@ -93,6 +95,8 @@ expect "quillmere-cli dump sample.mdb --table " "$all"
 first=${tables[0]}
 expect "quillmere-cli dump sample.mdb ${first:0:3}" "$(printf '%s\n' "${escaped[@]}" | grep "^${first:0:3}" | sort | paste -sd ' ' -)"
 expect "quillmere-cli dump missing.mdb " ""
+expect "quillmere-cli rename sample.mdb " "$all"
+expect "quillmere-cli rename sample.mdb ${escaped[0]} " ""
 
 cd / && rm -rf "$work"
 if ((failures > 0)); then
