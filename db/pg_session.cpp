@@ -831,6 +831,25 @@ void PostgreSQLBackend::rollback() { run(native(), "ROLLBACK", PGRES_COMMAND_OK)
 
 bool PostgreSQLBackend::inTransaction() const { return PQtransactionStatus(native()) != PQTRANS_IDLE; }
 
+bool PostgreSQLBackend::copyInAtomically(const std::string& copySql,
+                                         const std::function<bool(std::string& chunk)>& producer)
+{
+    try {
+        begin();
+        copyIn(copySql, producer);
+        commit();
+        return true;
+    } catch (...) {
+        try {
+            if (inTransaction())
+                rollback();
+        } catch (...) {
+            // The caller's replay row by row reports what is wrong with the connection.
+        }
+        return false;
+    }
+}
+
 long long PostgreSQLBackend::copyIn(const std::string& copySql,
                                     const std::function<bool(std::string& chunk)>& producer) {
     PGconn* conn = native();

@@ -129,6 +129,11 @@ public:
     // number of rows the server stored. If the producer throws, the COPY is
     // abandoned on the server and the exception passed on.
     long long copyIn(const std::string& copySql, const std::function<bool(std::string& chunk)>& producer);
+    // copyIn inside a transaction of its own: true when every row was stored
+    // and committed; false when anything failed, after rolling back (a failing
+    // rollback is swallowed: the caller's row-by-row replay reports the
+    // connection's state).
+    bool copyInAtomically(const std::string& copySql, const std::function<bool(std::string& chunk)>& producer);
 
     // The libpq connection; throws db::Error when closed.
     PGconn* native() const;

@@ -187,18 +187,7 @@ void FullSchemaRun::State::sendRows(const SchemaPlan& plan, jet::Table& table, l
         };
         bool copied = false;
         if (fast) {
-            try {
-                fast->begin();
-                fast->copyIn(copy, [&](std::string& chunk) { return fill(&chunk); });
-                fast->commit();
-                copied = true;
-            } catch (...) {
-                try {
-                    if (fast->inTransaction()) fast->rollback();
-                } catch (...) {
-                    // The rows sent one by one below tell what is wrong with the connection.
-                }
-            }
+            copied = fast->copyInAtomically(copy, [&](std::string& chunk) { return fill(&chunk); });
         } else {
             fill(nullptr);
         }

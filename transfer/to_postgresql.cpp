@@ -69,19 +69,7 @@ public:
                     }
                     return rowsInBatch_ < batchRows && row < count && !stopped();
                 };
-                bool copied = false;
-                try {
-                    fast->begin();
-                    fast->copyIn(copySql, producer);
-                    fast->commit();
-                    copied = true;
-                } catch (...) {
-                    try {
-                        if (fast->inTransaction()) fast->rollback();
-                    } catch (...) {
-                        // The replay below reports what is wrong with the connection.
-                    }
-                }
+                const bool copied = fast->copyInAtomically(copySql, producer);
                 if (copied) {
                     sent_ += rowsInBatch_;
                     rowsInBatch_ = 0;
