@@ -38,15 +38,7 @@ void expectClean(const std::string& path)
         ADD_FAILURE() << path << ": " << jet::describe(f);
 }
 
-int errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const jet::Error& e) {
-        return e.number();
-    }
-    return 0;
-}
+using wt::errorOf;
 
 std::string longText(std::size_t n, char16_t base = u'a')
 {

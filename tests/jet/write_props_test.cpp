@@ -58,14 +58,7 @@ TEST(WriteProps, BlobReadsBackAsWritten)
 TEST(WriteProps, NewFilesOfEachFormatAndAnEncryptedOne)
 {
     wt::TempDir tmp;
-    const struct {
-        jet::NewFormat format;
-        const char* file;
-        const char* password;
-    } cases[] = {{jet::NewFormat::Jet3, "a.mdb", ""},    {jet::NewFormat::Jet4, "b.mdb", ""},    {jet::NewFormat::Ace12, "c.accdb", ""},
-                 {jet::NewFormat::Ace14, "d.accdb", ""}, {jet::NewFormat::Ace16, "e.accdb", ""},
-                 {jet::NewFormat::Ace17, "f.accdb", ""}, {jet::NewFormat::Ace17, "g.accdb", "s3cret"}};
-    for (const auto& c : cases) {
+    for (const auto& c : wt::kEveryNewFormat) {
         SCOPED_TRACE(c.file);
         const std::string path = (tmp.path() / c.file).string();
         jet::createDatabase(path, c.format, c.password);

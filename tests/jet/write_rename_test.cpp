@@ -19,15 +19,7 @@ namespace {
 
 using jet::Writer;
 
-int errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const jet::Error& e) {
-        return e.number();
-    }
-    return 0;
-}
+using wt::errorOf;
 
 std::vector<std::string> findings(const std::string& path, const std::string& password = {})
 {
@@ -119,15 +111,7 @@ TEST(WriteRename, RefusedRenamesChangeNothing)
 TEST(WriteRename, NewFilesOfEachFormatAndAnEncryptedOne)
 {
     wt::TempDir tmp;
-    const struct {
-        jet::NewFormat format;
-        const char* file;
-        const char* password;
-    } cases[] = {{jet::NewFormat::Jet3, "a.mdb", ""},       {jet::NewFormat::Jet4, "b.mdb", ""},
-                 {jet::NewFormat::Ace12, "c.accdb", ""},    {jet::NewFormat::Ace14, "d.accdb", ""},
-                 {jet::NewFormat::Ace16, "e.accdb", ""},    {jet::NewFormat::Ace17, "f.accdb", ""},
-                 {jet::NewFormat::Ace17, "g.accdb", "s3cret"}};
-    for (const auto& c : cases) {
+    for (const auto& c : wt::kEveryNewFormat) {
         SCOPED_TRACE(c.file);
         const std::string path = (tmp.path() / c.file).string();
         jet::createDatabase(path, c.format, c.password);

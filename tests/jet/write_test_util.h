@@ -4,6 +4,7 @@
 #pragma once
 
 #include "jet/convert.h"
+#include "jet/create_db.h"
 #include "jet/writer_internal.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -118,6 +120,29 @@ inline bool placeMdbReaderScript(const std::string& dir)
         std::filesystem::rename(part, dir + "/mdb_reader_dump.mjs", ec);
     return !ec;
 }
+
+// The number of the jet::Error that `f` throws; 0 when it throws none.
+inline int errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const jet::Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+// One new file of every format the engine creates, the last one encrypted with a password.
+struct NewFileCase {
+    jet::NewFormat format;
+    const char* file;
+    const char* password;
+};
+inline constexpr NewFileCase kEveryNewFormat[] = {
+    {jet::NewFormat::Jet3, "a.mdb", ""},     {jet::NewFormat::Jet4, "b.mdb", ""},
+    {jet::NewFormat::Ace12, "c.accdb", ""},  {jet::NewFormat::Ace14, "d.accdb", ""},
+    {jet::NewFormat::Ace16, "e.accdb", ""},  {jet::NewFormat::Ace17, "f.accdb", ""},
+    {jet::NewFormat::Ace17, "g.accdb", "s3cret"}};
 
 inline std::string shellQuote(const std::string& s)
 {
