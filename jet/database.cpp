@@ -7,6 +7,7 @@
 
 #include "jet/codec.h"
 #include "jet/codec.h"
+#include "jet/database_internal.h"
 #include "jet/header.h"
 #include "jet/index_key.h"
 #include "jet/inflate.h"
@@ -18,8 +19,6 @@
 namespace jet {
 
 // ===================================================================== helpers
-
-namespace {
 
 // Lower-cases the letters Access treats case-insensitively in names (ASCII,
 // Latin-1, Latin Extended-A, Greek, Cyrillic). Works on UTF-8.
@@ -65,6 +64,8 @@ std::string foldName(std::string_view s) {
 
 bool nameEquals(std::string_view a, std::string_view b) { return foldName(a) == foldName(b); }
 
+namespace {
+
 // What decides whether a name given by the user is an object's name: its key in the sort order of the
 // catalogue, as the file's own name index compares names (case ignored, accents kept, hiragana and katakana
 // alike); names without such a key fall back to the lower-cased text. The writer compares names the same way.
@@ -90,248 +91,14 @@ SortOrder nameOrder(const HeaderInfo& h) {
     return us && h.sortVersion == 0 ? SortOrder::GeneralLegacy : SortOrder::General;
 }
 
+} // namespace
+
 std::string contextDescription(const std::string& path, const std::string& table, RowPointer at,
                                const std::string& detail) {
     std::string where = "table '" + table + "'";
     if (at.page) where += ", page " + std::to_string(at.page) + " row " + std::to_string(at.row);
     return corruptDescription(path, where + ": " + detail);
 }
-
-} // namespace
-
-// ===================================================================== database state
-
-struct ComplexInfo {
-    ComplexKind kind = ComplexKind::Unknown;
-    std::uint32_t flatTable = 0;
-    std::shared_ptr<const TableDef> flat;
-    int fkCol = -1, pkCol = -1;            // indexes into flat->columns
-    int valueCol = -1, modifiedCol = -1;   // multi-value / version history
-    int nameCol = -1, typeCol = -1, dataCol = -1; // attachments
-    bool indexed = false;
-    std::unordered_map<std::int32_t, std::vector<RowPointer>> rows; // fk → rows in scan order
-    std::string error;                     // set when the supporting tables cannot be read
-};
-
-struct DatabaseImpl {
-    std::string path;
-    std::unique_ptr<FilePageSource> src;
-    HeaderInfo header;
-    const FormatInfo* fmt = nullptr;
-    TextDecoder text;
-    std::vector<CatalogEntry> catalog;
-    std::int32_t tablesContainer = 0;
-    bool haveTablesContainer = false;
-
-    std::map<std::uint32_t, std::shared_ptr<const TableDef>> tdefs;
-    bool complexColumnsLoaded = false;
-    struct ComplexColumnRow {
-        std::int32_t conceptualTable = 0, flatTable = 0, typeObject = 0;
-        std::string columnName;
-    };
-    std::unordered_map<std::int32_t, ComplexColumnRow> complexColumns;
-    std::map<std::uint32_t, std::shared_ptr<ComplexInfo>> complexInfos;
-
-    std::shared_ptr<const TableDef> tableDef(std::uint32_t page) {
-        auto it = tdefs.find(page);
-        if (it != tdefs.end()) return it->second;
-        std::vector<std::uint32_t> chain;
-        auto buf = readTdefBuffer(*src, *fmt, page, &chain);
-        auto def = std::make_shared<TableDef>(parseTableDef(buf, *fmt, text, page, path));
-        def->pages = std::move(chain);
-        applyResultTypes(*def);
-        tdefs.emplace(page, def);
-        return def;
-    }
-
-    std::vector<PropertyMap> properties(const CatalogEntry& e);
-    // Calculated columns store their result type in the column's ResultType property.
-    void applyResultTypes(TableDef& def) {
-        bool any = false;
-        for (const auto& c : def.columns)
-            if (c.calculated()) any = true;
-        if (!any) return;
-        const CatalogEntry* entry = nullptr;
-        for (const auto& e : catalog)
-            if (e.type == 1 && e.tdefPage == def.page) entry = &e;
-        if (!entry) return;
-        std::vector<PropertyMap> maps;
-        try {
-            maps = properties(*entry);
-        } catch (const Error&) {
-            return; // without properties the stored type stands
-        }
-        for (auto& c : def.columns) {
-            if (!c.calculated()) continue;
-            for (const auto& m : maps) {
-                if (m.name.empty() || foldName(m.name) != foldName(c.name)) continue;
-                if (const Property* p = m.find("ResultType"); p && !p->data.empty()) c.type = p->data[0];
-            }
-        }
-    }
-
-    const CatalogEntry* findById(std::int32_t id) const {
-        for (const auto& e : catalog)
-            if (e.id == id) return &e;
-        return nullptr;
-    }
-
-    void loadComplexColumns();
-    std::shared_ptr<ComplexInfo> complexInfo(std::uint32_t complexId, std::uint32_t ownerTable);
-    void indexComplex(ComplexInfo& info);
-};
-
-// ===================================================================== row scanning core
-
-// Iterates the live rows of one table: pages of the owned usage map, slots in order,
-// deleted rows skipped, overflow rows followed.
-class RowScanner {
-public:
-    RowScanner(DatabaseImpl& db, const TableDef& def, std::string tableName)
-        : db_(db), def_(def), name_(std::move(tableName)) {}
-
-    void reset() {
-        started_ = false;
-        done_ = false;
-        seg_ = 0;
-        bit_ = 0;
-        slot_ = 0;
-        slotCount_ = 0;
-        havePage_ = false;
-    }
-
-    // Advances to the next live row; returns its bytes via `row`/`at`.
-    bool next(std::span<const std::uint8_t>& row, RowPointer& at) {
-        if (done_) return false;
-        if (!started_) {
-            map_ = UsageMap::read(*db_.src, *db_.fmt, def_.ownedMap);
-            started_ = true;
-        }
-        for (;;) {
-            if (!havePage_ || slot_ >= slotCount_) {
-                if (!nextPage()) {
-                    done_ = true;
-                    return false;
-                }
-                continue;
-            }
-            // Fetched again on every row: values decoded between two calls may have
-            // loaded other pages (a decoding source keeps only a window of pages).
-            page_ = db_.src->page(pageNo_);
-            unsigned i = slot_++;
-            RowSlot s;
-            if (!dataPageSlot(page_, *db_.fmt, i, s))
-                throw Error(errc::CorruptDatabase,
-                            contextDescription(db_.path, name_, {pageNo_, static_cast<std::uint8_t>(i)},
-                                               "the row's offsets on its page are impossible"));
-            if (s.deleted()) continue;
-            if (s.overflow()) {
-                RowPointer target{pageNo_, static_cast<std::uint8_t>(i)};
-                auto bytes = page_.subspan(s.start, static_cast<std::size_t>(s.end - s.start));
-                for (int hop = 0;; ++hop) {
-                    if (bytes.size() < 4 || hop > 8)
-                        throw Error(errc::CorruptDatabase,
-                                    contextDescription(db_.path, name_, target, "broken overflow row pointer"));
-                    target = RowPointer::fromU32(readU32(bytes.data()));
-                    auto tp = db_.src->page(target.page);
-                    if (tp[0] != page_type::Data)
-                        throw Error(errc::CorruptDatabase,
-                                    contextDescription(db_.path, name_, target,
-                                                       "overflow row pointer leads to a page that is not a data page"));
-                    RowSlot ts;
-                    if (!dataPageSlot(tp, *db_.fmt, target.row, ts))
-                        throw Error(errc::CorruptDatabase,
-                                    contextDescription(db_.path, name_, target,
-                                                       "overflow row pointer leads to a missing row"));
-                    bytes = tp.subspan(ts.start, static_cast<std::size_t>(ts.end - ts.start));
-                    if (ts.overflow() && !ts.deleted()) continue; // a pointer again
-                    break;
-                }
-                row = copy(bytes);
-                at = target;
-                return true;
-            }
-            row = copy(page_.subspan(s.start, static_cast<std::size_t>(s.end - s.start)));
-            at = {pageNo_, static_cast<std::uint8_t>(i)};
-            return true;
-        }
-    }
-
-    // Counts live rows without decoding them.
-    std::uint64_t count() {
-        reset();
-        map_ = UsageMap::read(*db_.src, *db_.fmt, def_.ownedMap);
-        started_ = true;
-        std::uint64_t n = 0;
-        while (nextPage()) {
-            for (unsigned i = 0; i < slotCount_; ++i) {
-                RowSlot s;
-                if (!dataPageSlot(page_, *db_.fmt, i, s))
-                    throw Error(errc::CorruptDatabase,
-                                contextDescription(db_.path, name_, {pageNo_, static_cast<std::uint8_t>(i)},
-                                                   "the row's offsets on its page are impossible"));
-                if (!s.deleted()) ++n;
-            }
-        }
-        reset();
-        return n;
-    }
-
-private:
-    // Rows are handed out as copies, so that they outlive any page window.
-    std::span<const std::uint8_t> copy(std::span<const std::uint8_t> b) {
-        rowCopy_.assign(b.begin(), b.end());
-        return {rowCopy_.data(), rowCopy_.size()};
-    }
-
-    bool nextPage() {
-        havePage_ = false;
-        const auto& segs = map_.segments();
-        while (seg_ < segs.size()) {
-            const auto& s = segs[seg_];
-            const std::uint64_t nbits = static_cast<std::uint64_t>(s.bits.size()) * 8;
-            while (bit_ < nbits) {
-                std::uint64_t b = bit_++;
-                if (!(s.bits[b / 8] & (1u << (b % 8)))) {
-                    if ((b % 8) == 0 && s.bits[b / 8] == 0) bit_ = b + 8; // skip empty bytes
-                    continue;
-                }
-                std::uint64_t pg = static_cast<std::uint64_t>(s.firstPage) + b;
-                if (pg >= db_.src->pageCount())
-                    throw Error(errc::CorruptDatabase,
-                                contextDescription(db_.path, name_, {},
-                                                   "its usage map names page " + std::to_string(pg) +
-                                                       ", beyond the end of the file (" +
-                                                       std::to_string(db_.src->pageCount()) +
-                                                       " pages; the file may be truncated)"));
-                auto p = db_.src->page(static_cast<std::uint32_t>(pg));
-                // Only data pages of this table hold its rows; maps may name stale pages.
-                if (p[0] != page_type::Data || readU32(p.data() + db_.fmt->dataOwner) != def_.page) continue;
-                page_ = p;
-                pageNo_ = static_cast<std::uint32_t>(pg);
-                slot_ = 0;
-                slotCount_ = dataPageSlotCount(p, *db_.fmt);
-                havePage_ = true;
-                return true;
-            }
-            ++seg_;
-            bit_ = 0;
-        }
-        return false;
-    }
-
-    DatabaseImpl& db_;
-    const TableDef& def_;
-    std::string name_;
-    UsageMap map_;
-    bool started_ = false, done_ = false, havePage_ = false;
-    std::size_t seg_ = 0;
-    std::uint64_t bit_ = 0;
-    std::span<const std::uint8_t> page_;
-    std::vector<std::uint8_t> rowCopy_;
-    std::uint32_t pageNo_ = 0;
-    unsigned slot_ = 0, slotCount_ = 0;
-};
 
 // Decodes one column of a parsed row (everything except complex expansion).
 void decodeColumn(DatabaseImpl& db, const RowView& row, const ColumnDef& col, Value& out,
@@ -372,207 +139,6 @@ void decodeColumn(DatabaseImpl& db, const RowView& row, const ColumnDef& col, Va
     }
     decodeCell(col, cell, db.text, out);
 }
-
-// ===================================================================== complex columns
-
-void DatabaseImpl::loadComplexColumns() {
-    if (complexColumnsLoaded) return;
-    complexColumnsLoaded = true;
-    const CatalogEntry* e = nullptr;
-    for (const auto& c : catalog)
-        if (c.type == 1 && nameEquals(c.name, "MSysComplexColumns")) e = &c;
-    if (!e) return;
-    auto def = tableDef(e->tdefPage);
-    auto find = [&](const char* n) -> const ColumnDef* {
-        for (const auto& c : def->columns)
-            if (nameEquals(c.name, n)) return &c;
-        return nullptr;
-    };
-    const ColumnDef* cId = find("ComplexID");
-    const ColumnDef* cTable = find("ConceptualTableID");
-    const ColumnDef* cFlat = find("FlatTableID");
-    const ColumnDef* cType = find("ComplexTypeObjectID");
-    const ColumnDef* cName = find("ColumnName");
-    if (!cId || !cTable || !cFlat || !cType) return;
-    RowScanner scan(*this, *def, "MSysComplexColumns");
-    std::span<const std::uint8_t> bytes;
-    RowPointer at;
-    RowView rv;
-    std::vector<std::uint8_t> lv;
-    Value v;
-    while (scan.next(bytes, at)) {
-        rv.parse(bytes.data(), bytes.size(), *def, *fmt);
-        auto asInt = [&](const ColumnDef* c) -> std::int32_t {
-            decodeColumn(*this, rv, *c, v, lv);
-            if (auto* p = std::get_if<std::int32_t>(&v)) return *p;
-            return 0;
-        };
-        ComplexColumnRow r;
-        std::int32_t id = asInt(cId);
-        r.conceptualTable = asInt(cTable);
-        r.flatTable = asInt(cFlat);
-        r.typeObject = asInt(cType);
-        if (cName) {
-            decodeColumn(*this, rv, *cName, v, lv);
-            if (auto* s = std::get_if<std::string>(&v)) r.columnName = *s;
-        }
-        complexColumns[id] = r;
-    }
-}
-
-std::shared_ptr<ComplexInfo> DatabaseImpl::complexInfo(std::uint32_t complexId, std::uint32_t ownerTable) {
-    auto it = complexInfos.find(complexId);
-    if (it != complexInfos.end()) return it->second;
-    auto info = std::make_shared<ComplexInfo>();
-    complexInfos[complexId] = info;
-    try {
-        loadComplexColumns();
-        auto cc = complexColumns.find(static_cast<std::int32_t>(complexId));
-        if (cc == complexColumns.end()) {
-            info->error = "no MSysComplexColumns entry for complex id " + std::to_string(complexId);
-            return info;
-        }
-        (void)ownerTable;
-        const CatalogEntry* typeEntry = findById(cc->second.typeObject);
-        const CatalogEntry* flatEntry = findById(cc->second.flatTable);
-        if (!typeEntry || !flatEntry || typeEntry->type != 1 || flatEntry->type != 1) {
-            info->error = "the supporting tables of complex id " + std::to_string(complexId) + " are missing";
-            return info;
-        }
-        auto typeDef = tableDef(typeEntry->tdefPage);
-        auto flat = tableDef(flatEntry->tdefPage);
-        info->flat = flat;
-        info->flatTable = flatEntry->tdefPage;
-        // Kind from the type table's columns (as Access's own readers do).
-        int nMemo = 0, nText = 0, nDate = 0, nOle = 0, nLong = 0;
-        for (const auto& c : typeDef->columns) {
-            switch (static_cast<ColumnType>(c.type)) {
-            case ColumnType::Memo: ++nMemo; break;
-            case ColumnType::Text: ++nText; break;
-            case ColumnType::DateTime: ++nDate; break;
-            case ColumnType::Ole: ++nOle; break;
-            case ColumnType::Long: ++nLong; break;
-            default: break;
-            }
-        }
-        auto simple = [](std::uint8_t t) {
-            switch (static_cast<ColumnType>(t)) {
-            case ColumnType::Byte: case ColumnType::Integer: case ColumnType::Long: case ColumnType::Single:
-            case ColumnType::Double: case ColumnType::Guid: case ColumnType::Numeric: case ColumnType::Text:
-            case ColumnType::BigInt: return true;
-            default: return false;
-            }
-        };
-        if (typeDef->columns.size() == 1 && simple(typeDef->columns[0].type)) info->kind = ComplexKind::MultiValue;
-        else if (typeDef->columns.size() >= 6 && nMemo >= 1 && nText >= 2 && nOle >= 1 && nDate >= 1 && nLong >= 1)
-            info->kind = ComplexKind::Attachment;
-        else if (typeDef->columns.size() >= 2 && nMemo >= 1 && nDate >= 1) info->kind = ComplexKind::VersionHistory;
-        else info->kind = ComplexKind::Unknown;
-
-        // Flat-table columns: value columns share names with the type table; of the
-        // others the AutoNumber is the row key and the Long the foreign key.
-        for (std::size_t i = 0; i < flat->columns.size(); ++i) {
-            const auto& c = flat->columns[i];
-            bool isType = false;
-            for (const auto& t : typeDef->columns)
-                if (nameEquals(t.name, c.name)) isType = true;
-            if (!isType) {
-                if (c.flags & col_flag::AutoLong) info->pkCol = static_cast<int>(i);
-                else if (c.type == static_cast<std::uint8_t>(ColumnType::Long)) info->fkCol = static_cast<int>(i);
-                continue;
-            }
-            const auto t = static_cast<ColumnType>(c.type);
-            switch (info->kind) {
-            case ComplexKind::MultiValue: info->valueCol = static_cast<int>(i); break;
-            case ComplexKind::VersionHistory:
-                if (t == ColumnType::Memo && info->valueCol < 0) info->valueCol = static_cast<int>(i);
-                if (t == ColumnType::DateTime && info->modifiedCol < 0) info->modifiedCol = static_cast<int>(i);
-                break;
-            case ComplexKind::Attachment:
-                if (nameEquals(c.name, "FileName")) info->nameCol = static_cast<int>(i);
-                else if (nameEquals(c.name, "FileType")) info->typeCol = static_cast<int>(i);
-                else if (nameEquals(c.name, "FileData")) info->dataCol = static_cast<int>(i);
-                break;
-            default: break;
-            }
-        }
-        if (info->fkCol < 0) {
-            info->error = "the flat table of complex id " + std::to_string(complexId) + " has no foreign key column";
-            info->kind = ComplexKind::Unknown;
-        }
-    } catch (const Error& e) {
-        info->error = e.what();
-        info->kind = ComplexKind::Unknown;
-    }
-    return info;
-}
-
-void DatabaseImpl::indexComplex(ComplexInfo& info) {
-    if (info.indexed) return;
-    if (!info.flat || info.fkCol < 0) {
-        info.indexed = true;
-        return;
-    }
-    info.rows.clear();
-    const TableDef& flat = *info.flat;
-    RowScanner scan(*this, flat, "flat table " + std::to_string(info.flatTable));
-    std::span<const std::uint8_t> bytes;
-    RowPointer at;
-    RowView rv;
-    std::vector<std::uint8_t> lv;
-    Value v;
-    const ColumnDef& fk = flat.columns[static_cast<std::size_t>(info.fkCol)];
-    while (scan.next(bytes, at)) {
-        rv.parse(bytes.data(), bytes.size(), flat, *fmt);
-        decodeColumn(*this, rv, fk, v, lv);
-        if (auto* p = std::get_if<std::int32_t>(&v)) info.rows[*p].push_back(at);
-    }
-    info.indexed = true; // only once the whole flat table was read
-}
-
-namespace {
-
-ScalarValue toScalar(Value&& v) {
-    return std::visit(
-        [](auto&& x) -> ScalarValue {
-            using T = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<T, Attachments> || std::is_same_v<T, MultiValues> ||
-                          std::is_same_v<T, VersionHistory> || std::is_same_v<T, ComplexRef>)
-                return std::monostate{};
-            else
-                return ScalarValue(std::move(x));
-        },
-        std::move(v));
-}
-
-Bytes decodeAttachmentData(const std::uint8_t* d, std::size_t n) {
-    // Wrapper: u32 type (0 raw, 1 deflate/zlib), u32 length of the content; the content
-    // starts with a u32 header length (including itself) then the file bytes.
-    if (n < 8) throw Error(errc::CorruptDatabase, "attachment data shorter than its 8-byte wrapper");
-    std::uint32_t type = readU32(d);
-    std::uint32_t dataLen = readU32(d + 4);
-    Bytes content;
-    if (type == 0) {
-        content.assign(d + 8, d + n);
-    } else if (type == 1) {
-        std::string err;
-        // Deflate expands at most about 1032:1, and the wrapper says how long the content is.
-        const std::size_t limit = std::min<std::size_t>(dataLen, (n - 8) * 1032) + 1024;
-        if (!zlibInflate(d + 8, n - 8, content, limit, &err))
-            throw Error(errc::CorruptDatabase, "attachment data cannot be inflated: " + err);
-    } else {
-        throw Error(errc::CorruptDatabase, "attachment data has unknown wrapper type " + std::to_string(type));
-    }
-    if (content.size() < 4) throw Error(errc::CorruptDatabase, "attachment content shorter than its header");
-    std::uint32_t headerLen = readU32(content.data());
-    std::size_t end = std::min<std::size_t>(dataLen, content.size());
-    if (headerLen < 4 || headerLen > end)
-        throw Error(errc::CorruptDatabase, "attachment content header length " + std::to_string(headerLen) +
-                                               " is impossible");
-    return Bytes(content.begin() + headerLen, content.begin() + static_cast<std::ptrdiff_t>(end));
-}
-
-} // namespace
 
 // ===================================================================== Database
 
@@ -824,25 +390,6 @@ const CatalogEntry* Database::findObject(std::string_view name) const {
 
 // ===================================================================== Table
 
-struct Table::Impl {
-    std::shared_ptr<DatabaseImpl> db;
-    std::string name;
-    std::shared_ptr<const TableDef> def;
-    std::vector<Column> columns;
-    std::unique_ptr<RowScanner> scanner;
-    bool onRow = false;
-    RowView row;
-    RowPointer at;
-    mutable std::vector<std::uint8_t> lvBuf;
-    mutable std::vector<std::shared_ptr<ComplexInfo>> complex; // per column, lazily
-
-    [[noreturn]] void fail(const std::string& detail) const {
-        throw Error(errc::CorruptDatabase, contextDescription(db->path, name, at, detail));
-    }
-
-    void expandComplex(std::size_t i, std::int32_t key, Value& out) const;
-};
-
 Table::Table(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Table::~Table() = default;
 
@@ -981,79 +528,6 @@ void Table::value(std::size_t column, Value& out) const {
     } catch (const Error& e) {
         if (e.number() != errc::CorruptDatabase) throw;
         impl_->fail("column '" + c.name + "': " + e.what());
-    }
-}
-
-void Table::Impl::expandComplex(std::size_t i, std::int32_t key, Value& out) const {
-    auto& info = complex[i];
-    if (!info || info->kind == ComplexKind::Unknown) return; // stays a ComplexRef
-    DatabaseImpl& d = *db;
-    d.indexComplex(*info);
-    const TableDef& flat = *info->flat;
-    std::vector<RowPointer> empty;
-    auto it = info->rows.find(key);
-    const std::vector<RowPointer>& ptrs = it == info->rows.end() ? empty : it->second;
-    RowView rv;
-    std::vector<std::uint8_t> lv;
-    Value tmp;
-    std::vector<std::uint8_t> rowCopy;
-    auto load = [&](RowPointer p) {
-        auto bytes = rowBytes(*d.src, *d.fmt, p);
-        rowCopy.assign(bytes.begin(), bytes.end());
-        rv.parse(rowCopy.data(), rowCopy.size(), flat, *d.fmt);
-    };
-    auto get = [&](int col) -> Value& {
-        tmp = std::monostate{};
-        if (col >= 0) decodeColumn(d, rv, flat.columns[static_cast<std::size_t>(col)], tmp, lv);
-        return tmp;
-    };
-    switch (info->kind) {
-    case ComplexKind::Attachment: {
-        Attachments list;
-        for (auto p : ptrs) {
-            load(p);
-            Attachment a;
-            if (auto* s = std::get_if<std::string>(&get(info->nameCol))) a.name = *s;
-            if (auto* s = std::get_if<std::string>(&get(info->typeCol))) a.type = *s;
-            if (auto* b = std::get_if<Bytes>(&get(info->dataCol))) a.data = decodeAttachmentData(b->data(), b->size());
-            list.push_back(std::move(a));
-        }
-        out = std::move(list);
-        return;
-    }
-    case ComplexKind::MultiValue: {
-        MultiValues mv;
-        mv.id = key;
-        for (auto p : ptrs) {
-            load(p);
-            mv.values.push_back(toScalar(std::move(get(info->valueCol))));
-        }
-        out = std::move(mv);
-        return;
-    }
-    case ComplexKind::VersionHistory: {
-        VersionHistory vh;
-        vh.id = key;
-        std::vector<std::pair<std::int32_t, Version>> tmpList;
-        for (auto p : ptrs) {
-            load(p);
-            Version ver;
-            ver.value = toScalar(std::move(get(info->valueCol)));
-            if (auto* dt = std::get_if<DateTime>(&get(info->modifiedCol))) ver.modified = *dt;
-            std::int32_t id = 0;
-            if (auto* pk = std::get_if<std::int32_t>(&get(info->pkCol))) id = *pk;
-            tmpList.emplace_back(id, std::move(ver));
-        }
-        std::stable_sort(tmpList.begin(), tmpList.end(), [](const auto& a, const auto& b) {
-            if (a.second.modified.days != b.second.modified.days)
-                return a.second.modified.days > b.second.modified.days;
-            return a.first > b.first;
-        });
-        for (auto& pr : tmpList) vh.versions.push_back(std::move(pr.second));
-        out = std::move(vh);
-        return;
-    }
-    default: return;
     }
 }
 
