@@ -1,28 +1,31 @@
 #pragma once
-// INSERT statements into one Access table written to the file a batch at a time
-// (the Access engine's batches, jet::Writer::beginBatch), for the full-schema
-// transfer to Access, whose values keep the empty text apart from Null.
-#include <string>
+// Rows into one Access table written to the file a batch at a time (the
+// Access engine's batches, jet::Writer::beginBatch).
+#include <cstddef>
 #include <vector>
 
 #include "db/access_session.h"
-#include "db/session.h"
 
 namespace transfer {
 
-// Rows for one Access table, written to the file a batch at a time: each INSERT still succeeds or fails on
-// its own, but the file is written once per batch instead of once per row. When writing a batch fails
-// (a full disk), the file is as before the batch and its statements are handed back to be run one by one,
-// so that each row is stored, or reported and counted, as a single INSERT would be.
-class RowBatch {
+// Each INSERT of a batch still succeeds or fails on its own, but the file is written once per batch instead of
+// once per row. The batch keeps, for each row stored, what is needed to run it again (`Item`: its statement
+// text, or its values): when writing a batch fails (a full disk), the file is as before the batch and those
+// items are handed back to be run one by one, so that each row is stored, or reported and counted, as a single
+// INSERT would be. The items' buffers are reused from batch to batch.
+template <class Item>
+class AccessBatch {
 public:
     static constexpr std::size_t kRows = 1000;
     static constexpr std::size_t kPages = 4096; // 16 MiB of 4 KiB pages: wide rows end a batch sooner
 
-    explicit RowBatch(db::Connection& access) : backend_(dynamic_cast<db::AccessBackend*>(&access.backend())) {}
+    // `backend` null (a connection that is not the Access engine): no batch ever opens, rows go one by one.
+    explicit AccessBatch(db::AccessBackend* backend) : backend_(backend) {}
 
-    void begin() {
-        if (!backend_) return;
+    void begin()
+    {
+        if (!backend_)
+            return;
         try {
             backend_->beginBatch();
             open_ = true;
@@ -30,29 +33,39 @@ public:
             open_ = false; // rows then go one by one
         }
     }
-    void stored(const std::string& sql) {
-        if (open_) statements_.push_back(sql);
+    bool open() const { return open_; }
+    // Keeps the item of a row just stored in the open batch.
+    void stored(const Item& item)
+    {
+        if (!open_)
+            return;
+        if (rows_ == items_.size())
+            items_.emplace_back();
+        items_[rows_++] = item;
     }
-    bool full() const { return open_ && (statements_.size() >= kRows || backend_->batchPages() >= kPages); }
+    bool full() const { return open_ && (rows_ >= kRows || backend_->batchPages() >= kPages); }
 
-    // Writes the batch; returns the statements to run again when that failed.
-    std::vector<std::string> commit() {
-        if (!open_) return {};
+    // Writes the batch; returns the items to run again when that failed.
+    std::vector<Item> commit()
+    {
+        if (!open_)
+            return {};
         open_ = false;
-        std::vector<std::string> again;
+        std::vector<Item> again;
         try {
             backend_->commitBatch();
         } catch (...) {
-            again = std::move(statements_);
+            again.assign(items_.begin(), items_.begin() + std::ptrdiff_t(rows_));
         }
-        statements_.clear();
+        rows_ = 0;
         return again;
     }
 
 private:
     db::AccessBackend* backend_;
     bool open_ = false;
-    std::vector<std::string> statements_;
+    std::vector<Item> items_; // the first rows_ are the open batch's
+    std::size_t rows_ = 0;
 };
 
 } // namespace transfer

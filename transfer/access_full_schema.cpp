@@ -181,7 +181,7 @@ bool AccessFullSchemaRun::State::sendRows(const AccessSchemaPlan& plan, Transfer
     std::unique_ptr<db::Recordset> source;
     if (!trap.step(146, [&] { source = pg.openRecordset(accessSelectSql(plan)); })) return false;
     long long count = 0, sent = 0, failed = 0;
-    RowBatch batch(access);
+    AccessBatch<std::string> batch(dynamic_cast<db::AccessBackend*>(&access.backend()));
     auto writeBatch = [&] {
         const std::vector<std::string> again = batch.commit();
         sent -= static_cast<long long>(again.size());

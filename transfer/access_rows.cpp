@@ -8,7 +8,7 @@ namespace transfer {
 
 AccessRows::AccessRows(db::Connection& access, const std::string& table, int columns, std::string& sql)
     : access_(access), engine_(dynamic_cast<db::AccessBackend*>(&access.backend())), table_(table), sql_(sql),
-      reading_(std::size_t(columns)), current_(std::size_t(columns)) {
+      reading_(std::size_t(columns)), current_(std::size_t(columns)), batch_(engine_) {
     // INSERT INTO `table` VALUES(...) as the parser reads it: every column in table order, each value a text
     // literal, or NULL for the empty text.
     insert_.table = table;
@@ -45,39 +45,14 @@ void AccessRows::insert() {
         } giveBack{*this};
         engine_->insert(insert_);
     }
-    if (batchOpen_) {
-        // Kept for running again; the rows of earlier batches are overwritten, their buffers reused.
-        if (batchRows_ == batch_.size()) batch_.emplace_back();
-        batch_[batchRows_++] = current_;
-    }
+    batch_.stored(current_); // kept for running again, in buffers reused from batch to batch
 }
 
-void AccessRows::beginBatch() {
-    if (!engine_) return;
-    try {
-        engine_->beginBatch();
-        batchOpen_ = true;
-    } catch (...) {
-        batchOpen_ = false; // rows then go one by one
-    }
-}
+void AccessRows::beginBatch() { batch_.begin(); }
 
-bool AccessRows::batchFull() const {
-    return batchOpen_ && (batchRows_ >= kBatchRows || engine_->batchPages() >= kBatchPages);
-}
+bool AccessRows::batchFull() const { return batch_.full(); }
 
-std::vector<std::vector<std::string>> AccessRows::commitBatch() {
-    if (!batchOpen_) return {};
-    batchOpen_ = false;
-    std::vector<std::vector<std::string>> again;
-    try {
-        engine_->commitBatch();
-    } catch (...) {
-        again.assign(batch_.begin(), batch_.begin() + std::ptrdiff_t(batchRows_));
-    }
-    batchRows_ = 0;
-    return again;
-}
+std::vector<std::vector<std::string>> AccessRows::commitBatch() { return batch_.commit(); }
 
 void AccessRows::runAgain(const std::vector<std::string>& values) {
     sql_ = buildAccessInsert(table_, values);

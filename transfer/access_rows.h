@@ -4,10 +4,7 @@
 
 #include "db/session.h"
 #include "jet/sql.h"
-
-namespace db {
-class AccessBackend;
-}
+#include "transfer/access_batch.h"
 
 namespace transfer {
 
@@ -24,9 +21,6 @@ namespace transfer {
 // reported and counted, as a single INSERT would be.
 class AccessRows {
 public:
-    static constexpr std::size_t kBatchRows = 1000;
-    static constexpr std::size_t kBatchPages = 4096; // 16 MiB of 4 KiB pages: wide rows end a batch sooner
-
     // `sql` is the handler's statement in hand; it holds this table's INSERT
     // text whenever statement() was called after the last row.
     AccessRows(db::Connection& access, const std::string& table, int columns, std::string& sql);
@@ -57,9 +51,7 @@ private:
     std::vector<std::string> reading_, current_;
     bool textMade_ = true; // `sql_` holds the statement in hand
     jet::sql::Insert insert_;
-    bool batchOpen_ = false;
-    std::vector<std::vector<std::string>> batch_; // the first batchRows_ are the open batch's rows
-    std::size_t batchRows_ = 0;
+    AccessBatch<std::vector<std::string>> batch_;
 };
 
 } // namespace transfer
