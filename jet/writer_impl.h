@@ -1,0 +1,294 @@
+// The writer's state and its operations on the file's structures; the member functions live in
+// writer_alloc.cpp, writer_rows.cpp, writer_index.cpp, writer_catalog.cpp and writer_statements.cpp.
+#pragma once
+
+#include "writer.h"
+
+#include "codec_hook.h"
+#include "convert.h"
+#include "error.h"
+#include "index_key.h"
+#include "lock.h"
+#include "writer_error.h"
+#include "writer_internal.h"
+
+#include <algorithm>
+#include <exception>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <unordered_map>
+
+namespace jet {
+
+using namespace w;
+using SqlType = sql::ColumnType;
+
+namespace {
+
+
+inline std::u16string upper16(std::u16string_view s)
+{
+    std::u16string r(s);
+    for (char16_t& c : r) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char16_t>(c - 32);
+        else if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
+            c = static_cast<char16_t>(c - 32);  // Latin-1 letters: names ignore case here too
+    }
+    return r;
+}
+
+inline double nowAsDays()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    // Days from 1899-12-30 to the local date.
+    int y = tm.tm_year + 1900, m = tm.tm_mon + 1;
+    const int d = tm.tm_mday;
+    y -= m <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days = era * 146097 + static_cast<long>(doe) - 719468 + 25569;
+    return static_cast<double>(days) + (tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) / 86400.0;
+}
+
+inline std::vector<std::uint8_t> le32(std::int32_t v)
+{
+    std::vector<std::uint8_t> b(4);
+    wr32(b.data(), static_cast<std::uint32_t>(v));
+    return b;
+}
+
+inline std::vector<std::uint8_t> le16(std::int16_t v)
+{
+    std::vector<std::uint8_t> b(2);
+    wr16(b.data(), static_cast<std::uint16_t>(v));
+    return b;
+}
+
+inline std::vector<std::uint8_t> le64d(double d)
+{
+    std::vector<std::uint8_t> b(8);
+    std::uint64_t u;
+    std::memcpy(&u, &d, 8);
+    for (int i = 0; i < 8; ++i)
+        b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
+    return b;
+}
+
+// Text as stored: compressed (FF FE + one byte per character) when the column allows it and every character
+// is in U+0001..U+00FF, otherwise UCS-2.
+inline std::vector<std::uint8_t> storeText(std::u16string_view s, bool compressible, std::size_t maxCompress)
+{
+    std::vector<std::uint8_t> out;
+    bool compress = compressible && s.size() > 2 && s.size() <= maxCompress;
+    if (compress)
+        for (char16_t c : s)
+            if (c == 0 || c > 0xFF) {
+                compress = false;
+                break;
+            }
+    // Sized once and filled by index: this runs for every text value of every row.
+    if (compress) {
+        out.resize(s.size() + 2);
+        out[0] = 0xFF;
+        out[1] = 0xFE;
+        for (std::size_t i = 0; i < s.size(); ++i)
+            out[i + 2] = static_cast<std::uint8_t>(s[i]);
+        return out;
+    }
+    out.resize(2 * s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        out[2 * i] = static_cast<std::uint8_t>(s[i]);
+        out[2 * i + 1] = static_cast<std::uint8_t>(s[i] >> 8);
+    }
+    return out;
+}
+
+inline int compare(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    const int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
+    if (c != 0)
+        return c;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+inline bool validNameChar(char16_t c) { return c >= 0x20 && c != '.' && c != '!' && c != '`' && c != '[' && c != ']'; }
+
+}  // namespace
+
+struct CatalogRow {
+    std::int32_t id = 0, parentId = 0;
+    std::u16string name;
+    std::int16_t type = 0;
+    std::int32_t flags = 0;
+    std::uint32_t rowPtr = 0;
+};
+
+struct WriterImpl {
+    std::string path;
+    std::unique_ptr<PageCache> cache;
+    std::unique_ptr<WriteLock> lock;
+    int version = 0;
+    SortOrder catalogOrder = SortOrder::GeneralLegacy;
+    std::uint8_t sortBytes[4] = {0x09, 0x04, 0x00, 0x00};
+    bool closed = false;
+
+    std::map<std::uint32_t, Table> tables;  // by TDEF page, loaded on demand
+    std::vector<Cell> insertScratch;        // the cells of the INSERT in hand
+    std::vector<CatalogRow> catalog;
+    std::unordered_map<std::string, std::size_t> tableByName;  // nameIdentity → catalog index
+    std::int32_t tablesId = 0;
+    std::vector<std::uint8_t> owner;
+    std::uint32_t acesPage = 0, relationshipsPage = 0;
+
+    // ---- page helpers -------------------------------------------------------------------------------
+    PageCache* external = nullptr;  // a cache owned by someone else (building a new database)
+    PageCache& pc() { return external ? *external : *cache; }
+    const Layout& lay() { return layoutOf(pc()); }
+    bool jet3() { return lay().jet3; }
+    Table& table(std::uint32_t tdef);
+
+    // ---- global free-page map (page 1, row 0) ------------------------------------------------------
+    void globalMapSet(std::uint32_t page, bool freeBit);
+
+    std::uint32_t allocPage();
+
+    void freePage(std::uint32_t n);
+
+    // ---- usage maps -------------------------------------------------------------------------------
+    std::uint8_t* mapRow(std::uint32_t ptr, std::size_t& len);
+
+    void mapAdd(std::uint32_t ptr, std::uint32_t page);
+
+    void mapRemove(std::uint32_t ptr, std::uint32_t page);
+
+    bool mapContains(std::uint32_t ptr, std::uint32_t page);
+
+    // ---- data pages -------------------------------------------------------------------------------
+    static void initDataPage(const Layout& l, std::uint8_t* p, std::uint32_t owner);
+    void initDataPage(std::uint8_t* p, std::uint32_t owner) { initDataPage(lay(), p, owner); }
+
+    static bool fits(const Layout& l, std::span<const std::uint8_t> p, std::size_t len);
+    bool fits(std::span<const std::uint8_t> p, std::size_t len) { return fits(lay(), p, len); }
+
+    static std::uint8_t putRow(const Layout& l, std::uint8_t* p, std::span<const std::uint8_t> row);
+    std::uint8_t putRow(std::uint8_t* p, std::span<const std::uint8_t> row) { return putRow(lay(), p, row); }
+
+    // Stores a row of table `t` on one of its data pages; returns the row pointer.
+    std::uint32_t storeRow(Table& t, std::span<const std::uint8_t> row);
+
+    // ---- long values ------------------------------------------------------------------------------
+    static bool isLvalPage(std::span<const std::uint8_t> p);
+
+    // The column's pages that had room, as the free-page map has them: the last few (the map is read once per
+    // loaded table; afterwards the writer keeps the list itself).
+    void findRoomPages(LvMaps& lv);
+
+    std::uint32_t lvalRow(LvMaps& lv, std::span<const std::uint8_t> data);
+
+    std::vector<std::uint8_t> longValue(LvMaps& lv, const std::vector<std::uint8_t>& data, std::size_t rowRoom);
+
+    // ---- rows -------------------------------------------------------------------------------------
+    // Text as a column stores it: Access 97 in the column's code page (a character it cannot hold fails
+    // the row), otherwise UCS-2, compressed where allowed.
+    static std::vector<std::uint8_t> columnText(const Col& c, std::u16string_view text, bool compressible,
+                                                std::size_t maxCompress);
+
+    // The tail of a row with variable columns: end-of-data offset, the offsets from the last column to the
+    // first and their count (Jet 4: u16 each; Jet 3: one byte each, plus one jump entry for every 256-byte
+    // boundary the row crosses, naming the first offset at or past it).
+    static void appendVarTail(bool jet3, std::vector<std::uint8_t>& row, const std::vector<std::uint16_t>& offsets,
+                              std::size_t maskBytes);
+
+    // Builds the stored row from cells given by column number.
+    std::vector<std::uint8_t> encodeRow(Table& t, const std::vector<Cell>& cells);
+
+    // Inserts a row into a table with all its indexes; cells by column number.
+    std::uint32_t insertRow(Table& t, std::vector<Cell> cells) { return insertCells(t, cells); }
+
+    // The same on cells the caller keeps (they are changed: auto numbers are filled in).
+    std::uint32_t insertCells(Table& t, std::vector<Cell>& cells);
+
+    // Index keys of long columns need the full value; rows hold only headers.
+    std::vector<RawCell> rawWithLong(const Table& t, std::vector<RawCell> raw, const std::vector<Cell>& cells);
+
+    void deleteRow(Table& t, std::uint32_t ptr);
+
+    // ---- index B-trees ----------------------------------------------------------------------------
+    static std::vector<std::uint8_t> withPointer(const std::vector<std::uint8_t>& key, std::uint32_t ptr);
+
+    void savePage(std::uint32_t n, const IndexPage& ip) { writeIndexPage(lay(), pc().modify(n), ip); }
+
+    struct PathStep {
+        std::uint32_t page;
+        std::size_t slot;  // index of the entry followed, entries.size() for the tail
+    };
+
+    std::vector<PathStep> descend(const RealIndex& ix, const std::vector<std::uint8_t>& entry);
+
+    // After the last entry of the page at path[level] changed: fix the entry that names it above. The new
+    // entry may be longer than the old one, so the parent may have to split.
+    void refreshParents(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level,
+                        const std::vector<std::uint8_t>& last);
+
+    void indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr);
+
+    // Writes page path[level] with its new entries, splitting it when they do not fit.
+    void placePage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip);
+
+    void indexRemove(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr);
+
+    void removeFromPage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip,
+                        bool lastChanged);
+
+    // ---- catalogue ----------------------------------------------------------------------------------
+    void loadCatalog();
+
+    // Two names are the same object when the catalogue's name index gives them the same key: case is
+    // ignored in every script the sort order knows, accents are not. Names without a key (only Access
+    // could have written them) fall back to comparing upper-cased text.
+    std::string nameIdentity(std::u16string_view name) const;
+    mutable std::u16string lastIdentityName;
+    mutable std::string lastIdentity;
+
+    const CatalogRow* findTable(std::u16string_view name);
+
+    const CatalogRow& userTable(const std::string& name, int missingError);
+
+    void validateName(const std::u16string& n, const std::string& utf8, const char* what);
+
+    // ---- statements -------------------------------------------------------------------------------
+    void createTable(const sql::CreateTable& ct);
+
+    // The catalogue row of a new table and its index entries, then the permissions.
+    void addCatalogRow(std::uint32_t tdef, const std::u16string& name);
+
+    // CREATE TABLE on an Access 97 file: 18-byte column descriptors, names in the code page, 133-byte usage
+    // maps, the same order of parts as Jet 4 (docs/format/table-definitions.md).
+    void createTableJet3(const sql::CreateTable& ct, const std::u16string& name,
+                         const std::vector<std::u16string>& names);
+
+    // Empty inline usage maps for a new table, as many to a page as fit.
+    std::vector<std::uint32_t> newMapRows(std::size_t count);
+
+    // Spreads a definition over its pages: the first page holds its start whole, every further page an
+    // 8-byte header (type, free space or "VC", next page) and the next piece.
+    void writeTdefPages(const std::vector<std::uint32_t>& tdefPages, const std::vector<std::uint8_t>& buf);
+
+    void addAces(std::int32_t objectId);
+
+    void insert(const sql::Insert& ins);
+
+    void dropTable(const std::string& nameUtf8);
+
+    void copyTable(const std::string& source, const std::string& target);
+};
+
+}  // namespace jet

@@ -1,0 +1,241 @@
+// The writer's index B-trees: inserting and removing entries, splitting and merging pages.
+#include "writer_impl.h"
+
+namespace jet {
+
+std::vector<std::uint8_t> WriterImpl::withPointer(const std::vector<std::uint8_t>& key, std::uint32_t ptr)
+{
+    std::vector<std::uint8_t> e = key;
+    const std::uint32_t pg = ptr >> 8;
+    e.push_back(static_cast<std::uint8_t>(pg >> 16));
+    e.push_back(static_cast<std::uint8_t>(pg >> 8));
+    e.push_back(static_cast<std::uint8_t>(pg));
+    e.push_back(static_cast<std::uint8_t>(ptr & 0xFF));
+    return e;
+}
+
+std::vector<WriterImpl::PathStep> WriterImpl::descend(const RealIndex& ix, const std::vector<std::uint8_t>& entry)
+{
+    std::vector<PathStep> path;
+    std::uint32_t pg = ix.root;
+    for (int depth = 0; depth < 32; ++depth) {
+        const IndexPage ip = readIndexPage(pc(), pg);
+        if (ip.leaf()) {
+            path.push_back({pg, 0});
+            return path;
+        }
+        std::size_t i = 0;
+        while (i < ip.entries.size() && compare(ip.entries[i].bytes, entry) < 0)
+            ++i;
+        path.push_back({pg, i});
+        pg = i < ip.entries.size() ? ip.entries[i].child : ip.tail;
+        if (pg == 0)
+            throwError(err::Corrupt, "An index node has no child to follow.");
+    }
+    throwError(err::Corrupt, "An index is deeper than any real one; it may be damaged.");
+}
+
+void WriterImpl::refreshParents(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level,
+                                const std::vector<std::uint8_t>& last)
+{
+    while (level > 0) {
+        PathStep& up = path[level - 1];
+        IndexPage parent = readIndexPage(pc(), up.page);
+        if (up.slot < parent.entries.size()) {
+            parent.entries[up.slot].bytes = last;
+            placePage(t, ix, path, level - 1, parent);
+            return;
+        }
+        --level;  // the page is its parent's tail: the parent's own last entry changed
+    }
+}
+
+void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr)
+{
+    const std::vector<std::uint8_t> entry = withPointer(key, ptr);
+    std::vector<PathStep> path = descend(ix, entry);
+    const std::uint32_t leafNo = path.back().page;
+    IndexPage leaf = readIndexPage(pc(), leafNo);
+    std::size_t i = 0;
+    while (i < leaf.entries.size() && compare(leaf.entries[i].bytes, entry) < 0)
+        ++i;
+    auto sameKey = [&](std::size_t j) {
+        if (j >= leaf.entries.size())
+            return false;
+        const auto& b = leaf.entries[j].bytes;
+        return b.size() == entry.size() && std::memcmp(b.data(), entry.data(), key.size()) == 0;
+    };
+    const bool dupBefore = i > 0 && sameKey(i - 1);
+    const bool dupAfter = sameKey(i);
+    if (ix.unique() && (dupBefore || dupAfter))
+        throwError(3022, "The changes you requested were not successful because they would create "
+                         "duplicate values in an index.");
+    if (!dupBefore && !dupAfter) {
+        std::uint8_t* tp = pc().modify(t.tdefPage);
+        wr32(tp + ix.counterOffset + 4, rd32(tp + ix.counterOffset + 4) + 1);
+    }
+    leaf.entries.insert(leaf.entries.begin() + static_cast<std::ptrdiff_t>(i), {entry, 0});
+    const bool newLast = i + 1 == leaf.entries.size();
+    placePage(t, ix, path, path.size() - 1, leaf);
+    if (newLast)
+        refreshParents(t, ix, path, path.size() - 1, entry);
+}
+
+void WriterImpl::placePage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip)
+{
+    const std::uint32_t pgNo = path[level].page;
+    if (indexEntriesSize(ip) <= lay().ixCapacity()) {
+        savePage(pgNo, ip);
+        return;
+    }
+    if (level == 0) {
+        // The root keeps its page number: its entries move to a new page under it.
+        const std::uint32_t c = allocPage();
+        mapAdd(ix.mapPtr, c);
+        IndexPage moved = ip;
+        moved.prev = moved.next = 0;
+        IndexPage root;
+        root.type = 0x03;
+        root.tdef = ip.tdef;
+        root.tail = c;
+        savePage(pgNo, root);
+        path.insert(path.begin() + 1, PathStep{c, path[0].slot});
+        path[0].slot = 0;  // the root has no entries now: slot 0 is its tail
+        ip = moved;
+        placePage(t, ix, path, 1, ip);
+        return;
+    }
+    // Split: the first half goes to a new page L placed before this one.
+    const std::uint32_t l = allocPage();
+    mapAdd(ix.mapPtr, l);
+    const std::size_t half = ip.entries.size() / 2;
+    IndexPage left;
+    left.type = ip.type;
+    left.tdef = ip.tdef;
+    left.prev = ip.prev;
+    left.next = pgNo;
+    left.entries.assign(ip.entries.begin(), ip.entries.begin() + static_cast<std::ptrdiff_t>(half));
+    ip.entries.erase(ip.entries.begin(), ip.entries.begin() + static_cast<std::ptrdiff_t>(half));
+    std::vector<std::uint8_t> leftMax;
+    if (left.leaf()) {
+        leftMax = left.entries.back().bytes;
+    } else {
+        // The last moved child becomes L's tail; its entry is L's maximum.
+        left.tail = left.entries.back().child;
+        leftMax = left.entries.back().bytes;
+        left.entries.pop_back();
+    }
+    if (ip.prev != 0) {
+        IndexPage before = readIndexPage(pc(), ip.prev);
+        before.next = l;
+        savePage(ip.prev, before);
+    }
+    ip.prev = l;
+    savePage(l, left);
+    savePage(pgNo, ip);
+    // Keep the path pointing at the page that now holds the entry it followed.
+    bool movedLeft = false;
+    if (!ip.leaf() && level + 1 < path.size()) {
+        const std::size_t s = path[level].slot;
+        if (s + 1 < half) {
+            path[level] = {l, s};
+            movedLeft = true;
+        } else if (s + 1 == half) {
+            path[level] = {l, left.entries.size()};
+            movedLeft = true;
+        } else {
+            path[level].slot = s - half;
+        }
+    }
+    // The parent gets an entry for L just before the one for this page.
+    IndexPage parent = readIndexPage(pc(), path[level - 1].page);
+    const std::size_t at = path[level - 1].slot;
+    parent.entries.insert(parent.entries.begin() + static_cast<std::ptrdiff_t>(at), {leftMax, l});
+    path[level - 1].slot = movedLeft ? at : at + 1;
+    placePage(t, ix, path, level - 1, parent);
+}
+
+void WriterImpl::indexRemove(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr)
+{
+    const std::vector<std::uint8_t> entry = withPointer(key, ptr);
+    std::vector<PathStep> path = descend(ix, entry);
+    IndexPage leaf = readIndexPage(pc(), path.back().page);
+    std::size_t i = 0;
+    while (i < leaf.entries.size() && compare(leaf.entries[i].bytes, entry) != 0)
+        ++i;
+    if (i == leaf.entries.size())
+        throwError(err::Corrupt, "An index entry to remove is missing; the index may be damaged.");
+    const bool dupBefore = i > 0 && leaf.entries[i - 1].bytes.size() == entry.size() &&
+                           std::memcmp(leaf.entries[i - 1].bytes.data(), entry.data(), key.size()) == 0;
+    const bool dupAfter = i + 1 < leaf.entries.size() && leaf.entries[i + 1].bytes.size() == entry.size() &&
+                          std::memcmp(leaf.entries[i + 1].bytes.data(), entry.data(), key.size()) == 0;
+    if (!dupBefore && !dupAfter) {
+        std::uint8_t* tp = pc().modify(t.tdefPage);
+        const std::uint32_t n = rd32(tp + ix.counterOffset + 4);
+        if (n > 0)
+            wr32(tp + ix.counterOffset + 4, n - 1);
+    }
+    const bool wasLast = i + 1 == leaf.entries.size();
+    leaf.entries.erase(leaf.entries.begin() + static_cast<std::ptrdiff_t>(i));
+    removeFromPage(t, ix, path, path.size() - 1, leaf, wasLast);
+}
+
+void WriterImpl::removeFromPage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip,
+                                bool lastChanged)
+{
+    const std::uint32_t pgNo = path[level].page;
+    const bool empty = ip.leaf() ? ip.entries.empty() : (ip.entries.empty() && ip.tail == 0);
+    if (!empty || level == 0) {
+        if (level == 0 && empty && !ip.leaf()) {
+            ip.type = 0x04;  // an emptied root becomes an empty leaf again
+            ip.tail = 0;
+        }
+        savePage(pgNo, ip);
+        // (A node's maximum lives in its tail subtree, so only a leaf's last entry matters here.)
+        if (lastChanged && !ip.entries.empty() && ip.leaf())
+            refreshParents(t, ix, path, level, ip.entries.back().bytes);
+        return;
+    }
+    // Unlink the empty page from its level and from its parent.
+    if (ip.prev) {
+        IndexPage b = readIndexPage(pc(), ip.prev);
+        b.next = ip.next;
+        savePage(ip.prev, b);
+    }
+    if (ip.next) {
+        IndexPage a = readIndexPage(pc(), ip.next);
+        a.prev = ip.prev;
+        savePage(ip.next, a);
+    }
+    mapRemove(ix.mapPtr, pgNo);
+    freePage(pgNo);
+    IndexPage parent = readIndexPage(pc(), path[level - 1].page);
+    const std::size_t slot = path[level - 1].slot;
+    bool parentLastChanged = false;
+    if (slot < parent.entries.size()) {
+        parent.entries.erase(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot));
+    } else if (!parent.entries.empty()) {
+        // The tail went away: the previous child becomes the tail and its entry disappears.
+        parent.tail = parent.entries.back().child;
+        parent.entries.pop_back();
+        parentLastChanged = true;
+    } else {
+        parent.tail = 0;
+    }
+    removeFromPage(t, ix, path, level - 1, parent, parentLastChanged);
+    if (parentLastChanged && level >= 2) {
+        // The parent's maximum is now the maximum of its new tail subtree.
+        std::uint32_t pg = parent.tail;
+        while (pg) {
+            IndexPage d = readIndexPage(pc(), pg);
+            if (d.leaf()) {
+                if (!d.entries.empty())
+                    refreshParents(t, ix, path, level - 1, d.entries.back().bytes);
+                break;
+            }
+            pg = d.tail;
+        }
+    }
+}
+
+}  // namespace jet
