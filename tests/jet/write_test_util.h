@@ -5,6 +5,7 @@
 
 #include "jet/convert.h"
 #include "jet/create_db.h"
+#include "jet/error.h"
 #include "jet/writer_internal.h"
 
 #include <gtest/gtest.h>
