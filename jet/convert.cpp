@@ -331,25 +331,27 @@ struct Scanner {
     }
 };
 
-bool parseTime(Scanner& sc, double& fraction)
+// A time of day as written: hours (24-hour), minutes, seconds and the digits after the seconds' point.
+struct Clock {
+    int h = 0, mi = 0, se = 0;
+    std::string_view fraction;  // digits only, maybe empty
+};
+
+bool parseClock(Scanner& sc, Clock& clock)
 {
     int h = 0, mi = 0, se = 0;
     if (!sc.number(1, 2, h) || !sc.take(':') || !sc.number(2, 2, mi))
         return false;
-    double frac = 0;
     if (sc.take(':')) {
         if (!sc.number(2, 2, se))
             return false;
         if (sc.take('.')) {
-            double scale = 0.1;
-            bool any = false;
-            while (!sc.done() && std::isdigit(static_cast<unsigned char>(sc.s[sc.i]))) {
-                frac += (sc.s[sc.i++] - '0') * scale;
-                scale /= 10;
-                any = true;
-            }
-            if (!any)
+            const std::size_t from = sc.i;
+            while (!sc.done() && std::isdigit(static_cast<unsigned char>(sc.s[sc.i])))
+                ++sc.i;
+            if (sc.i == from)
                 return false;
+            clock.fraction = sc.s.substr(from, sc.i - from);
         }
     }
     // 12-hour forms: "1:05:00 PM".
@@ -368,58 +370,93 @@ bool parseTime(Scanner& sc, double& fraction)
     }
     if (h > 23 || mi > 59 || se > 59)
         return false;
-    fraction = (h * 3600.0 + mi * 60.0 + se + frac) / 86400.0;
+    clock.h = h;
+    clock.mi = mi;
+    clock.se = se;
     return true;
 }
 
-}  // namespace
+// A date and/or time as written: ISO (YYYY-MM-DD) or Access's US form (M/D/YYYY), then an optional time after
+// a blank or 'T'; or a time alone. Years 1-9999 here; each stored type narrows that.
+struct CivilText {
+    bool haveDate = false;
+    int y = 0, m = 0, d = 0;
+    Clock clock;
+};
 
-bool parseDateTime(std::string_view text, double& days)
+bool parseCivilText(std::string_view text, CivilText& out)
 {
     text = trim(text);
     Scanner sc{text};
-    int y = 0, m = 0, d = 0;
-    bool haveDate = false;
-    // ISO: YYYY-MM-DD
     if (text.size() >= 8 && text.find('-') != std::string_view::npos && text.find('-') >= 4) {
-        if (!sc.number(4, 4, y) || !sc.take('-') || !sc.number(1, 2, m) || !sc.take('-') || !sc.number(1, 2, d))
+        if (!sc.number(4, 4, out.y) || !sc.take('-') || !sc.number(1, 2, out.m) || !sc.take('-') ||
+            !sc.number(1, 2, out.d))
             return false;
-        haveDate = true;
+        out.haveDate = true;
     } else if (text.find('/') != std::string_view::npos) {
-        // US form used by Access SQL: M/D/YYYY
-        if (!sc.number(1, 2, m) || !sc.take('/') || !sc.number(1, 2, d) || !sc.take('/') || !sc.number(4, 4, y))
+        if (!sc.number(1, 2, out.m) || !sc.take('/') || !sc.number(1, 2, out.d) || !sc.take('/') ||
+            !sc.number(4, 4, out.y))
             return false;
-        haveDate = true;
+        out.haveDate = true;
     }
-    double fraction = 0;
-    bool haveTime = false;
-    if (haveDate) {
-        if (!validDate(y, m, d) || y < 100 || y > 9999)
+    if (out.haveDate) {
+        if (!validDate(out.y, out.m, out.d) || out.y < 1 || out.y > 9999)
             return false;
         if (!sc.done()) {
             if (!sc.take('T') && !sc.take(' '))
                 return false;
             while (sc.take(' ')) {
             }
-            if (!parseTime(sc, fraction))
+            if (!parseClock(sc, out.clock))
                 return false;
-            haveTime = true;
         }
-    } else {
-        if (!parseTime(sc, fraction))
-            return false;
-        haveTime = true;
-    }
-    if (!sc.done())
+    } else if (!parseClock(sc, out.clock)) {
         return false;
-    (void)haveTime;
-    if (!haveDate) {
+    }
+    return sc.done();
+}
+
+}  // namespace
+
+bool parseDateTime(std::string_view text, double& days)
+{
+    CivilText c;
+    if (!parseCivilText(text, c) || (c.haveDate && c.y < 100))
+        return false;
+    double frac = 0, scale = 0.1;
+    for (char digit : c.clock.fraction) {
+        frac += (digit - '0') * scale;
+        scale /= 10;
+    }
+    const double fraction = (c.clock.h * 3600.0 + c.clock.mi * 60.0 + c.clock.se + frac) / 86400.0;
+    if (!c.haveDate) {
         days = fraction;
         return true;
     }
-    const std::int64_t whole = daysFromEpoch(y, m, d);
+    const std::int64_t whole = daysFromEpoch(c.y, c.m, c.d);
     // Before the epoch the time of day stays a positive fraction: -1.25 is 1899-12-29 06:00.
     days = whole >= 0 ? static_cast<double>(whole) + fraction : static_cast<double>(whole) - fraction;
+    return true;
+}
+
+bool parseDateTimeExt(std::string_view text, std::int64_t& days, std::int64_t& ticks)
+{
+    CivilText c;
+    if (!parseCivilText(text, c))
+        return false;
+    // The type holds 100 ns: more digits are accepted only when they are zeros, so nothing is rounded.
+    std::int64_t fraction = 0;
+    for (std::size_t i = 0; i < c.clock.fraction.size(); ++i) {
+        if (i < 7)
+            fraction = fraction * 10 + (c.clock.fraction[i] - '0');
+        else if (c.clock.fraction[i] != '0')
+            return false;
+    }
+    for (std::size_t i = c.clock.fraction.size(); i < 7; ++i)
+        fraction *= 10;
+    // Days since 0001-01-01; a time alone is on that first day.
+    days = c.haveDate ? daysFromEpoch(c.y, c.m, c.d) - daysFromEpoch(1, 1, 1) : 0;
+    ticks = (c.clock.h * 3600LL + c.clock.mi * 60LL + c.clock.se) * 10000000LL + fraction;
     return true;
 }
 
@@ -570,6 +607,24 @@ void convertLiteral(const sql::Literal& lit, const ColumnShape& col, Cell& c)
             mismatch(col, lit.kind == sql::Literal::Kind::Binary ? "0x..." : lit.text);
         }
         putLE(c.bytes, std::bit_cast<std::uint64_t>(days));
+        return;
+    }
+    case ColumnType::DateTimeExt: {
+        std::int64_t days = 0, ticks = 0;
+        if (lit.kind != sql::Literal::Kind::Text || !parseDateTimeExt(lit.text, days, ticks))
+            mismatch(col, lit.kind == sql::Literal::Kind::Text ? lit.text : std::string("a number"));
+        // Stored as text: 19 digits of days since 0001-01-01, ':', 12 digits of seconds of the day and 7 of
+        // their 100 ns, then ":7" and a NUL.
+        c.bytes.assign(42, 0);
+        auto digits = [&](std::size_t at, std::size_t count, std::int64_t v) {
+            for (std::size_t i = at + count; i-- > at; v /= 10)
+                c.bytes[i] = static_cast<std::uint8_t>('0' + v % 10);
+        };
+        digits(0, 19, days);
+        c.bytes[19] = ':';
+        digits(20, 19, ticks);  // seconds (12 digits) and 100 ns (7) read as one number
+        c.bytes[39] = ':';
+        c.bytes[40] = '7';
         return;
     }
     case ColumnType::Decimal: {

@@ -50,5 +50,8 @@ std::string utf16ToUtf8(std::u16string_view s);
 // Parses the date/time text forms we accept into Access day numbers (days since 1899-12-30, time as a
 // positive fraction of the day even before the epoch). Returns false when the text is not a date.
 bool parseDateTime(std::string_view text, double& days);
+// The same forms for Date/Time Extended: days since 0001-01-01 and 100 ns units of the day; years 1-9999, at most
+// seven digits after the seconds' point (further digits only when zero).
+bool parseDateTimeExt(std::string_view text, std::int64_t& days, std::int64_t& ticks);
 
 }  // namespace jet

@@ -26,6 +26,7 @@ const char* columnTypeName(ColumnType t)
     case ColumnType::Guid: return "Replication ID";
     case ColumnType::Decimal: return "Decimal";
     case ColumnType::BigInt: return "Large Number";
+    case ColumnType::DateTimeExt: return "Date/Time Extended";
     }
     return "?";
 }
@@ -353,6 +354,8 @@ private:
             c.type = ColumnType::Currency;
         } else if (w == "DATETIME" || w == "DATE" || w == "TIME" || w == "TIMESTAMP") {
             c.type = ColumnType::DateTime;
+        } else if (w == "DATETIME2" || w == "DATETIMEEXTENDED") {
+            c.type = ColumnType::DateTimeExt;
         } else if (w == "BIT" || w == "YESNO" || w == "LOGICAL" || w == "LOGICAL1" || w == "BOOLEAN") {
             c.type = ColumnType::Boolean;
         } else if (w == "OLEOBJECT" || w == "LONGBINARY" || w == "GENERAL" || w == "IMAGE") {

@@ -36,6 +36,7 @@ enum class ColumnType : std::uint8_t {
     Guid = 0x0F,
     Decimal = 0x10,
     BigInt = 0x13,
+    DateTimeExt = 0x14,  // Date/Time Extended: Access 2019 and later, 100 ns, years 1-9999
 };
 
 const char* columnTypeName(ColumnType t);

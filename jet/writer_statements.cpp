@@ -30,6 +30,9 @@ void WriterImpl::createTable(const sql::CreateTable& ct)
         if (c.type == SqlType::BigInt && version < 5)
             throwError(err::Unsupported, "Large Number (BIGINT) fields need an Access 2016 or later file; '" +
                                              path + "' is older.");
+        if (c.type == SqlType::DateTimeExt && version < 6)
+            throwError(err::Unsupported, "Date/Time Extended (DATETIME2) fields need an Access 2019 or later file; '" +
+                                             path + "' is older.");
         if (jet3() && c.type == SqlType::Decimal)
             throwError(err::Unsupported, "Field '" + c.name + "': Access 97 files have no Decimal fields.");
         if (jet3() && (c.type == SqlType::Text || c.type == SqlType::Binary) && c.size > 255)
@@ -67,6 +70,7 @@ void WriterImpl::createTable(const sql::CreateTable& ct)
         case SqlType::BigInt: len = 8; break;
         case SqlType::Guid: len = 16; break;
         case SqlType::Decimal: len = 17; break;
+        case SqlType::DateTimeExt: len = 42; break;
         case SqlType::Text: fixed = false; len = static_cast<std::uint16_t>(2 * c.size); break;
         case SqlType::Binary: fixed = false; len = static_cast<std::uint16_t>(c.size); break;
         case SqlType::Memo:
@@ -78,6 +82,9 @@ void WriterImpl::createTable(const sql::CreateTable& ct)
         } else if (c.type == SqlType::Decimal) {
             d[11] = static_cast<std::uint8_t>(c.precision);
             d[12] = static_cast<std::uint8_t>(c.scale);
+        } else if (c.type == SqlType::DateTimeExt) {
+            d[11] = 0x09;  // as Access 2019 writes these columns
+            d[12] = 0x07;
         } else {
             d[11] = 0x09;
             d[12] = 0x04;
@@ -243,6 +250,7 @@ void WriterImpl::createTableJet3(const sql::CreateTable& ct, const std::u16strin
         case SqlType::Ole: fixed = false; len = 0; break;
         case SqlType::Decimal:
         case SqlType::BigInt:
+        case SqlType::DateTimeExt:
             throwError(err::Unsupported, "Field '" + c.name + "' has a type Access 97 files do not know.");
         }
         d[13] = static_cast<std::uint8_t>((fixed ? 0x03 : 0x02) | (c.autoNumber ? 0x04 : 0x00));
@@ -421,14 +429,14 @@ void WriterImpl::insert(const sql::Insert& ins)
         cell.reset();
     for (std::size_t i = 0; i < targets.size(); ++i) {
         const Col* c = targets[i];
-        if (c->type == 0x12 || c->type == 0x14 || c->type == 0x0D || c->type == 0x11 ||
+        if (c->type == 0x12 || c->type == 0x0D || c->type == 0x11 ||
             (c->extFlags & 0xC0) == 0xC0)
             throwError(err::Unsupported, "Field '" + utf16ToUtf8(c->name) +
                                              "' has a type this engine cannot write yet.");
         convertLiteral(ins.values[i], c->shape(), cells[c->number]);
     }
     for (const Col& c : t.cols)
-        if ((c.type == 0x12 || c.type == 0x14 || (c.extFlags & 0xC0) == 0xC0) && !cells[c.number].null)
+        if ((c.type == 0x12 || (c.extFlags & 0xC0) == 0xC0) && !cells[c.number].null)
             throwError(err::Unsupported, "Field '" + utf16ToUtf8(c.name) + "' cannot be written yet.");
     insertCells(t, cells);
 }

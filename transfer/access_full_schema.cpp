@@ -155,6 +155,7 @@ struct AccessFullSchemaRun::State {
             const jet::Format format = backend->database()->format();
             t.decimal = format != jet::Format::Jet3;
             t.bigInt = format >= jet::Format::Ace16;
+            t.dateTimeExtended = format >= jet::Format::Ace17;
         }
         return t;
     }

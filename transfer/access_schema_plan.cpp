@@ -265,26 +265,32 @@ AccessSchemaPlan planAccessTable(const std::string& table, const std::vector<PgC
             out.select = "'\\x' || encode(" + expr + ", 'hex')";
             break;
         case Kind::Date:
-        case Kind::Stamp:
-            if (c.subMillisecond) {
+        case Kind::Stamp: {
+            // Values finer than the millisecond keep every digit in Date/Time Extended where the file has it.
+            const bool extended = c.subMillisecond && target.dateTimeExtended;
+            if (c.subMillisecond && !extended) {
                 asText("date/time values with digits below the millisecond kept as Long Text");
                 break;
             }
-            out.type = "DATETIME";
+            out.type = extended ? "DATETIME2" : "DATETIME";
             out.form = AccessForm::DateTime;
             // Infinity has no date: its text reaches the engine, which refuses it.
-            out.select = "CASE WHEN isfinite(" + expr + ") THEN to_char(" + expr +
-                         ", 'YYYY-MM-DD HH24:MI:SS.MS AD') ELSE " + plainText(expr) + " END";
+            out.select = "CASE WHEN isfinite(" + expr + ") THEN to_char(" + expr + ", 'YYYY-MM-DD HH24:MI:SS." +
+                         (extended ? "US" : "MS") + " AD') ELSE " + plainText(expr) + " END";
             break;
-        case Kind::Time:
-            if (c.subMillisecond) {
+        }
+        case Kind::Time: {
+            const bool extended = c.subMillisecond && target.dateTimeExtended;
+            if (c.subMillisecond && !extended) {
                 asText("time values with digits below the millisecond kept as Long Text");
                 break;
             }
-            // Day 0 (30 December 1899) with the time of day as the fraction.
-            out.type = "DATETIME";
-            out.select = "to_char(" + expr + "::interval, 'HH24:MI:SS.MS')";
+            // Day 0 (30 December 1899) with the time of day as the fraction (the same day in Date/Time Extended).
+            out.type = extended ? "DATETIME2" : "DATETIME";
+            out.select = extended ? "'1899-12-30 ' || to_char(" + expr + "::interval, 'HH24:MI:SS.US')"
+                                  : "to_char(" + expr + "::interval, 'HH24:MI:SS.MS')";
             break;
+        }
         }
         planProperties(plan, c, out);
         plan.columns.push_back(out);

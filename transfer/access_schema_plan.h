@@ -38,6 +38,7 @@ Measure measureFor(const PgColumn& column);
 struct AccessTarget {
     bool decimal = true; // Access 2000 and later
     bool bigInt = false; // Access 2016 and later (Large Number)
+    bool dateTimeExtended = false; // Access 2019 and later (Date/Time Extended, 100 ns)
 };
 
 // How a value read by the plan's SELECT is written into the INSERT.

@@ -24,7 +24,8 @@ std::string typeIn(const PgColumn& c, const AccessTarget& target) {
     return plan.columns.at(0).type;
 }
 
-constexpr AccessTarget kAccess97{false, false}, kAccess2007{true, false}, kAccess2016{true, true};
+constexpr AccessTarget kAccess97{false, false}, kAccess2007{true, false}, kAccess2016{true, true},
+    kAccess2019{true, true, true};
 
 TEST(AccessSchemaPlan, TypesByFileFormat) {
     struct Case {
@@ -74,6 +75,27 @@ TEST(AccessSchemaPlan, TypesByFileFormat) {
         EXPECT_EQ(typeIn(c.c, kAccess2007), c.in2007);
         EXPECT_EQ(typeIn(c.c, kAccess2016), c.in2016);
     }
+}
+
+// Digits below the millisecond keep every digit in Date/Time Extended where the file has it, read with
+// microseconds; a time of day stays on Access's day 0.
+TEST(AccessSchemaPlan, FineTimesBecomeDateTimeExtendedInAccess2019Files) {
+    PgColumn stamp = column("timestamptz"), time = column("time");
+    stamp.name = "s";
+    time.name = "t";
+    stamp.subMillisecond = time.subMillisecond = true;
+    const auto plan = transfer::planAccessTable("x", {stamp, time}, kAccess2019);
+    ASSERT_EQ(plan.columns.size(), 2u);
+    EXPECT_EQ(plan.columns[0].type, "DATETIME2");
+    EXPECT_NE(plan.columns[0].select.find("HH24:MI:SS.US AD"), std::string::npos) << plan.columns[0].select;
+    EXPECT_EQ(plan.columns[1].type, "DATETIME2");
+    EXPECT_NE(plan.columns[1].select.find("'1899-12-30 ' || to_char("), std::string::npos) << plan.columns[1].select;
+    EXPECT_TRUE(plan.asText.empty());
+    // Without the fine digits the plain Date/Time stays, in 2019 files too.
+    stamp.subMillisecond = false;
+    EXPECT_EQ(transfer::planAccessTable("x", {stamp}, kAccess2019).columns[0].type, "DATETIME");
+    stamp.subMillisecond = true;
+    EXPECT_EQ(transfer::planAccessTable("x", {stamp}, kAccess2016).asText.size(), 1u);
 }
 
 TEST(AccessSchemaPlan, WhatTheRowsAreAskedFor) {
