@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <set>
 
@@ -136,6 +137,50 @@ TEST(WriteDateTimeExt, StoresTheBytesAccessStores)
     }
     EXPECT_EQ(all, accessMade);  // what remains is ours: one of each, byte for byte
     expectClean(path);
+}
+
+// mdb-reader (an independent reader) shows the values as "YYYY.MM.DD HH:MM:SS.fffffffff".
+TEST(WriteDateTimeExt, AnIndependentReaderAgrees)
+{
+    const char* oracles = std::getenv("QM_ORACLES_DIR");
+    if (!oracles || !*oracles || !std::filesystem::exists(std::string(oracles) + "/node_modules/mdb-reader"))
+        GTEST_SKIP() << "mdb-reader comparison: set QM_ORACLES_DIR (scripts/oracles.sh)";
+    wt::TempDir tmp;
+    const std::string path = (tmp.path() / "f.accdb").string();
+    jet::createDatabase(path, jet::NewFormat::Ace17);
+    std::vector<std::string> expected;
+    {
+        auto w = Writer::open(path);
+        w->execute("CREATE TABLE stamps (at DATETIME2)");
+        for (const auto& [literal, text] : kValues) {
+            w->execute("INSERT INTO stamps VALUES(" + literal + ")");
+            if (text == "-") {
+                expected.push_back("null");
+                continue;
+            }
+            std::string e = text;
+            std::replace(e.begin(), e.end(), '-', '.');
+            std::replace(e.begin(), e.end(), 'T', ' ');
+            if (e.find('.', 11) == std::string::npos)
+                e += '.';
+            e.append(29 - e.size(), '0');
+            expected.push_back(e);
+        }
+        w->close();
+    }
+    ASSERT_TRUE(wt::placeMdbReaderScript(oracles));
+    int status = 0;
+    const std::string out = wt::run("node " + wt::shellQuote(std::string(oracles) + "/mdb_reader_dump.mjs") + " " +
+                                        wt::shellQuote(path) + " 2>&1",
+                                    status);
+    ASSERT_EQ(status, 0) << out.substr(0, 400);
+    const wt::Json doc = wt::parseJson(out);
+    const auto& table = *doc.get("tables")->get("stamps");
+    EXPECT_EQ(table.get("columns")->arr()[0].get("type")->str(), "datetimextended");
+    std::vector<std::string> got;
+    for (const auto& row : table.get("rows")->arr())
+        got.push_back(row.arr()[0].isNull() ? "null" : row.arr()[0].str());
+    EXPECT_EQ(got, expected);
 }
 
 TEST(WriteDateTimeExt, RefusedWhereTheTypeCannotHoldIt)
