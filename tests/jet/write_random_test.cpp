@@ -114,6 +114,8 @@ public:
                           1 + pick(28), pick(24), pick(60), pick(60));
             return q(buf);
         }
+        case ColumnType::DateTimeExt:  // not among the choices: mdbtools, which checks every step, cannot read it
+            return q("2024-01-02 03:04:05." + std::to_string(1000000 + pick(9000000)));
         case ColumnType::Boolean: return chance(50) ? "'True'" : "'False'";
         case ColumnType::Ole:
         case ColumnType::Binary: {
