@@ -67,7 +67,7 @@ public:
     {
         const Token& t = peek();
         if (t.kind != Tok::Word)
-            fail(err::InvalidStatement, "expected CREATE, INSERT, DROP or SELECT");
+            fail(err::InvalidStatement, "expected CREATE, INSERT, DROP, ALTER or SELECT");
         const std::string& w = t.key;
         if (w == "CREATE") {
             errNo_ = err::SyntaxCreate;
@@ -84,12 +84,17 @@ public:
             what_ = "DROP TABLE statement";
             return drop();
         }
+        if (w == "ALTER") {
+            errNo_ = err::SyntaxAlter;
+            what_ = "ALTER TABLE statement";
+            return alter();
+        }
         if (w == "SELECT") {
             errNo_ = err::SyntaxSelect;
             what_ = "SELECT statement";
             return select();
         }
-        fail(err::InvalidStatement, "expected CREATE, INSERT, DROP or SELECT");
+        fail(err::InvalidStatement, "expected CREATE, INSERT, DROP, ALTER or SELECT");
     }
 
 private:
@@ -488,6 +493,71 @@ private:
         d.table = name("table name");
         end();
         return d;
+    }
+
+    std::vector<std::string> nameList(const char* what)
+    {
+        expect(Tok::LParen, "'('");
+        std::vector<std::string> names;
+        do
+            names.push_back(name(what));
+        while (accept(Tok::Comma));
+        expect(Tok::RParen, "',' or ')'");
+        return names;
+    }
+
+    Statement alter()
+    {
+        next();
+        expectWord("TABLE");
+        std::string table = name("table name");
+        if (isWord("DROP")) {
+            next();
+            expectWord("CONSTRAINT");
+            DropConstraint d{std::move(table), name("constraint name")};
+            end();
+            return d;
+        }
+        expectWord("ADD");
+        expectWord("CONSTRAINT");
+        AddForeignKey fk;
+        fk.table = std::move(table);
+        fk.name = name("constraint name");
+        expectWord("FOREIGN");
+        expectWord("KEY");
+        fk.columns = nameList("column name");
+        expectWord("REFERENCES");
+        fk.referencedTable = name("table name");
+        const std::size_t refPos = peek().pos;
+        fk.referencedColumns = nameList("column name");
+        if (fk.referencedColumns.size() != fk.columns.size())
+            failAt(refPos, "the referenced columns must be as many as the foreign key's");
+        bool seenUpdate = false, seenDelete = false;
+        while (isWord("ON")) {
+            next();
+            const bool update = isWord("UPDATE");
+            if (!update && !isWord("DELETE"))
+                fail("expected UPDATE or DELETE");
+            if (update ? seenUpdate : seenDelete)
+                fail(std::string("ON ") + (update ? "UPDATE" : "DELETE") + " given twice");
+            (update ? seenUpdate : seenDelete) = true;
+            next();
+            if (isWord("CASCADE")) {
+                next();
+                (update ? fk.cascadeUpdates : fk.cascadeDeletes) = true;
+            } else if (!update && isWord("SET")) {
+                next();
+                expectWord("NULL");
+                fk.cascadeSetNull = true;
+            } else if (isWord("NO")) {
+                next();
+                expectWord("ACTION");
+            } else {
+                fail(update ? "expected CASCADE or NO ACTION" : "expected CASCADE, SET NULL or NO ACTION");
+            }
+        }
+        end();
+        return fk;
     }
 
     Statement select()

@@ -5,6 +5,9 @@
 //   DROP TABLE name
 //   SELECT alias.* INTO new FROM old [AS] alias      (also SELECT * INTO new FROM old)
 //   SELECT * FROM name
+//   ALTER TABLE name ADD CONSTRAINT c FOREIGN KEY (col, ...) REFERENCES other (col, ...)
+//         [ON UPDATE CASCADE] [ON DELETE CASCADE | ON DELETE SET NULL]
+//   ALTER TABLE name DROP CONSTRAINT c
 //
 // Names may be bare words, `back-quoted` or [bracketed]. Literals: 'text' with '' for a quote, numbers with an
 // optional sign, NULL, 0x... binary. One statement, an optional trailing ';'. Anything else is a syntax error
@@ -82,7 +85,20 @@ struct SelectAll {
     std::string table;
 };
 
-using Statement = std::variant<CreateTable, Insert, DropTable, SelectInto, SelectAll>;
+// A relationship with referential integrity: `table` (the referencing side) points at `referencedTable`.
+struct AddForeignKey {
+    std::string table, name;
+    std::vector<std::string> columns;
+    std::string referencedTable;
+    std::vector<std::string> referencedColumns;
+    bool cascadeUpdates = false, cascadeDeletes = false, cascadeSetNull = false;
+};
+
+struct DropConstraint {
+    std::string table, name;
+};
+
+using Statement = std::variant<CreateTable, Insert, DropTable, SelectInto, SelectAll, AddForeignKey, DropConstraint>;
 
 // Parses one statement; throws jet::Error (a syntax error naming the position) on anything else.
 Statement parse(std::string_view text);

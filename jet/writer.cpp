@@ -194,6 +194,8 @@ void Writer::run(const sql::Statement& st)
         impl_->userTable(sa->table, err::CannotFindInput);
         return;
     }
+    if (!std::holds_alternative<sql::Insert>(st))
+        impl_->insertChecks.clear();  // a change of schema: what INSERT checks is read again
     inStatement(*impl_, [&] {
         std::visit(
             [&](const auto& s) {
@@ -206,6 +208,12 @@ void Writer::run(const sql::Statement& st)
                     impl_->dropTable(s.table);
                 else if constexpr (std::is_same_v<T, sql::SelectInto>)
                     impl_->copyTable(s.source, s.target);
+                else if constexpr (std::is_same_v<T, sql::AddForeignKey>)
+                    impl_->addForeignKey(s);
+                else if constexpr (std::is_same_v<T, sql::DropConstraint>)
+                    impl_->dropConstraint(s);
+                else
+                    static_assert(std::is_same_v<T, sql::SelectAll>, "a statement the writer does not run");
             },
             st);
     });

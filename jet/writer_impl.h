@@ -289,6 +289,45 @@ struct WriterImpl {
     void dropTable(const std::string& nameUtf8);
 
     void copyTable(const std::string& source, const std::string& target);
+
+    // ---- relationships (writer_relations.cpp) and the checks of INSERT (writer_checks.cpp) -------------
+    // One column pair of a relationship as MSysRelationships stores it.
+    struct RelationshipRow {
+        std::u16string name, table, column, referencedTable, referencedColumn;
+        std::uint32_t flags = 0;
+        std::int32_t position = 0;
+        std::uint32_t rowPtr = 0;
+    };
+    std::vector<RelationshipRow> relationshipRows();
+
+    // What an INSERT into one table must check beyond the values' own conversion: the columns whose Required
+    // property is set, and every enforced relationship in which the table is the referencing side, as a key
+    // lookup in the referenced table's unique index. Made once per table; any change of schema clears them.
+    struct InsertChecks {
+        struct Required {
+            std::uint16_t column;
+            std::string label;  // "Table.Column", as the message names it
+        };
+        struct Parent {
+            std::uint32_t tdef = 0;        // the referenced table
+            std::size_t realIndex = 0;     // its unique index on the referenced columns
+            std::vector<std::uint16_t> from;  // referencing column numbers, in that index's column order
+            std::string tableName;
+        };
+        std::vector<Required> required;
+        std::vector<Parent> parents;
+    };
+    std::unordered_map<std::uint32_t, InsertChecks> insertChecks;  // by TDEF page
+    const InsertChecks& checksFor(const CatalogRow& cr, Table& t);
+    // Throws 3314 for a Null in a Required column, 3201 for a row whose parent is missing.
+    void checkInsert(const CatalogRow& cr, Table& t, const std::vector<Cell>& cells);
+    // The key of a referencing row in the referenced index; empty when one of its columns is Null.
+    std::vector<std::uint8_t> parentKey(const InsertChecks::Parent& p, const std::vector<Cell>& cells);
+    // Whether a real index holds an entry with exactly this key (one descent of the tree, no scan).
+    bool indexHasKey(const RealIndex& ix, const std::vector<std::uint8_t>& key);
+
+    void addForeignKey(const sql::AddForeignKey& fk);
+    void dropConstraint(const sql::DropConstraint& dc);
 };
 
 }  // namespace jet
