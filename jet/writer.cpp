@@ -200,8 +200,13 @@ void Writer::run(const sql::Statement& st)
         std::visit(
             [&](const auto& s) {
                 using T = std::decay_t<decltype(s)>;
-                if constexpr (std::is_same_v<T, sql::CreateTable>)
+                if constexpr (std::is_same_v<T, sql::CreateTable>) {
                     impl_->createTable(s);
+                    impl_->addTableConstraints(s);
+                } else if constexpr (std::is_same_v<T, sql::CreateIndex>)
+                    impl_->createIndex(s);
+                else if constexpr (std::is_same_v<T, sql::DropIndex>)
+                    impl_->dropIndexByName(s);
                 else if constexpr (std::is_same_v<T, sql::Insert>)
                     impl_->insert(s);
                 else if constexpr (std::is_same_v<T, sql::DropTable>)

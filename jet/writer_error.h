@@ -39,6 +39,13 @@ inline constexpr int DiskIo = 3043;             // disk or network error
 inline constexpr int Corrupt = 3343;            // unrecognized database format / damaged file
 inline constexpr int RecordTooLarge = 3047;     // record is too large
 inline constexpr int DatabaseFull = 3183;      // the file would grow past its size limit
+inline constexpr int DuplicateKey = 3022;       // duplicate values in a unique index
+inline constexpr int NullInIndex = 3058;        // Null in a primary key or disallow-null index
+inline constexpr int IndexExists = 3375;        // the table already has an index of that name
+inline constexpr int PrimaryKeyExists = 3283;   // a second primary key
+inline constexpr int NotInCollection = 3265;    // no index (or field) of that name
+inline constexpr int TooManyIndexes = 3626;     // more than 32 indexes on a table
+inline constexpr int TooManyIndexFields = 3277; // more than 10 fields in an index
 }  // namespace err
 
 [[noreturn]] void throwError(int number, std::string description);
