@@ -93,10 +93,54 @@ void appendLogical(const Layout& l, std::vector<std::uint8_t>& out, const Logica
 
 bool sameName(std::u16string_view a, std::u16string_view b) { return upper16(a) == upper16(b); }
 
-struct SortEntry {
-    std::vector<std::uint8_t> bytes;  // key + row pointer
-    bool nullKey = false;
+// An index entry (key + row pointer) in the arena of a build, with its first 8 bytes as a number so that most
+// comparisons never touch the arena.
+struct KeyRef {
+    std::uint64_t prefix = 0;
+    std::uint32_t off = 0;
+    std::uint16_t len = 0;
+    bool nullKey = false;  // every key field Null
 };
+
+std::uint64_t prefixOf(const std::uint8_t* p, std::size_t n)
+{
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        v = v << 8 | (i < n ? p[i] : 0);
+    return v;
+}
+
+// The order of `compare` (bytes, then the shorter first): equal padded prefixes mean the first min(len, 8)
+// bytes are equal.
+bool less(const KeyRef& a, const KeyRef& b, const std::uint8_t* arena)
+{
+    if (a.prefix != b.prefix)
+        return a.prefix < b.prefix;
+    const std::size_t n = std::min(a.len, b.len);
+    if (n > 8)
+        if (const int c = std::memcmp(arena + a.off + 8, arena + b.off + 8, n - 8); c != 0)
+            return c < 0;
+    return a.len < b.len;
+}
+
+// A leaf page from a sorted run of entries, laid out as writeIndexPage lays out a leaf (no shared prefix).
+void writeLeaf(const Layout& l, std::uint8_t* dst, std::uint32_t tdef, std::uint32_t prev, std::uint32_t next,
+               std::span<const KeyRef> run, const std::uint8_t* arena)
+{
+    std::memset(dst, 0, l.page);
+    dst[0] = 0x04;
+    dst[1] = 0x01;
+    std::size_t pos = 0;
+    for (const KeyRef& e : run) {
+        std::memcpy(dst + l.ixEntries + pos, arena + e.off, e.len);
+        pos += e.len;
+        dst[l.ixBitmap + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
+    }
+    wr16(dst + 2, static_cast<std::uint32_t>(l.ixCapacity() - pos));
+    wr32(dst + 4, tdef);
+    wr32(dst + l.ixPrev, prev);
+    wr32(dst + l.ixNext, next);
+}
 
 }  // namespace
 
@@ -164,14 +208,22 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
 {
     const Layout& l = lay();
     bool needLong = false;
-    for (auto [num, asc] : ix.columns)
+    std::vector<bool> wanted(t.maxCols, false);
+    for (auto [num, asc] : ix.columns) {
+        if (num < wanted.size())
+            wanted[num] = true;
         if (const Col* c = t.columnByNumber(num); c && c->longValue())
             needLong = true;
-    // Every row's entry, then sorted: the tree is written from the sorted run, never entry by entry.
-    std::vector<SortEntry> entries;
-    entries.reserve(t.rowCount);
+    }
+    // Every row's entry (key + row pointer) into one arena, then sorted: the tree is written from the sorted
+    // run, never entry by entry.
+    std::vector<std::uint8_t> arena;
+    std::vector<KeyRef> refs;
+    arena.reserve(static_cast<std::size_t>(t.rowCount) * 16);
+    refs.reserve(t.rowCount);
+    const std::size_t longest = l.ixCapacity() / 4;
     forEachRow(pc(), t, [&](const RowRef& r) {
-        const std::vector<RawCell> cells = decodeRow(pc(), t, r.bytes, needLong);
+        const std::vector<RawCell> cells = decodeRow(pc(), t, r.bytes, needLong, &wanted);
         const bool nullKey = allNull(ix, cells);
         if (ix.ignoreNulls() && nullKey)
             return;
@@ -182,77 +234,70 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
                     throwError(err::NullInIndex, "Index or primary key cannot contain a Null value (field '" +
                                                      utf16ToUtf8(c->name) + "').");
             }
-        SortEntry e{withPointer(indexKey(t, ix, cells), r.page << 8 | r.slot), nullKey};
-        if (e.bytes.size() > l.ixCapacity() / 4)
-            throwError(err::Unsupported, "An index key of " + std::to_string(e.bytes.size()) +
+        const std::vector<std::uint8_t> key = indexKey(t, ix, cells);
+        if (key.size() + 4 > longest)
+            throwError(err::Unsupported, "An index key of " + std::to_string(key.size()) +
                                              " bytes is longer than this engine writes; index fewer or shorter "
                                              "fields.");
-        entries.push_back(std::move(e));
+        const std::size_t at = arena.size();
+        arena.insert(arena.end(), key.begin(), key.end());
+        const std::uint8_t ptr[4] = {static_cast<std::uint8_t>(r.page >> 16), static_cast<std::uint8_t>(r.page >> 8),
+                                     static_cast<std::uint8_t>(r.page), r.slot};
+        arena.insert(arena.end(), ptr, ptr + 4);
+        refs.push_back({prefixOf(&arena[at], key.size() + 4), static_cast<std::uint32_t>(at),
+                        static_cast<std::uint16_t>(key.size() + 4), nullKey});
     });
-    std::sort(entries.begin(), entries.end(),
-              [](const SortEntry& a, const SortEntry& b) { return compare(a.bytes, b.bytes) < 0; });
+    const std::uint8_t* base = arena.data();
+    std::sort(refs.begin(), refs.end(), [base](const KeyRef& a, const KeyRef& b) { return less(a, b, base); });
     std::uint32_t distinct = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const auto& a = entries[i].bytes;
-        const bool same = i > 0 && entries[i - 1].bytes.size() == a.size() &&
-                          std::memcmp(entries[i - 1].bytes.data(), a.data(), a.size() - 4) == 0;
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        const KeyRef& a = refs[i];
+        const bool same = i > 0 && refs[i - 1].len == a.len &&
+                          std::memcmp(base + refs[i - 1].off, base + a.off, a.len - 4u) == 0;
         if (!same)
             ++distinct;
-        else if (ix.unique() && !entries[i].nullKey)
+        else if (ix.unique() && !a.nullKey)
             throwError(err::DuplicateKey, "The changes you requested were not successful because they would "
                                           "create duplicate values in an index.");
     }
-    // Leaves packed full, in order, linked both ways.
+    // Leaves packed full, in order, linked both ways; their pages are taken first so that each names its
+    // neighbours when it is written.
     const std::size_t cap = l.ixCapacity();
-    std::vector<IndexPage> level(1);
+    std::vector<std::size_t> starts{0};
     std::size_t used = 0;
-    for (SortEntry& e : entries) {
-        if (used + e.bytes.size() > cap) {
-            level.emplace_back();
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        if (used + refs[i].len > cap) {
+            starts.push_back(i);
             used = 0;
         }
-        used += e.bytes.size();
-        level.back().entries.push_back({std::move(e.bytes), 0});
+        used += refs[i].len;
     }
-    entries = {};
-    // Writes one level: pages numbered, linked, saved; returns (page, last entry) for the level above.
-    auto writeLevel = [&](std::vector<IndexPage>& pages, const std::vector<std::vector<std::uint8_t>>& maxima) {
-        std::vector<std::uint32_t> numbers;
-        for (std::size_t i = 0; i < pages.size(); ++i) {
-            numbers.push_back(allocPage());
-            mapAdd(ix.mapPtr, numbers.back());
-        }
-        std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> up;
-        for (std::size_t i = 0; i < pages.size(); ++i) {
-            IndexPage& p = pages[i];
-            p.tdef = t.tdefPage;
-            p.prev = i > 0 ? numbers[i - 1] : 0;
-            p.next = i + 1 < pages.size() ? numbers[i + 1] : 0;
-            savePage(numbers[i], p);
-            up.emplace_back(numbers[i], maxima[i]);
-        }
-        return up;
-    };
-    std::vector<std::vector<std::uint8_t>> maxima;
-    for (const IndexPage& p : level)
-        maxima.push_back(p.entries.empty() ? std::vector<std::uint8_t>{} : p.entries.back().bytes);
-    auto children = writeLevel(level, maxima);
+    starts.push_back(refs.size());
+    const std::size_t leaves = starts.size() - 1;
+    std::vector<std::uint32_t> pages(leaves);
+    for (std::uint32_t& p : pages) {
+        p = allocPage();
+        mapAdd(ix.mapPtr, p);
+    }
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> children;
+    for (std::size_t k = 0; k < leaves; ++k) {
+        const std::span<const KeyRef> run(refs.data() + starts[k], starts[k + 1] - starts[k]);
+        writeLeaf(l, pc().modify(pages[k]), t.tdefPage, k > 0 ? pages[k - 1] : 0, k + 1 < leaves ? pages[k + 1] : 0,
+                  run, base);
+        std::vector<std::uint8_t> max;
+        if (!run.empty())
+            max.assign(base + run.back().off, base + run.back().off + run.back().len);
+        children.emplace_back(pages[k], std::move(max));
+    }
     // Node levels: every child but a node's last gets an entry (its last entry + page); the last is the tail.
     while (children.size() > 1) {
         std::vector<IndexPage> nodes(1);
-        nodes.back().type = 0x03;
         std::vector<std::vector<std::uint8_t>> nodeMax(1);
         std::size_t nodeUsed = 0;
-        auto close = [&](IndexPage& n) {
-            n.tail = n.entries.back().child;
-            n.entries.pop_back();
-        };
         for (auto& [page, max] : children) {
             const std::size_t size = max.size() + 4;
             if (!nodes.back().entries.empty() && nodeUsed + size > cap) {
-                close(nodes.back());
                 nodes.emplace_back();
-                nodes.back().type = 0x03;
                 nodeMax.emplace_back();
                 nodeUsed = 0;
             }
@@ -260,8 +305,23 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
             nodes.back().entries.push_back({max, page});
             nodeMax.back() = max;
         }
-        close(nodes.back());
-        children = writeLevel(nodes, nodeMax);
+        std::vector<std::uint32_t> numbers;
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            numbers.push_back(allocPage());
+            mapAdd(ix.mapPtr, numbers.back());
+        }
+        children.clear();
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            IndexPage& n = nodes[i];
+            n.type = 0x03;
+            n.tdef = t.tdefPage;
+            n.tail = n.entries.back().child;
+            n.entries.pop_back();
+            n.prev = i > 0 ? numbers[i - 1] : 0;
+            n.next = i + 1 < nodes.size() ? numbers[i + 1] : 0;
+            savePage(numbers[i], n);
+            children.emplace_back(numbers[i], std::move(nodeMax[i]));
+        }
     }
     ix.root = children.front().first;
     return distinct;
