@@ -93,32 +93,35 @@ void appendLogical(const Layout& l, std::vector<std::uint8_t>& out, const Logica
 
 bool sameName(std::u16string_view a, std::u16string_view b) { return upper16(a) == upper16(b); }
 
-// An index entry (key + row pointer) in the arena of a build, with its first 8 bytes as a number so that most
-// comparisons never touch the arena.
+// An index entry (key + row pointer) in the arena of a build, with its first 16 bytes as two numbers so that
+// most comparisons never touch the arena.
 struct KeyRef {
-    std::uint64_t prefix = 0;
+    std::uint64_t prefix = 0, prefix2 = 0;
     std::uint32_t off = 0;
     std::uint16_t len = 0;
     bool nullKey = false;  // every key field Null
 };
 
-std::uint64_t prefixOf(const std::uint8_t* p, std::size_t n)
+// Bytes from..from+7 of an entry as a big-endian number, zero past its end.
+std::uint64_t prefixOf(const std::uint8_t* p, std::size_t n, std::size_t from)
 {
     std::uint64_t v = 0;
-    for (std::size_t i = 0; i < 8; ++i)
+    for (std::size_t i = from; i < from + 8; ++i)
         v = v << 8 | (i < n ? p[i] : 0);
     return v;
 }
 
-// The order of `compare` (bytes, then the shorter first): equal padded prefixes mean the first min(len, 8)
-// bytes are equal.
+// The order of `compare` (bytes, then the shorter first): equal zero-padded prefixes mean the first
+// min(len, 16) bytes are equal.
 bool less(const KeyRef& a, const KeyRef& b, const std::uint8_t* arena)
 {
     if (a.prefix != b.prefix)
         return a.prefix < b.prefix;
+    if (a.prefix2 != b.prefix2)
+        return a.prefix2 < b.prefix2;
     const std::size_t n = std::min(a.len, b.len);
-    if (n > 8)
-        if (const int c = std::memcmp(arena + a.off + 8, arena + b.off + 8, n - 8); c != 0)
+    if (n > 16)
+        if (const int c = std::memcmp(arena + a.off + 16, arena + b.off + 16, n - 16); c != 0)
             return c < 0;
     return a.len < b.len;
 }
@@ -244,11 +247,14 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
         const std::uint8_t ptr[4] = {static_cast<std::uint8_t>(r.page >> 16), static_cast<std::uint8_t>(r.page >> 8),
                                      static_cast<std::uint8_t>(r.page), r.slot};
         arena.insert(arena.end(), ptr, ptr + 4);
-        refs.push_back({prefixOf(&arena[at], key.size() + 4), static_cast<std::uint32_t>(at),
+        refs.push_back({prefixOf(&arena[at], key.size() + 4, 0), prefixOf(&arena[at], key.size() + 4, 8),
+                        static_cast<std::uint32_t>(at),
                         static_cast<std::uint16_t>(key.size() + 4), nullKey});
     });
     const std::uint8_t* base = arena.data();
-    std::sort(refs.begin(), refs.end(), [base](const KeyRef& a, const KeyRef& b) { return less(a, b, base); });
+    const auto order = [base](const KeyRef& a, const KeyRef& b) { return less(a, b, base); };
+    if (!std::is_sorted(refs.begin(), refs.end(), order))  // rows stored in key order need no sort
+        std::sort(refs.begin(), refs.end(), order);
     std::uint32_t distinct = 0;
     for (std::size_t i = 0; i < refs.size(); ++i) {
         const KeyRef& a = refs[i];
@@ -518,6 +524,36 @@ void WriterImpl::createIndex(const sql::CreateIndex& ci)
     addIndex(t, spec);
 }
 
+std::string WriterImpl::relationshipOf(const std::u16string& tableName, const RealIndex& ix, const Table& t,
+                                       const std::u16string& fallback)
+{
+    // MSysRelationships has a row per column of a relationship: its name, both tables and both columns.
+    if (relationshipsPage != 0) {
+        Table& rel = table(relationshipsPage);
+        const Col* name = rel.column(u"szRelationship");
+        const Col* objects[2] = {rel.column(u"szObject"), rel.column(u"szReferencedObject")};
+        const Col* columns[2] = {rel.column(u"szColumn"), rel.column(u"szReferencedColumn")};
+        std::u16string found;
+        if (name && objects[0] && objects[1] && columns[0] && columns[1])
+            forEachRow(pc(), rel, [&](const RowRef& r) {
+                const auto cells = decodeRow(pc(), rel, r.bytes, false);
+                auto text = [&](const Col* c) {
+                    return cells[c->number].present ? decodeColumnText(*c, cells[c->number].bytes) : std::u16string();
+                };
+                for (int side = 0; side < 2 && found.empty(); ++side) {
+                    if (!sameName(text(objects[side]), tableName))
+                        continue;
+                    for (auto [num, asc] : ix.columns)
+                        if (const Col* c = t.columnByNumber(num); c && sameName(c->name, text(columns[side])))
+                            found = text(name);
+                }
+            });
+        if (!found.empty())
+            return utf16ToUtf8(found);
+    }
+    return utf16ToUtf8(fallback);
+}
+
 void WriterImpl::dropIndexByName(const sql::DropIndex& di)
 {
     const CatalogRow& cr = userTable(di.table, err::NoSuchTable);
@@ -531,10 +567,11 @@ void WriterImpl::dropIndexByName(const sql::DropIndex& di)
         throwError(err::NotInCollection, "Table '" + di.table + "' has no index named '" + di.name + "'.");
     // An index a relationship relies on stays: the relationship goes first.
     for (const LogicalIndex& li : t.logical)
-        if (li.kind == 2 && (li.realIndex == target->realIndex))
+        if (li.kind == 2 && li.realIndex == target->realIndex)
             throwError(err::InRelationship,
-                       "Cannot delete the index '" + di.name + "'; it is used in one or more relationships (index '" +
-                           utf16ToUtf8(li.name) + "'). Delete the relationship first.");
+                       "Cannot delete the index '" + di.name + "'; it is used in the relationship '" +
+                           relationshipOf(cr.name, t.indexes[li.realIndex], t, li.name) +
+                           "'. Delete the relationship first.");
     dropIndex(t, target->number);
 }
 

@@ -24,6 +24,17 @@ namespace fs = std::filesystem;
 
 // The checker's findings, unique-key counters included but for the indexes in `inexact`: Access does not
 // keep its own counters exact, so a copy of its file is checked against what the checker said of the original.
+std::set<std::string> inexactCounters(const std::string& path)
+{
+    jet::CheckOptions o;
+    o.statistics = true;
+    std::set<std::string> out;
+    for (const auto& f : jet::checkFile(path, o))
+        if (f.kind == jet::CheckFinding::Kind::Statistic)
+            out.insert(f.where);
+    return out;
+}
+
 std::vector<std::string> findings(const std::string& path, const std::string& password = {},
                                   const std::set<std::string>& inexact = {})
 {
@@ -259,14 +270,7 @@ TEST(WriteIndex, AccessMadeFiles)
         wt::TempDir dir;
         const std::string path = dir.copy(c.file);
         const jet::TableSchema before = schemaOf(path, c.table);
-        std::set<std::string> inexact;
-        {
-            jet::CheckOptions o;
-            o.statistics = true;
-            for (const auto& f : jet::checkFile(path, o))
-                if (f.kind == jet::CheckFinding::Kind::Statistic)
-                    inexact.insert(f.where);
-        }
+        const std::set<std::string> inexact = inexactCounters(path);
         {
             auto w = jet::Writer::open(path);
             w->execute(std::string("CREATE INDEX qmData ON ") + c.table + " (" + c.column + " DESC)");
@@ -297,6 +301,34 @@ TEST(WriteIndex, AccessMadeFiles)
         EXPECT_EQ(schemaOf(path, c.table).indexes.size(), before.indexes.size());
         const std::string count = mdbReaderCount(path, c.table, "", dir);
         EXPECT_TRUE(count.empty() || count.rfind("error", 0) != 0) << count;
+    }
+}
+
+// An index a relationship relies on stays, with Access's 3303 naming the relationship; the file is unchanged.
+TEST(WriteIndex, IndexesOfRelationshipsStay)
+{
+    for (const char* file : {"jackcess/V1997/indexTestV1997.mdb", "jackcess/V2000/indexTestV2000.mdb",
+                             "jackcess/V2007/indexTestV2007.accdb"}) {
+        SCOPED_TRACE(file);
+        wt::TempDir dir;
+        const std::string path = dir.copy(file);
+        const std::set<std::string> inexact = inexactCounters(path);
+        auto w = jet::Writer::open(path);
+        std::string message;
+        expectUnchanged(path, [&] {
+            try {
+                w->execute("DROP INDEX PrimaryKey ON Table2");
+            } catch (const jet::Error& e) {
+                message = e.what();
+                throw;
+            }
+        }, 3303);
+        EXPECT_NE(message.find("Table2Table1"), std::string::npos) << message;
+        expectUnchanged(path, [&] { w->execute("DROP INDEX [.rC] ON Table2"); }, 3303);
+        w->execute("DROP INDEX id ON Table2");  // a plain index beside the key: no relationship uses it
+        w->close();
+        EXPECT_EQ(schemaOf(path, "Table2").indexes.size(), 2u);
+        EXPECT_EQ(findings(path, "", inexact), std::vector<std::string>{});
     }
 }
 
