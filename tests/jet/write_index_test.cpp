@@ -70,6 +70,13 @@ const jet::IndexSchema* indexNamed(const jet::TableSchema& s, const std::string&
     return nullptr;
 }
 
+// How many pages a table's definition spans (files without a password).
+std::size_t definitionPages(const std::string& path, const std::string& table)
+{
+    auto db = jet::Database::open(path);
+    return jet::w::readTable(db->pages(), db->findObject(table)->tdefPage).tdefPages.size();
+}
+
 std::string oraclesDir()
 {
     if (const char* d = std::getenv("QM_ORACLES_DIR"); d && *d)
@@ -357,12 +364,30 @@ TEST(WriteIndex, AccessLimits)
         // Memo fields can be indexed from Access 2007 on.
         EXPECT_EQ(memo, c.format == jet::NewFormat::Jet3 || c.format == jet::NewFormat::Jet4 ? 3251 : 0);
         const int have = memo == 0 ? 2 : 1;
+        // Names of 64 characters, the most Access takes: the definition needs more pages.
+        auto longName = [](int i) { return "x" + std::to_string(i) + std::string(61, 'n'); };
+        const std::size_t pagesBefore = definitionPages(path, "wide");
         for (int i = have; i < 32; ++i)
-            w->execute("CREATE INDEX x" + std::to_string(i) + " ON wide (c" + std::to_string(i % 12) + ")");
+            w->execute("CREATE INDEX " + longName(i) + " ON wide (c" + std::to_string(i % 12) + ")");
         expectUnchanged(path, [&] { w->execute("CREATE INDEX x32 ON wide (c1)"); }, 3626);
         w->close();
         EXPECT_EQ(findings(path), std::vector<std::string>{});
         EXPECT_EQ(schemaOf(path, "wide").indexes.size(), 32u);
+        EXPECT_GT(definitionPages(path, "wide"), pagesBefore);
+        // The definition grew onto more pages; dropping every index (shared real indexes last) gives them back.
+        const auto size = fs::file_size(path);
+        w = jet::Writer::open(path);
+        for (int i = have; i < 32; ++i)
+            w->execute("DROP INDEX " + longName(i) + " ON wide");
+        w->execute("DROP INDEX i10 ON wide");
+        if (have == 2)
+            w->execute("DROP INDEX im ON wide");
+        w->execute("INSERT INTO wide (c0, c1) VALUES (3, 4)");
+        w->close();
+        EXPECT_EQ(findings(path), std::vector<std::string>{});
+        EXPECT_EQ(schemaOf(path, "wide").indexes.size(), 0u);
+        EXPECT_EQ(fs::file_size(path), size);
+        EXPECT_EQ(definitionPages(path, "wide"), pagesBefore);
     }
 }
 
