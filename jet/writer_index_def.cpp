@@ -158,7 +158,13 @@ bool WriterImpl::allNull(const RealIndex& ix, const std::vector<RawCell>& cells)
 void WriterImpl::validateIndex(const Table& t, const IndexSpec& spec)
 {
     const std::string name = utf16ToUtf8(spec.name);
-    validateName(spec.name, name, "index");
+    if (spec.kind == 2) {
+        // A relationship's own index: Access names the referenced side ".rA", ".rB", ... itself.
+        if (spec.name.empty() || spec.name.size() > 64)
+            throwError(err::InvalidName, "'" + name + "' is not a valid index name: it must be 1 to 64 characters.");
+    } else {
+        validateName(spec.name, name, "index");
+    }
     if (t.jet3) {
         std::vector<std::uint8_t> b;
         char16_t bad = 0;
