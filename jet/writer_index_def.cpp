@@ -228,8 +228,9 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
     // run, never entry by entry.
     std::vector<std::uint8_t> arena;
     std::vector<KeyRef> refs;
-    arena.reserve(static_cast<std::size_t>(t.rowCount) * 16);
-    refs.reserve(t.rowCount);
+    const std::size_t expected = std::min<std::size_t>(t.rowCount, 1u << 20);  // the stored count may be wrong
+    arena.reserve(expected * 16);
+    refs.reserve(expected);
     const std::size_t longest = l.ixCapacity() / 4;
     forEachRow(pc(), t, [&](const RowRef& r) {
         const std::vector<RawCell> cells = decodeRow(pc(), t, r.bytes, needLong, &wanted);
