@@ -129,7 +129,7 @@ std::string keyText(int i, bool access97)
     return base + " " + std::to_string((i * 7919) % 100000);
 }
 
-std::string quoted(const std::string& s)
+std::string sqlText(const std::string& s)
 {
     std::string r = "'";
     for (char c : s) {
@@ -145,10 +145,10 @@ void insertPeople(jet::Writer& w, int from, int to, bool access97)
 {
     w.beginBatch();
     for (int i = from; i < to; ++i) {
-        const std::string name = i % 11 == 0 ? "NULL" : quoted(keyText(i % 50, access97));
+        const std::string name = i % 11 == 0 ? "NULL" : sqlText(keyText(i % 50, access97));
         const std::string score = i % 13 == 0 ? "NULL" : std::to_string((i * 37) % 1000 - 500);
         w.execute("INSERT INTO people (id, code, name, born, score) VALUES (" + std::to_string(i) + ", " +
-                  quoted(keyText(i, access97) + "#" + std::to_string(i)) + ", " + name + ", " +
+                  sqlText(keyText(i, access97) + "#" + std::to_string(i)) + ", " + name + ", " +
                   std::to_string(20000 + i % 3000) + ".25, " + score + ")");
     }
     w.commitBatch();
@@ -181,7 +181,7 @@ void exerciseIndexes(const std::string& path, const std::string& password, bool 
         // Refusals: the file stays byte for byte as it was.
         expectUnchanged(path, [&] { w->execute("INSERT INTO people (id, code) VALUES (5, 'new code')"); }, 3022);
         expectUnchanged(path, [&] { w->execute("INSERT INTO people (id, code) VALUES (99999, " +
-                                               quoted(keyText(7, access97) + "#7") + ")"); }, 3022);
+                                               sqlText(keyText(7, access97) + "#7") + ")"); }, 3022);
         expectUnchanged(path, [&] { w->execute("INSERT INTO people (code) VALUES ('no id')"); }, 3058);
         expectUnchanged(path, [&] { w->execute("CREATE UNIQUE INDEX u ON people (name)"); }, 3022);
         expectUnchanged(path, [&] { w->execute("CREATE INDEX u ON people (score) WITH DISALLOW NULL"); }, 3058);
@@ -308,7 +308,7 @@ TEST(WriteIndex, AccessMadeFiles)
             w->execute(std::string("CREATE INDEX qmBoth ON ") + c.table + " (" + c.column + ", " + c.id + ")");
             for (int i = 0; i < 400; ++i)
                 w->execute(std::string("INSERT INTO ") + c.table + " (" + c.id + ", " + c.column + ") VALUES (" +
-                           std::to_string(1000 + i) + ", " + quoted("row " + std::to_string(i * 31 % 97)) + ")");
+                           std::to_string(1000 + i) + ", " + sqlText("row " + std::to_string(i * 31 % 97)) + ")");
             w->close();
         }
         EXPECT_EQ(findings(path, c.password, inexact), std::vector<std::string>{});
@@ -414,6 +414,61 @@ TEST(WriteIndex, AccessLimits)
         EXPECT_EQ(schemaOf(path, "wide").indexes.size(), 0u);
         EXPECT_EQ(fs::file_size(path), size);
         EXPECT_EQ(definitionPages(path, "wide"), pagesBefore);
+    }
+}
+
+// Random tables with long text keys, so that built trees have several node levels: rows, then indexes built from
+// them (random columns, orders, ignore-nulls), then more rows that split pages on every level of those trees.
+TEST(WriteIndex, RandomTreesBuiltThenGrown)
+{
+    for (const auto format : {jet::NewFormat::Jet3, jet::NewFormat::Jet4, jet::NewFormat::Ace14}) {
+        for (unsigned seed = 1; seed <= 2; ++seed) {
+            SCOPED_TRACE("format " + std::to_string(static_cast<int>(format)) + " seed " + std::to_string(seed));
+            std::mt19937 rng(seed);
+            auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+            const bool access97 = format == jet::NewFormat::Jet3;
+            wt::TempDir dir;
+            const std::string path = (dir.path() / "r.db").string();
+            jet::createDatabase(path, format);
+            auto w = jet::Writer::open(path);
+            w->execute("CREATE TABLE r (n LONG, t TEXT(200), d DOUBLE, b BIT, w DATETIME, s SMALLINT)");
+            auto insert = [&](int from, int to) {
+                w->beginBatch();
+                for (int i = from; i < to; ++i) {
+                    std::string t = keyText(pick(400), access97);
+                    t += std::string(static_cast<std::size_t>(pick(90)), static_cast<char>('a' + pick(3)));
+                    w->execute("INSERT INTO r VALUES (" + (pick(10) ? std::to_string(pick(5000)) : "NULL") + ", " +
+                               (pick(12) ? sqlText(t) : "NULL") + ", " + std::to_string(pick(1000) / 7.0) + ", " +
+                               (pick(2) ? "True" : "False") + ", " + std::to_string(30000 + pick(400)) + ".5, " +
+                               (pick(8) ? std::to_string(pick(200) - 100) : "NULL") + ")");
+                }
+                w->commitBatch();
+            };
+            insert(0, 3000);
+            const char* cols[] = {"n", "t", "d", "b", "w", "s"};
+            for (int k = 0; k < 4; ++k) {
+                std::set<int> chosen{1};  // every index has the long text, for depth
+                const int extra = pick(3);
+                for (int j = 0; j < extra; ++j)
+                    chosen.insert(pick(6));
+                std::string list;
+                for (int c : chosen)
+                    list += std::string(list.empty() ? "" : ", ") + cols[c] + (pick(2) ? " DESC" : "");
+                w->execute("CREATE INDEX i" + std::to_string(k) + " ON r (" + list + ")" +
+                           (pick(2) ? " WITH IGNORE NULL" : ""));
+            }
+            insert(3000, 6000);
+            w->close();
+            EXPECT_EQ(findings(path), std::vector<std::string>{});
+            // Deep enough that the INSERTs split nodes, not only leaves.
+            auto db = jet::Database::open(path);
+            const jet::w::Table t = jet::w::readTable(db->pages(), db->findObject("r")->tdefPage);
+            std::size_t depth = 1;
+            for (auto ip = jet::w::readIndexPage(db->pages(), t.indexes.at(0).root); !ip.leaf();
+                 ip = jet::w::readIndexPage(db->pages(), ip.tail))
+                ++depth;
+            EXPECT_GE(depth, 3u);
+        }
     }
 }
 
