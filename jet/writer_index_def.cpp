@@ -352,10 +352,8 @@ void WriterImpl::rewriteTdef(Table& t, const std::vector<std::vector<std::uint8_
                d.buf.begin() + static_cast<std::ptrdiff_t>(d.reals));
     for (const auto& r : reals)
         out.insert(out.end(), r.begin(), r.end());
-    // Logical entries sorted by name, case ignored, as Access keeps them.
-    std::vector<LogicalIndex> logical = t.logical;
-    std::stable_sort(logical.begin(), logical.end(),
-                     [](const LogicalIndex& a, const LogicalIndex& b) { return upper16(a.name) < upper16(b.name); });
+    // Logical entries in the order `t.logical` has them (the stored order; addIndex places a new one by name).
+    const std::vector<LogicalIndex>& logical = t.logical;
     for (const LogicalIndex& li : logical)
         appendLogical(l, out, li);
     for (const LogicalIndex& li : logical) {
@@ -455,7 +453,12 @@ std::uint32_t WriterImpl::addIndex(Table& t, const IndexSpec& spec)
         li.cascadeUpdates = li.cascadeDeletes = 0x04;  // what Access writes on its plain and primary indexes
     }
     const std::uint32_t number = li.number;
-    t.logical.push_back(std::move(li));
+    // Access keeps the entries sorted by name, case ignored: the new one goes before the first greater name
+    // (the others keep their stored order).
+    const std::u16string key = upper16(li.name);
+    auto at = std::find_if(t.logical.begin(), t.logical.end(),
+                           [&](const LogicalIndex& o) { return upper16(o.name) > key; });
+    t.logical.insert(at, std::move(li));
     rewriteTdef(t, counters, reals);
     return number;
 }
