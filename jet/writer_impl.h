@@ -294,6 +294,9 @@ struct WriterImpl {
     // SQL: CREATE INDEX, DROP INDEX, the constraints of CREATE TABLE.
     void createIndex(const sql::CreateIndex& ci);
     void dropIndexByName(const sql::DropIndex& di);
+    // The name of a relationship of table `tableName` on the columns of `ix` (MSysRelationships), else `fallback`.
+    std::string relationshipOf(const std::u16string& tableName, const RealIndex& ix, const Table& t,
+                               const std::u16string& fallback);
     void addTableConstraints(const sql::CreateTable& ct);
 
     // ---- catalogue ----------------------------------------------------------------------------------
