@@ -340,6 +340,18 @@ TEST(WriteRelations, AddedInNewFilesOfEveryFormat)
             EXPECT_EQ(foreignKeys("Kunden"), (std::vector<std::string>{".rC->Aufträge", ".rD->Aufträge"}));
             EXPECT_EQ(foreignKeys("Leute"), (std::vector<std::string>{".rB->Leute", "chef->Leute"}));
             EXPECT_EQ(db->openTable("Aufträge")->countRows(), 4u);
+            // Both sides carry the cascade bytes: 1 for cascading, 2 in the delete byte for SET NULL.
+            auto cascades = [&](const std::string& table) {
+                std::map<std::string, std::pair<int, int>> out;
+                for (const auto& li : db->openTable(table)->definition().logicalIndexes)
+                    if (li.kind == 2)
+                        out[li.name] = {li.cascadeUpdates, li.cascadeDeletes};
+                return out;
+            };
+            EXPECT_EQ(cascades("Kunden"),
+                      (std::map<std::string, std::pair<int, int>>{{".rC", {1, 1}}, {".rD", {0, 2}}}));
+            EXPECT_EQ(cascades("Aufträge"),
+                      (std::map<std::string, std::pair<int, int>>{{"fk_kunde", {1, 1}}, {"fk_code", {0, 2}}}));
         }
         if (!*c.password) {
             const std::string fks = mdbSchemaRelations(path, "Aufträge");
