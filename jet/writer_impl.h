@@ -319,7 +319,10 @@ struct WriterImpl {
     void createTable(const sql::CreateTable& ct);
 
     // The catalogue row of a new table and its index entries, then the permissions.
-    void addCatalogRow(std::uint32_t tdef, const std::u16string& name);
+    // `properties`: the row's property blob (LvProp), none when empty.
+    void addCatalogRow(std::uint32_t tdef, const std::u16string& name, std::vector<std::uint8_t> properties = {});
+    // The property blob of a new table whose NOT NULL columns are Required; empty when there are none.
+    std::vector<std::uint8_t> requiredProperties(const sql::CreateTable& ct);
 
     // CREATE TABLE on an Access 97 file: 18-byte column descriptors, names in the code page, 133-byte usage
     // maps, the same order of parts as Jet 4 (docs/format/table-definitions.md).
