@@ -16,19 +16,57 @@ std::vector<std::uint8_t> WriterImpl::withPointer(const std::vector<std::uint8_t
 
 std::vector<WriterImpl::PathStep> WriterImpl::descend(const RealIndex& ix, const std::vector<std::uint8_t>& entry)
 {
+    // Node pages are read in place, entry by entry, up to the first entry not below `entry`: every INSERT
+    // passes here once per level of every index.
+    const Layout& l = lay();
     std::vector<PathStep> path;
+    std::vector<std::uint8_t> cur, first;
     std::uint32_t pg = ix.root;
     for (int depth = 0; depth < 32; ++depth) {
-        const IndexPage ip = readIndexPage(pc(), pg);
-        if (ip.leaf()) {
+        const std::span<const std::uint8_t> p = pc().page(pg);
+        if (p[0] == 0x04) {
             path.push_back({pg, 0});
             return path;
         }
-        std::size_t i = 0;
-        while (i < ip.entries.size() && compare(ip.entries[i].bytes, entry) < 0)
+        if (p[0] != 0x03)
+            throwError(err::Corrupt, "Page " + std::to_string(pg) + " of an index is not an index page.");
+        const std::size_t prefix = l.jet3 ? p[l.ixPrefix] : rd16(&p[l.ixPrefix]);
+        const std::size_t free = rd16(&p[2]);
+        if (free > l.ixCapacity())
+            throwError(err::Corrupt, "Index page " + std::to_string(pg) + " has an impossible free space.");
+        const std::size_t used = l.ixCapacity() - free;
+        std::size_t start = 0, i = 0;
+        std::uint32_t child = 0;
+        bool found = false;
+        for (std::size_t bitPos = 1; bitPos <= used; ++bitPos) {
+            if (!(p[l.ixBitmap + bitPos / 8] >> (bitPos % 8) & 1))
+                continue;
+            cur.clear();
+            if (i > 0 && prefix > 0)
+                cur.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(std::min(prefix, first.size())));
+            cur.insert(cur.end(), p.begin() + static_cast<std::ptrdiff_t>(l.ixEntries + start),
+                       p.begin() + static_cast<std::ptrdiff_t>(l.ixEntries + bitPos));
+            if (i == 0)
+                first = cur;
+            if (cur.size() < 8)
+                throwError(err::Corrupt, "An index node entry on page " + std::to_string(pg) + " is too short.");
+            const std::size_t keyLen = cur.size() - 4;
+            const std::size_t n = std::min(keyLen, entry.size());
+            int c = n ? std::memcmp(cur.data(), entry.data(), n) : 0;
+            if (c == 0)
+                c = keyLen < entry.size() ? -1 : (keyLen > entry.size() ? 1 : 0);
+            if (c >= 0) {
+                const std::uint8_t* q = cur.data() + keyLen;
+                child = static_cast<std::uint32_t>(q[0]) << 24 | static_cast<std::uint32_t>(q[1]) << 16 |
+                        static_cast<std::uint32_t>(q[2]) << 8 | q[3];
+                found = true;
+                break;
+            }
+            start = bitPos;
             ++i;
+        }
         path.push_back({pg, i});
-        pg = i < ip.entries.size() ? ip.entries[i].child : ip.tail;
+        pg = found ? child : rd32(&p[l.ixTail]);
         if (pg == 0)
             throwError(err::Corrupt, "An index node has no child to follow.");
     }
