@@ -119,6 +119,8 @@ void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uin
 {
     const std::vector<std::uint8_t> entry = withPointer(key, ptr);
     std::vector<PathStep> path = descend(ix, entry);
+    if (insertInPlace(t, ix, path, entry, key.size(), nullKey))
+        return;
     const std::uint32_t leafNo = path.back().page;
     IndexPage leaf = readIndexPage(pc(), leafNo);
     std::size_t i = 0;
@@ -138,6 +140,92 @@ void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uin
     placePage(t, ix, path, path.size() - 1, leaf);
     if (newLast)
         refreshParents(t, ix, path, path.size() - 1, entry);
+}
+
+bool WriterImpl::insertInPlace(Table& t, RealIndex& ix, std::vector<PathStep>& path,
+                               const std::vector<std::uint8_t>& entry, std::size_t keySize, bool nullKey)
+{
+    const Layout& l = lay();
+    const std::uint32_t pgNo = path.back().page;
+    std::uint32_t next = 0;
+    std::size_t i = 0, count = 0, used = 0;
+    bool dupBefore = false, dupAfter = false;
+    std::vector<std::uint16_t>& ends = leafEnds;
+    {
+        const std::span<const std::uint8_t> p = pc().page(pgNo);
+        const std::size_t prefix = l.jet3 ? p[l.ixPrefix] : rd16(&p[l.ixPrefix]);
+        const std::size_t free = rd16(&p[2]);
+        // Pages with a shared prefix (Access writes them) and pages without room take the general path.
+        if (p[0] != 0x04 || prefix != 0 || free > l.ixCapacity() || free < entry.size())
+            return false;
+        used = l.ixCapacity() - free;
+        ends.clear();
+        for (std::size_t bitPos = 1; bitPos <= used; ++bitPos)
+            if (p[l.ixBitmap + bitPos / 8] >> (bitPos % 8) & 1)
+                ends.push_back(static_cast<std::uint16_t>(bitPos));
+        count = ends.size();
+        const std::uint8_t* base = p.data() + l.ixEntries;
+        auto at = [&](std::size_t k) {
+            const std::size_t from = k == 0 ? 0 : ends[k - 1];
+            return std::span<const std::uint8_t>(base + from, ends[k] - from);
+        };
+        auto cmp = [&](std::span<const std::uint8_t> e) {
+            const std::size_t n = std::min(e.size(), entry.size());
+            const int c = n ? std::memcmp(e.data(), entry.data(), n) : 0;
+            return c != 0 ? c : (e.size() < entry.size() ? -1 : (e.size() > entry.size() ? 1 : 0));
+        };
+        // The first entry not below the new one.
+        std::size_t lo = 0, hi = count;
+        while (lo < hi) {
+            const std::size_t mid = (lo + hi) / 2;
+            if (cmp(at(mid)) < 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        i = lo;
+        if (i == 0)
+            return false;  // the neighbour before is on another page
+        auto same = [&](std::span<const std::uint8_t> e) {
+            return e.size() == entry.size() && std::memcmp(e.data(), entry.data(), keySize) == 0;
+        };
+        dupBefore = same(at(i - 1));
+        if (i < count)
+            dupAfter = same(at(i));
+        else
+            next = rd32(&p[l.ixNext]);
+    }
+    if (next != 0) {
+        const std::span<const std::uint8_t> n = pc().page(next);
+        const std::size_t nUsed = l.ixCapacity() - std::min<std::size_t>(rd16(&n[2]), l.ixCapacity());
+        for (std::size_t bitPos = 1; bitPos <= nUsed; ++bitPos)
+            if (n[l.ixBitmap + bitPos / 8] >> (bitPos % 8) & 1) {
+                dupAfter = bitPos == entry.size() && std::memcmp(&n[l.ixEntries], entry.data(), keySize) == 0;
+                break;
+            }
+    }
+    if (ix.unique() && !nullKey && (dupBefore || dupAfter))
+        throwError(3022, "The changes you requested were not successful because they would create "
+                         "duplicate values in an index.");
+    if (!dupBefore && !dupAfter) {
+        std::uint8_t* tp = pc().modify(t.tdefPage);
+        wr32(tp + ix.counterOffset + 4, rd32(tp + ix.counterOffset + 4) + 1);
+    }
+    // The entries behind the new one move up; the entry-end bitmap is set again.
+    std::uint8_t* w = pc().modify(pgNo);
+    const std::size_t len = entry.size();
+    const std::size_t from = i == 0 ? 0 : ends[i - 1];
+    std::memmove(w + l.ixEntries + from + len, w + l.ixEntries + from, used - from);
+    std::memcpy(w + l.ixEntries + from, entry.data(), len);
+    std::memset(w + l.ixBitmap, 0, l.ixEntries - l.ixBitmap);
+    auto mark = [&](std::size_t pos) { w[l.ixBitmap + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8)); };
+    for (std::size_t k = 0; k < count; ++k)
+        mark(ends[k] + (k < i ? 0 : len));
+    mark(from + len);
+    wr16(w + 2, static_cast<std::uint32_t>(l.ixCapacity() - used - len));
+    if (i == count)
+        refreshParents(t, ix, path, path.size() - 1, entry);
+    return true;
 }
 
 void WriterImpl::placePage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip)
