@@ -1,6 +1,8 @@
 // The writer's index B-trees: inserting and removing entries, splitting and merging pages.
 #include "writer_impl.h"
 
+#include <bit>
+
 namespace jet {
 
 std::vector<std::uint8_t> WriterImpl::withPointer(const std::vector<std::uint8_t>& key, std::uint32_t ptr)
@@ -38,9 +40,8 @@ std::vector<WriterImpl::PathStep> WriterImpl::descend(const RealIndex& ix, const
         std::size_t start = 0, i = 0;
         std::uint32_t child = 0;
         bool found = false;
-        for (std::size_t bitPos = 1; bitPos <= used; ++bitPos) {
-            if (!(p[l.ixBitmap + bitPos / 8] >> (bitPos % 8) & 1))
-                continue;
+        entryEnds(p, l, used, leafEnds);
+        for (const std::size_t bitPos : leafEnds) {
             cur.clear();
             if (i > 0 && prefix > 0)
                 cur.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(std::min(prefix, first.size())));
@@ -142,6 +143,22 @@ void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uin
         refreshParents(t, ix, path, path.size() - 1, entry);
 }
 
+void WriterImpl::entryEnds(std::span<const std::uint8_t> p, const Layout& l, std::size_t used,
+                           std::vector<std::uint16_t>& ends)
+{
+    // A byte at a time: most bytes of the bitmap are zero.
+    ends.clear();
+    for (std::size_t byte = 0; byte * 8 <= used; ++byte) {
+        unsigned b = p[l.ixBitmap + byte];
+        while (b != 0) {
+            const std::size_t pos = byte * 8 + static_cast<std::size_t>(std::countr_zero(b));
+            if (pos >= 1 && pos <= used)
+                ends.push_back(static_cast<std::uint16_t>(pos));
+            b &= b - 1;
+        }
+    }
+}
+
 bool WriterImpl::insertInPlace(Table& t, RealIndex& ix, std::vector<PathStep>& path,
                                const std::vector<std::uint8_t>& entry, std::size_t keySize, bool nullKey)
 {
@@ -159,10 +176,7 @@ bool WriterImpl::insertInPlace(Table& t, RealIndex& ix, std::vector<PathStep>& p
         if (p[0] != 0x04 || prefix != 0 || free > l.ixCapacity() || free < entry.size())
             return false;
         used = l.ixCapacity() - free;
-        ends.clear();
-        for (std::size_t bitPos = 1; bitPos <= used; ++bitPos)
-            if (p[l.ixBitmap + bitPos / 8] >> (bitPos % 8) & 1)
-                ends.push_back(static_cast<std::uint16_t>(bitPos));
+        entryEnds(p, l, used, ends);
         count = ends.size();
         const std::uint8_t* base = p.data() + l.ixEntries;
         auto at = [&](std::size_t k) {
