@@ -258,6 +258,14 @@ struct WriterImpl {
     // leaf when `at` is at an end of this one.
     bool sameKeyAt(const IndexPage& leaf, std::size_t at, int offset, const std::vector<std::uint8_t>& entry,
                    std::size_t keySize);
+    // Inserts into the leaf at the end of `path` in place when it has room, no shared prefix and the entry does
+    // not go first (its neighbour before is then on the page); false: nothing done, the general path follows.
+    bool insertInPlace(Table& t, RealIndex& ix, std::vector<PathStep>& path, const std::vector<std::uint8_t>& entry,
+                       std::size_t keySize, bool nullKey);
+    std::vector<std::uint16_t> leafEnds;  // scratch of insertInPlace and descend
+    // The end offsets of the entries of an index page (its entry-end bitmap), ascending.
+    static void entryEnds(std::span<const std::uint8_t> p, const Layout& l, std::size_t used,
+                          std::vector<std::uint16_t>& ends);
     // `nullKey`: every key field is Null; such entries may repeat in a unique index, as in Access.
     void indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr,
                      bool nullKey = false);

@@ -472,4 +472,37 @@ TEST(WriteIndex, RandomTreesBuiltThenGrown)
     }
 }
 
+// A unique index refuses every duplicate, wherever its twin sits: first or last on a leaf, on the leaf before or
+// after; the counters stay exact. Long keys make many leaves, so that many entries sit at a leaf's edge.
+TEST(WriteIndex, DuplicatesAtLeafEdges)
+{
+    for (const auto format : {jet::NewFormat::Jet3, jet::NewFormat::Ace16}) {
+        wt::TempDir dir;
+        const std::string path = (dir.path() / "u.db").string();
+        jet::createDatabase(path, format);
+        auto w = jet::Writer::open(path);
+        w->execute("CREATE TABLE u (k TEXT(120), n LONG)");
+        auto key = [](int i) { return std::string(100, 'k') + std::to_string(100000 + i); };
+        w->beginBatch();
+        for (int i = 0; i < 1200; i += 2)
+            w->execute("INSERT INTO u VALUES ('" + key(i) + "', " + std::to_string(i) + ")");
+        w->commitBatch();
+        w->execute("CREATE UNIQUE INDEX uk ON u (k)");  // built: full leaves
+        int refused = 0;
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < 1200; i += 2)
+                refused += wt::errorOf([&] { w->execute("INSERT INTO u VALUES ('" + key(i) + "', -1)"); }) == 3022;
+            if (round == 0) {  // odd keys in between: leaves split, entries move between pages
+                w->beginBatch();
+                for (int i = 1; i < 1200; i += 2)
+                    w->execute("INSERT INTO u VALUES ('" + key(i) + "', " + std::to_string(i) + ")");
+                w->commitBatch();
+            }
+        }
+        EXPECT_EQ(refused, 1200);
+        w->close();
+        EXPECT_EQ(findings(path), std::vector<std::string>{});
+    }
+}
+
 }  // namespace
