@@ -6,6 +6,7 @@
 #include "writer_internal.h"
 
 #include <algorithm>
+#include <bit>
 #include <span>
 #include <string>
 #include <vector>
@@ -56,28 +57,33 @@ bool forEachStoredEntry(const Layout& l, std::span<const std::uint8_t> p, std::u
     const std::uint8_t* area = p.data() + l.ixEntries;
     const std::uint8_t* first = nullptr;
     std::size_t firstLen = 0, start = 0;
-    for (std::size_t bit = 1; bit <= used; ++bit) {
-        if (!(p[l.ixBitmap + bit / 8] >> (bit % 8) & 1))
-            continue;
-        StoredEntry e{area, 0, area + start, bit - start};
-        if (first) {
-            e.shared = first;
-            e.sharedLen = std::min(prefix, firstLen);
-        } else {
-            first = area + start;
-            firstLen = bit - start;
+    // The entry-end bitmap is walked a byte at a time: most of its bytes are zero.
+    const std::size_t lastByte = used / 8;
+    for (std::size_t byte = 0; byte <= lastByte; ++byte) {
+        for (unsigned bits = p[l.ixBitmap + byte]; bits != 0; bits &= bits - 1) {
+            const std::size_t bit = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+            if (bit == 0 || bit > used)
+                continue;
+            StoredEntry e{area, 0, area + start, bit - start};
+            if (first) {
+                e.shared = first;
+                e.sharedLen = std::min(prefix, firstLen);
+            } else {
+                first = area + start;
+                firstLen = bit - start;
+            }
+            start = bit;
+            std::uint32_t child = 0;
+            if (node) {
+                if (e.ownLen < 4 || e.size() < 8)
+                    throwError(err::Corrupt, "Index node entry too short on page " + std::to_string(page) + ".");
+                const std::uint8_t* c = e.own + e.ownLen - 4;
+                child = std::uint32_t(c[0]) << 24 | std::uint32_t(c[1]) << 16 | std::uint32_t(c[2]) << 8 | c[3];
+                e.ownLen -= 4;
+            }
+            if (fn(e, child))
+                return true;
         }
-        start = bit;
-        std::uint32_t child = 0;
-        if (node) {
-            if (e.ownLen < 4 || e.size() < 8)
-                throwError(err::Corrupt, "Index node entry too short on page " + std::to_string(page) + ".");
-            const std::uint8_t* c = e.own + e.ownLen - 4;
-            child = std::uint32_t(c[0]) << 24 | std::uint32_t(c[1]) << 16 | std::uint32_t(c[2]) << 8 | c[3];
-            e.ownLen -= 4;
-        }
-        if (fn(e, child))
-            return true;
     }
     return false;
 }

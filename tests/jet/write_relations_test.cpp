@@ -555,4 +555,47 @@ TEST(WriteRelations, TwoColumnKeysInAnotherOrder)
     }
 }
 
+// Parents found in Access-made Access 97 keys whose leaves store entries behind a shared prefix, ascending and
+// descending: every existing key is found, near misses are not.
+TEST(WriteRelations, LookupInAccessMadeKeysWithSharedPrefixes)
+{
+    wt::TempDir tmp;
+    const std::string path = tmp.copy("jackcess/V1997/testIndexCodesV1997.mdb");
+    std::vector<std::string> names;
+    {
+        const auto db = jet::Database::open(path);
+        auto t = db->openTable("Table1");
+        const int col = t->columnIndex("name");
+        while (t->next())
+            names.push_back(std::get<std::string>(t->value(static_cast<std::size_t>(col))));
+    }
+    ASSERT_EQ(names.size(), 275u);
+    auto w = Writer::open(path);
+    w->execute("CREATE TABLE Kids (n TEXT(50), m TEXT(50))");
+    w->execute("ALTER TABLE Kids ADD CONSTRAINT up FOREIGN KEY (n) REFERENCES Table1 (name)");
+    w->execute("ALTER TABLE Kids ADD CONSTRAINT down FOREIGN KEY (m) REFERENCES Table1_desc (name)");
+    auto quoted = [](std::string v) {
+        for (std::size_t i = 0; (i = v.find('\'', i)) != std::string::npos; i += 2)
+            v.insert(i, 1, '\'');
+        return "'" + v + "'";
+    };
+    w->beginBatch();
+    for (const std::string& n : names)
+        EXPECT_EQ(wt::errorOf([&] {
+                      w->execute("INSERT INTO Kids VALUES (" + quoted(n) + ", " + quoted(n) + ")");
+                  }),
+                  0)
+            << n;
+    w->commitBatch();
+    for (const std::string& n : {names.front() + "x", std::string("row"), names.back() + " ", std::string("zzz")})
+        for (const char* which : {"n", "m"})
+            EXPECT_EQ(wt::errorOf([&] {
+                          w->execute(std::string("INSERT INTO Kids (") + which + ") VALUES (" + quoted(n) + ")");
+                      }),
+                      3201)
+                << which << " " << n;
+    w->close();
+    expectClean(path);
+}
+
 }  // namespace
