@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,6 +29,11 @@ struct StoredEntry {
 inline int compareStored(const StoredEntry& e, const std::vector<std::uint8_t>& t)
 {
     const std::size_t n = std::min(e.size(), t.size());
+    if (e.sharedLen == 0) {  // entries the writer stores are whole: one memcmp
+        if (const int d = n ? std::memcmp(e.own, t.data(), n) : 0)
+            return d;
+        return e.size() < t.size() ? -1 : (e.size() > t.size() ? 1 : 0);
+    }
     for (std::size_t k = 0; k < n; ++k)
         if (const int d = int(e.at(k)) - int(t[k]))
             return d;
