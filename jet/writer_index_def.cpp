@@ -232,8 +232,44 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
     arena.reserve(expected * 16);
     refs.reserve(expected);
     const std::size_t longest = l.ixCapacity() / 4;
+    // The key of a row as indexKey makes it, with the cells and buffers kept from row to row.
+    struct KeyColumn {
+        const Col* col;
+        std::uint16_t number;
+        bool ascending;
+        SortOrder order;
+    };
+    std::vector<KeyColumn> keyColumns;
+    for (auto [num, asc] : ix.columns) {
+        const Col* c = t.columnByNumber(num);
+        if (!c)
+            throwError(err::Corrupt, "The database is damaged: an index names a missing column.");
+        keyColumns.push_back({c, num, asc, (c->type == 0x0A || c->type == 0x0C) ? sortOrderOf(*c)
+                                                                                 : SortOrder::GeneralLegacy});
+    }
+    std::vector<RawCell> cells;
+    Cell cell;
+    std::vector<std::uint8_t> key;
+    auto makeKey = [&] {
+        key.clear();
+        for (const KeyColumn& k : keyColumns) {
+            const RawCell& raw = cells[k.number];
+            cell.reset();
+            if (k.col->type == 0x01) {
+                cell.null = false;
+                cell.flag = raw.present;
+            } else if (raw.present) {
+                cell.null = false;
+                if (k.col->type == 0x0A || k.col->type == 0x0C)
+                    cell.text = decodeColumnText(*k.col, raw.bytes);
+                else
+                    cell.bytes.assign(raw.bytes.begin(), raw.bytes.end());
+            }
+            appendColumnKey(key, static_cast<sql::ColumnType>(k.col->type), cell, k.order, k.ascending);
+        }
+    };
     forEachRow(pc(), t, [&](const RowRef& r) {
-        const std::vector<RawCell> cells = decodeRow(pc(), t, r.bytes, needLong, &wanted);
+        decodeRowInto(pc(), t, r.bytes, needLong, &wanted, cells);
         const bool nullKey = allNull(ix, cells);
         if (ix.ignoreNulls() && nullKey)
             return;
@@ -244,7 +280,7 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
                     throwError(err::NullInIndex, "Index or primary key cannot contain a Null value (field '" +
                                                      utf16ToUtf8(c->name) + "').");
             }
-        const std::vector<std::uint8_t> key = indexKey(t, ix, cells);
+        makeKey();
         if (key.size() + 4 > longest)
             throwError(err::Unsupported, "An index key of " + std::to_string(key.size()) +
                                              " bytes is longer than this engine writes; index fewer or shorter "

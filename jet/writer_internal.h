@@ -177,6 +177,9 @@ struct RawCell {
 // (by column number), only those columns are decoded; the others stay absent.
 std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row,
                                bool resolveLong = true, const std::vector<bool>* wanted = nullptr);
+// The same into cells the caller keeps from row to row (their buffers are reused).
+void decodeRowInto(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong,
+                   const std::vector<bool>* wanted, std::vector<RawCell>& cells);
 // Stored text (plain UCS-2 or compressed) to UTF-16.
 std::u16string decodeStoredText(std::span<const std::uint8_t> b);
 // Stored text of a column: code-page bytes on Jet 3, UCS-2 (maybe compressed) otherwise.

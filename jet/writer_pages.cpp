@@ -458,7 +458,15 @@ std::vector<std::size_t> jet3Offsets(std::span<const std::uint8_t> row, std::siz
 std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong,
                                const std::vector<bool>* wanted)
 {
-    std::vector<RawCell> cells(std::max<std::size_t>(t.maxCols, 1));
+    std::vector<RawCell> cells;
+    decodeRowInto(src, t, row, resolveLong, wanted, cells);
+    return cells;
+}
+
+void decodeRowInto(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong,
+                   const std::vector<bool>* wanted, std::vector<RawCell>& cells)
+{
+    cells.resize(std::max<std::size_t>(t.maxCols, 1));
     const std::size_t cs = t.jet3 ? 1 : 2;
     if (row.size() < cs)
         corrupt("row shorter than its column count");
@@ -468,7 +476,8 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
         corrupt("row shorter than its null mask");
     const std::uint8_t* mask = &row[row.size() - maskBytes];
     auto bit = [&](unsigned n) { return n < count && (mask[n / 8] >> (n % 8) & 1); };
-    std::vector<std::size_t> offsets;
+    thread_local std::vector<std::size_t> offsets;  // kept between rows: one allocation, not one per row
+    offsets.clear();
     unsigned varCount = 0;
     if (t.varCols > 0 && t.jet3) {
         offsets = jet3Offsets(row, maskBytes);
@@ -486,9 +495,11 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
     for (const Col& c : t.cols) {
         if (c.number >= cells.size())
             cells.resize(c.number + 1u);
+        RawCell& rc = cells[c.number];
+        rc.bytes.clear();
+        rc.present = false;
         if (wanted && (c.number >= wanted->size() || !(*wanted)[c.number]))
             continue;
-        RawCell& rc = cells[c.number];
         rc.present = bit(c.number);
         if (c.type == 0x01 || !rc.present)
             continue;
@@ -513,7 +524,6 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
                 rc.bytes.assign(cell.begin(), cell.end());
         }
     }
-    return cells;
 }
 
 std::u16string decodeColumnText(const Col& c, std::span<const std::uint8_t> b)
