@@ -1,6 +1,8 @@
 // The writer's index B-trees: inserting and removing entries, splitting and merging pages.
 #include "writer_impl.h"
 
+#include <bit>
+
 namespace jet {
 
 std::vector<std::uint8_t> WriterImpl::withPointer(const std::vector<std::uint8_t>& key, std::uint32_t ptr)
@@ -16,19 +18,56 @@ std::vector<std::uint8_t> WriterImpl::withPointer(const std::vector<std::uint8_t
 
 std::vector<WriterImpl::PathStep> WriterImpl::descend(const RealIndex& ix, const std::vector<std::uint8_t>& entry)
 {
+    // Node pages are read in place, entry by entry, up to the first entry not below `entry`: every INSERT
+    // passes here once per level of every index.
+    const Layout& l = lay();
     std::vector<PathStep> path;
+    std::vector<std::uint8_t> cur, first;
     std::uint32_t pg = ix.root;
     for (int depth = 0; depth < 32; ++depth) {
-        const IndexPage ip = readIndexPage(pc(), pg);
-        if (ip.leaf()) {
+        const std::span<const std::uint8_t> p = pc().page(pg);
+        if (p[0] == 0x04) {
             path.push_back({pg, 0});
             return path;
         }
-        std::size_t i = 0;
-        while (i < ip.entries.size() && compare(ip.entries[i].bytes, entry) < 0)
+        if (p[0] != 0x03)
+            throwError(err::Corrupt, "Page " + std::to_string(pg) + " of an index is not an index page.");
+        const std::size_t prefix = l.jet3 ? p[l.ixPrefix] : rd16(&p[l.ixPrefix]);
+        const std::size_t free = rd16(&p[2]);
+        if (free > l.ixCapacity())
+            throwError(err::Corrupt, "Index page " + std::to_string(pg) + " has an impossible free space.");
+        const std::size_t used = l.ixCapacity() - free;
+        std::size_t start = 0, i = 0;
+        std::uint32_t child = 0;
+        bool found = false;
+        entryEnds(p, l, used, leafEnds);
+        for (const std::size_t bitPos : leafEnds) {
+            cur.clear();
+            if (i > 0 && prefix > 0)
+                cur.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(std::min(prefix, first.size())));
+            cur.insert(cur.end(), p.begin() + static_cast<std::ptrdiff_t>(l.ixEntries + start),
+                       p.begin() + static_cast<std::ptrdiff_t>(l.ixEntries + bitPos));
+            if (i == 0)
+                first = cur;
+            if (cur.size() < 8)
+                throwError(err::Corrupt, "An index node entry on page " + std::to_string(pg) + " is too short.");
+            const std::size_t keyLen = cur.size() - 4;
+            const std::size_t n = std::min(keyLen, entry.size());
+            int c = n ? std::memcmp(cur.data(), entry.data(), n) : 0;
+            if (c == 0)
+                c = keyLen < entry.size() ? -1 : (keyLen > entry.size() ? 1 : 0);
+            if (c >= 0) {
+                const std::uint8_t* q = cur.data() + keyLen;
+                child = static_cast<std::uint32_t>(q[0]) << 24 | static_cast<std::uint32_t>(q[1]) << 16 |
+                        static_cast<std::uint32_t>(q[2]) << 8 | q[3];
+                found = true;
+                break;
+            }
+            start = bitPos;
             ++i;
+        }
         path.push_back({pg, i});
-        pg = i < ip.entries.size() ? ip.entries[i].child : ip.tail;
+        pg = found ? child : rd32(&p[l.ixTail]);
         if (pg == 0)
             throwError(err::Corrupt, "An index node has no child to follow.");
     }
@@ -50,24 +89,47 @@ void WriterImpl::refreshParents(Table& t, RealIndex& ix, std::vector<PathStep>& 
     }
 }
 
-void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr)
+bool WriterImpl::sameKeyAt(const IndexPage& leaf, std::size_t at, int offset, const std::vector<std::uint8_t>& entry,
+                           std::size_t keySize)
+{
+    // The neighbour may be the last entry of the previous leaf or the first of the next one.
+    const std::vector<std::uint8_t>* b = nullptr;
+    IndexPage other;
+    if (offset < 0 && at == 0) {
+        if (leaf.prev == 0)
+            return false;
+        other = readIndexPage(pc(), leaf.prev);
+        if (other.entries.empty())
+            return false;
+        b = &other.entries.back().bytes;
+    } else if (offset >= 0 && at >= leaf.entries.size()) {
+        if (leaf.next == 0)
+            return false;
+        other = readIndexPage(pc(), leaf.next);
+        if (other.entries.empty())
+            return false;
+        b = &other.entries.front().bytes;
+    } else {
+        b = &leaf.entries[offset < 0 ? at - 1 : at].bytes;
+    }
+    return b->size() == entry.size() && std::memcmp(b->data(), entry.data(), keySize) == 0;
+}
+
+void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr,
+                             bool nullKey)
 {
     const std::vector<std::uint8_t> entry = withPointer(key, ptr);
     std::vector<PathStep> path = descend(ix, entry);
+    if (insertInPlace(t, ix, path, entry, key.size(), nullKey))
+        return;
     const std::uint32_t leafNo = path.back().page;
     IndexPage leaf = readIndexPage(pc(), leafNo);
     std::size_t i = 0;
     while (i < leaf.entries.size() && compare(leaf.entries[i].bytes, entry) < 0)
         ++i;
-    auto sameKey = [&](std::size_t j) {
-        if (j >= leaf.entries.size())
-            return false;
-        const auto& b = leaf.entries[j].bytes;
-        return b.size() == entry.size() && std::memcmp(b.data(), entry.data(), key.size()) == 0;
-    };
-    const bool dupBefore = i > 0 && sameKey(i - 1);
-    const bool dupAfter = sameKey(i);
-    if (ix.unique() && (dupBefore || dupAfter))
+    const bool dupBefore = sameKeyAt(leaf, i, -1, entry, key.size());
+    const bool dupAfter = sameKeyAt(leaf, i, 0, entry, key.size());
+    if (ix.unique() && !nullKey && (dupBefore || dupAfter))
         throwError(3022, "The changes you requested were not successful because they would create "
                          "duplicate values in an index.");
     if (!dupBefore && !dupAfter) {
@@ -79,6 +141,105 @@ void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uin
     placePage(t, ix, path, path.size() - 1, leaf);
     if (newLast)
         refreshParents(t, ix, path, path.size() - 1, entry);
+}
+
+void WriterImpl::entryEnds(std::span<const std::uint8_t> p, const Layout& l, std::size_t used,
+                           std::vector<std::uint16_t>& ends)
+{
+    // A byte at a time: most bytes of the bitmap are zero.
+    ends.clear();
+    for (std::size_t byte = 0; byte * 8 <= used; ++byte) {
+        unsigned b = p[l.ixBitmap + byte];
+        while (b != 0) {
+            const std::size_t pos = byte * 8 + static_cast<std::size_t>(std::countr_zero(b));
+            if (pos >= 1 && pos <= used)
+                ends.push_back(static_cast<std::uint16_t>(pos));
+            b &= b - 1;
+        }
+    }
+}
+
+bool WriterImpl::insertInPlace(Table& t, RealIndex& ix, std::vector<PathStep>& path,
+                               const std::vector<std::uint8_t>& entry, std::size_t keySize, bool nullKey)
+{
+    const Layout& l = lay();
+    const std::uint32_t pgNo = path.back().page;
+    std::uint32_t next = 0;
+    std::size_t i = 0, count = 0, used = 0;
+    bool dupBefore = false, dupAfter = false;
+    std::vector<std::uint16_t>& ends = leafEnds;
+    {
+        const std::span<const std::uint8_t> p = pc().page(pgNo);
+        const std::size_t prefix = l.jet3 ? p[l.ixPrefix] : rd16(&p[l.ixPrefix]);
+        const std::size_t free = rd16(&p[2]);
+        // Pages with a shared prefix (Access writes them) and pages without room take the general path.
+        if (p[0] != 0x04 || prefix != 0 || free > l.ixCapacity() || free < entry.size())
+            return false;
+        used = l.ixCapacity() - free;
+        entryEnds(p, l, used, ends);
+        count = ends.size();
+        const std::uint8_t* base = p.data() + l.ixEntries;
+        auto at = [&](std::size_t k) {
+            const std::size_t from = k == 0 ? 0 : ends[k - 1];
+            return std::span<const std::uint8_t>(base + from, ends[k] - from);
+        };
+        auto cmp = [&](std::span<const std::uint8_t> e) {
+            const std::size_t n = std::min(e.size(), entry.size());
+            const int c = n ? std::memcmp(e.data(), entry.data(), n) : 0;
+            return c != 0 ? c : (e.size() < entry.size() ? -1 : (e.size() > entry.size() ? 1 : 0));
+        };
+        // The first entry not below the new one.
+        std::size_t lo = 0, hi = count;
+        while (lo < hi) {
+            const std::size_t mid = (lo + hi) / 2;
+            if (cmp(at(mid)) < 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        i = lo;
+        if (i == 0)
+            return false;  // the neighbour before is on another page
+        auto same = [&](std::span<const std::uint8_t> e) {
+            return e.size() == entry.size() && std::memcmp(e.data(), entry.data(), keySize) == 0;
+        };
+        dupBefore = same(at(i - 1));
+        if (i < count)
+            dupAfter = same(at(i));
+        else
+            next = rd32(&p[l.ixNext]);
+    }
+    if (next != 0) {
+        const std::span<const std::uint8_t> n = pc().page(next);
+        const std::size_t nUsed = l.ixCapacity() - std::min<std::size_t>(rd16(&n[2]), l.ixCapacity());
+        for (std::size_t bitPos = 1; bitPos <= nUsed; ++bitPos)
+            if (n[l.ixBitmap + bitPos / 8] >> (bitPos % 8) & 1) {
+                dupAfter = bitPos == entry.size() && std::memcmp(&n[l.ixEntries], entry.data(), keySize) == 0;
+                break;
+            }
+    }
+    if (ix.unique() && !nullKey && (dupBefore || dupAfter))
+        throwError(3022, "The changes you requested were not successful because they would create "
+                         "duplicate values in an index.");
+    if (!dupBefore && !dupAfter) {
+        std::uint8_t* tp = pc().modify(t.tdefPage);
+        wr32(tp + ix.counterOffset + 4, rd32(tp + ix.counterOffset + 4) + 1);
+    }
+    // The entries behind the new one move up; the entry-end bitmap is set again.
+    std::uint8_t* w = pc().modify(pgNo);
+    const std::size_t len = entry.size();
+    const std::size_t from = i == 0 ? 0 : ends[i - 1];
+    std::memmove(w + l.ixEntries + from + len, w + l.ixEntries + from, used - from);
+    std::memcpy(w + l.ixEntries + from, entry.data(), len);
+    std::memset(w + l.ixBitmap, 0, l.ixEntries - l.ixBitmap);
+    auto mark = [&](std::size_t pos) { w[l.ixBitmap + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8)); };
+    for (std::size_t k = 0; k < count; ++k)
+        mark(ends[k] + (k < i ? 0 : len));
+    mark(from + len);
+    wr16(w + 2, static_cast<std::uint32_t>(l.ixCapacity() - used - len));
+    if (i == count)
+        refreshParents(t, ix, path, path.size() - 1, entry);
+    return true;
 }
 
 void WriterImpl::placePage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip)
@@ -165,10 +326,8 @@ void WriterImpl::indexRemove(Table& t, RealIndex& ix, const std::vector<std::uin
         ++i;
     if (i == leaf.entries.size())
         throwError(err::Corrupt, "An index entry to remove is missing; the index may be damaged.");
-    const bool dupBefore = i > 0 && leaf.entries[i - 1].bytes.size() == entry.size() &&
-                           std::memcmp(leaf.entries[i - 1].bytes.data(), entry.data(), key.size()) == 0;
-    const bool dupAfter = i + 1 < leaf.entries.size() && leaf.entries[i + 1].bytes.size() == entry.size() &&
-                          std::memcmp(leaf.entries[i + 1].bytes.data(), entry.data(), key.size()) == 0;
+    const bool dupBefore = sameKeyAt(leaf, i, -1, entry, key.size());
+    const bool dupAfter = sameKeyAt(leaf, i + 1, 0, entry, key.size());
     if (!dupBefore && !dupAfter) {
         std::uint8_t* tp = pc().modify(t.tdefPage);
         const std::uint32_t n = rd32(tp + ix.counterOffset + 4);

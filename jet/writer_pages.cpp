@@ -257,8 +257,17 @@ Table readTable(PageSource& src, std::uint32_t tdefPage)
         if (pos + l.logicalSize > len)
             corrupt("index definitions run past the table definition");
         LogicalIndex li;
-        li.realIndex = rd32(&buf[pos + l.logicalBase + 4]);
-        li.kind = buf[pos + l.logicalBase + 19];
+        const std::uint8_t* e = &buf[pos + l.logicalBase];
+        li.number = rd32(e);
+        li.realIndex = rd32(e + 4);
+        li.relTableType = e[8];
+        li.relatedIndex = rd32(e + 9);
+        li.relatedTdef = rd32(e + 13);
+        li.cascadeUpdates = e[17];
+        li.cascadeDeletes = e[18];
+        li.kind = e[19];
+        if (!l.jet3)
+            li.trailer = rd32(e + 20);
         t.logical.push_back(li);
         pos += l.logicalSize;
     }
@@ -446,9 +455,18 @@ std::vector<std::size_t> jet3Offsets(std::span<const std::uint8_t> row, std::siz
 
 }  // namespace
 
-std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong)
+std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong,
+                               const std::vector<bool>* wanted)
 {
-    std::vector<RawCell> cells(std::max<std::size_t>(t.maxCols, 1));
+    std::vector<RawCell> cells;
+    decodeRowInto(src, t, row, resolveLong, wanted, cells);
+    return cells;
+}
+
+void decodeRowInto(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong,
+                   const std::vector<bool>* wanted, std::vector<RawCell>& cells)
+{
+    cells.resize(std::max<std::size_t>(t.maxCols, 1));
     const std::size_t cs = t.jet3 ? 1 : 2;
     if (row.size() < cs)
         corrupt("row shorter than its column count");
@@ -458,7 +476,8 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
         corrupt("row shorter than its null mask");
     const std::uint8_t* mask = &row[row.size() - maskBytes];
     auto bit = [&](unsigned n) { return n < count && (mask[n / 8] >> (n % 8) & 1); };
-    std::vector<std::size_t> offsets;
+    thread_local std::vector<std::size_t> offsets;  // kept between rows: one allocation, not one per row
+    offsets.clear();
     unsigned varCount = 0;
     if (t.varCols > 0 && t.jet3) {
         offsets = jet3Offsets(row, maskBytes);
@@ -477,6 +496,10 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
         if (c.number >= cells.size())
             cells.resize(c.number + 1u);
         RawCell& rc = cells[c.number];
+        rc.bytes.clear();
+        rc.present = false;
+        if (wanted && (c.number >= wanted->size() || !(*wanted)[c.number]))
+            continue;
         rc.present = bit(c.number);
         if (c.type == 0x01 || !rc.present)
             continue;
@@ -501,7 +524,6 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
                 rc.bytes.assign(cell.begin(), cell.end());
         }
     }
-    return cells;
 }
 
 std::u16string decodeColumnText(const Col& c, std::span<const std::uint8_t> b)
