@@ -173,7 +173,7 @@ struct AccessFullSchemaRun::State {
     }
 
     void sendKeys(const AccessSchemaPlan& table);
-    bool makeRelationship(const ForeignKey& key, const std::string& what, std::string& why);
+    bool makeRelationship(const ForeignKey& key, std::string& why);
 
     AccessTarget target() {
         AccessTarget t;
@@ -340,7 +340,7 @@ void AccessFullSchemaRun::State::sendKeys(const AccessSchemaPlan& table) {
 }
 
 // Makes one relationship when the file allows it; `why` tells why not.
-bool AccessFullSchemaRun::State::makeRelationship(const ForeignKey& key, const std::string& what, std::string& why) {
+bool AccessFullSchemaRun::State::makeRelationship(const ForeignKey& key, std::string& why) {
     AccessNames names;
     std::optional<jet::TableSchema> child, parent;
     const bool read = trap.step(kAfterRowsLine, [&] {
@@ -361,7 +361,7 @@ bool AccessFullSchemaRun::State::makeRelationship(const ForeignKey& key, const s
         why = "the statement failed (below)";
         return false;
     }
-    for (const auto& n : plan.notes) changed.push_back(what + ": " + n);
+    changed.insert(changed.end(), plan.notes.begin(), plan.notes.end());
     return true;
 }
 
@@ -398,7 +398,7 @@ void AccessFullSchemaRun::finish() {
             const std::string what = "relationship " + k.name + ", " + describeForeignKey(k);
             if (exists(k)) continue;
             std::string why;
-            if (s.makeRelationship(k, what, why))
+            if (s.makeRelationship(k, why))
                 ++s.relationships;
             else
                 s.leftOut.push_back(what + ": " + why);
@@ -414,7 +414,7 @@ void AccessFullSchemaRun::finish() {
                                             "cannot make; draw it again in Access)");
         else if (exists(r.key))
             s.removedLines.push_back(what + ": made again from the server's foreign key");
-        else if (s.makeRelationship(r.key, r.key.name, why))
+        else if (s.makeRelationship(r.key, why))
             s.removedLines.push_back(what + ": made again");
         else
             s.removedLines.push_back(what + ": could not be made again: " + why);

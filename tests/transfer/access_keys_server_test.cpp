@@ -1,0 +1,341 @@
+// Keys, indexes and relationships going to Access with "Keep column types, keys and indexes", against the real
+// server: a Northwind-shaped database (tests/transfer/data/northwind.sql) goes into new files of each format and
+// into copies of Access-made files. Every primary key, index and foreign key the server's catalogue has (read here
+// with the test's own queries) is in the file as our schema reader and mdbtools' mdb-schema see it, with its
+// columns, order, uniqueness and cascades; what Access cannot hold is named; the values arrive; our check finds
+// nothing new; an orphan row is refused. Overwriting tables in relationships removes and makes them again.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "db/error.h"
+#include "jet/check.h"
+#include "jet/create_db.h"
+#include "jet/database.h"
+#include "jet/schema.h"
+#include "page.h"
+#include "transfer/handlers.h"
+#include "transfer/transfer.h"
+
+namespace {
+
+using env::kNull;
+using env::Rows;
+
+const char* const kTables[] = {"categories", "suppliers", "shippers", "customers",
+                               "employees",  "products",  "orders",   "order_details"};
+
+struct Target {
+    const char* name;
+    std::string file; // a new file of this format, or a fixture to copy
+    bool fixture;
+    std::string password = {};
+};
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    while (p && std::fgets(buffer, sizeof buffer, p)) out += buffer;
+    if (p) ::pclose(p);
+    return out;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+class AccessKeysServer : public ::testing::TestWithParam<Target> {
+protected:
+    void SetUp() override {
+        REQUIRE_POSTGRES();
+        env::ownSchema("qm_access_keys");
+        pg = std::make_unique<env::Session>(env::Session::postgres());
+        pg->exec(env::slurp(std::string(QM_TEST_DATA) + "/northwind.sql"));
+        const Target& t = GetParam();
+        if (t.fixture) {
+            file = dir.copy(t.file, "work" + std::filesystem::path(t.file).extension().string());
+        } else {
+            file = (dir.path() / (std::string("new.") + (t.file.rfind("jet", 0) == 0 ? "mdb" : "accdb"))).string();
+            jet::createDatabase(file, jet::parseNewFormat(t.file), t.password);
+        }
+        before = findings();
+    }
+
+    std::unique_ptr<Page> newPage() {
+        auto page = std::make_unique<Page>(file);
+        page->fields.accessPassword = GetParam().password;
+        for (const char* t : kTables) page->postgres.addItem(t);
+        page->postgres.select({"categories", "suppliers", "shippers", "customers", "employees", "products", "orders",
+                               "order_details"});
+        return page;
+    }
+
+    std::vector<std::string> findings() const {
+        std::vector<std::string> out;
+        for (const auto& f : jet::checkFile(file, {.password = GetParam().password})) {
+            std::string text = jet::describe(f);
+            std::erase_if(text, [](char c) { return c >= '0' && c <= '9'; });
+            out.push_back(text);
+        }
+        return out;
+    }
+
+    std::shared_ptr<jet::Database> open() const { return jet::Database::open(file, {.password = GetParam().password}); }
+
+    // Every index Access can hold, as the server has it: table -> name -> "primary unique a,b DESC".
+    std::map<std::string, std::map<std::string, std::string>> serverIndexes() {
+        std::map<std::string, std::map<std::string, std::string>> out;
+        for (const auto& r : pg->rows(
+                 "SELECT t.relname, i.relname, x.indisprimary::text || ' ' || x.indisunique::text || ' ' || "
+                 "string_agg(a.attname || CASE WHEN x.indoption[k.o - 1] & 1 = 1 THEN ' DESC' ELSE '' END, ',' "
+                 "ORDER BY k.o) FROM pg_index x JOIN pg_class i ON i.oid = x.indexrelid JOIN pg_class t ON t.oid = "
+                 "x.indrelid JOIN pg_am am ON am.oid = i.relam CROSS JOIN LATERAL unnest(x.indkey::int2[]) WITH "
+                 "ORDINALITY k(n, o) JOIN pg_attribute a ON a.attrelid = t.oid AND a.attnum = k.n WHERE "
+                 "t.relnamespace = 'qm_access_keys'::regnamespace AND am.amname = 'btree' AND x.indexprs IS NULL "
+                 "AND x.indpred IS NULL GROUP BY 1, 2, x.indisprimary, x.indisunique"))
+            out[r[0]][r[1]] = r[2];
+        return out;
+    }
+
+    env::TempDir dir;
+    std::string file;
+    std::vector<std::string> before;
+    std::unique_ptr<env::Session> pg;
+};
+
+TEST_P(AccessKeysServer, NorthwindKeysIndexesAndRelationships) {
+    auto page = newPage();
+    auto context = page->context();
+    context.fullSchema = true;
+    const auto summary = transfer::sendTablesToAccess(context);
+    EXPECT_TRUE(summary.complete());
+    EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
+    ASSERT_EQ(page->dialogs.messages.size(), 1u);
+    const std::string& text = page->dialogs.messages[0];
+    EXPECT_NE(text.find("8 tables, 997 rows;"), std::string::npos) << text;
+    EXPECT_NE(text.find("8 primary keys, 11 indexes (2 unique), 8 relationships."), std::string::npos) << text;
+    for (const char* named : {"customers.customers_lower_name: an index on an expression",
+                              "products.products_in_stock: a partial index", "orders.orders_tracking: a hash index",
+                              "orders.orders_shipper: ON DELETE SET DEFAULT (Access has no such action",
+                              "customers.customers_city: NULLS LAST of city",
+                              "customers.customers_region_city: NULLS LAST of region, NULLS FIRST of city",
+                              "orders.orders_date: NULLS FIRST of order_date"})
+        EXPECT_NE(text.find(named), std::string::npos) << named << "\n" << text;
+    // NULLS FIRST ascending and NULLS LAST descending are Access's own order.
+    EXPECT_EQ(text.find("suppliers_postal_code: NULLS"), std::string::npos) << text;
+    EXPECT_EQ(text.find("products_category: NULLS"), std::string::npos) << text;
+
+    // Every index the server has that Access can hold: same name, columns, order, primary and unique.
+    const auto db = open();
+    for (const auto& [table, indexes] : serverIndexes()) {
+        const auto schema = jet::readTableSchema(*db, table);
+        for (const auto& [name, want] : indexes) {
+            std::string got = "(missing)";
+            for (const auto& ix : schema.indexes) {
+                if (ix.name != name) continue;
+                got = std::string(ix.primary ? "true" : "false") + " " + (ix.unique ? "true" : "false") + " ";
+                for (std::size_t c = 0; c < ix.columns.size(); ++c)
+                    got += (c ? "," : "") + ix.columns[c].name + (ix.columns[c].ascending ? "" : " DESC");
+            }
+            EXPECT_EQ(got, want) << table << "." << name;
+        }
+    }
+    // Every foreign key: the same column pairs, integrity, and its cascades.
+    const auto relationships = jet::readRelationships(*db);
+    const Rows keys = pg->rows(
+        "SELECT c.conrelid::regclass::text, c.confrelid::regclass::text, string_agg(a.attname || '=' || b.attname, "
+        "',' ORDER BY k.o), c.confupdtype::text, c.confdeltype::text FROM pg_constraint c CROSS JOIN LATERAL "
+        "unnest(c.conkey, c.confkey) WITH ORDINALITY k(n, m, o) JOIN pg_attribute a ON a.attrelid = c.conrelid AND "
+        "a.attnum = k.n JOIN pg_attribute b ON b.attrelid = c.confrelid AND b.attnum = k.m WHERE c.contype = 'f' "
+        "AND c.connamespace = 'qm_access_keys'::regnamespace GROUP BY c.oid");
+    ASSERT_EQ(keys.size(), 8u);
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k[0] + " -> " + k[1] + " " + k[2]);
+        int found = 0;
+        for (const auto& r : relationships) {
+            std::string pairs;
+            for (std::size_t c = 0; c < r.columns.size(); ++c)
+                pairs += (c ? "," : "") + r.columns[c] + "=" + r.referencedColumns[c];
+            if (r.table != k[0] || r.referencedTable != k[1] || pairs != k[2]) continue;
+            ++found;
+            EXPECT_TRUE(r.enforced());
+            EXPECT_EQ(r.cascadeUpdates(), k[3] == "c");
+            EXPECT_EQ(r.cascadeDeletes(), k[4] == "c");
+            EXPECT_EQ(r.cascadeSetNull(), k[4] == "n");
+        }
+        EXPECT_EQ(found, 1);
+    }
+
+    // The values, spot-checked through the Access session (their types are the full schema's own tests).
+    {
+        auto a = env::Session::access(file, GetParam().password);
+        for (const char* t : kTables)
+            EXPECT_EQ(a.rows(std::string("SELECT * FROM `") + t + "`").size(),
+                      std::stoul(pg->rows(std::string("SELECT count(*) FROM ") + t)[0][0]))
+                << t;
+        const Rows suppliers = a.rows("SELECT * FROM `suppliers`");
+        EXPECT_EQ(suppliers[4][1], "Cooperativa de Quesos 'Las Cabras'");
+        EXPECT_EQ(suppliers[8][3], "Göteborg");
+        EXPECT_EQ(suppliers[4][4], kNull);
+        const Rows employees = a.rows("SELECT * FROM `employees`");
+        EXPECT_EQ(employees[2][7], "line one\nline two");
+        EXPECT_EQ(employees[0][6], kNull);
+        const Rows orders = a.rows("SELECT * FROM `orders`");
+        ASSERT_EQ(orders.size(), 300u);
+        EXPECT_EQ(orders[0][8], "Ship 1 'Ünïcødé'");
+        EXPECT_EQ(orders[0][10], "9007199254740001");
+        EXPECT_EQ(orders[0][3], "1996-07-05 08:52:00");
+
+        // The engine keeps the relationships: a detail line of an order that does not exist is refused.
+        try {
+            a.exec("INSERT INTO `order_details` VALUES (999999, 1, 1, 1, 0)");
+            ADD_FAILURE() << "an orphan row was stored";
+        } catch (const db::Error& e) {
+            EXPECT_EQ(e.number(), 3201) << e.what();
+        }
+        a.exec("INSERT INTO `order_details` VALUES (10248, 3, 1, 1, 0)");
+        a.close();
+    }
+    EXPECT_EQ(findings(), before);
+
+    // mdbtools reads the same keys: each primary key and each relationship with its cascades.
+    if (!GetParam().password.empty() || run("command -v mdb-schema").empty()) return;
+    const std::string schema = run("mdb-schema --indexes --relations '" + file + "' postgres 2>/dev/null");
+    EXPECT_NE(schema.find("PRIMARY KEY (\"order_id\", \"product_id\")"), std::string::npos) << schema;
+    int primaries = 0, foreign = 0;
+    std::istringstream lines(schema);
+    for (std::string line; std::getline(lines, line);) {
+        for (const char* t : kTables)
+            primaries += line.find(std::string("TABLE \"") + t + "\" ADD") != std::string::npos &&
+                         line.find("PRIMARY KEY") != std::string::npos;
+        if (line.find("FOREIGN KEY") == std::string::npos) continue;
+        if (line.find("\"orders\" ADD") != std::string::npos && line.find("(\"customer_id\")") != std::string::npos) {
+            EXPECT_NE(line.find("ON UPDATE CASCADE"), std::string::npos) << line;
+            EXPECT_NE(line.find("ON DELETE CASCADE"), std::string::npos) << line;
+        }
+        if (line.find("\"order_details\" ADD") != std::string::npos &&
+            line.find("(\"product_id\")") != std::string::npos) {
+            EXPECT_EQ(line.find("CASCADE"), std::string::npos) << line;
+        }
+        foreign += line.find("REFERENCES") != std::string::npos;
+    }
+    EXPECT_EQ(primaries, 8) << schema;
+    EXPECT_GE(foreign, 8) << schema;
+}
+
+// The same tables sent again over themselves: every relationship naming them is removed for the overwrite, the
+// server's foreign keys make them again, and the file has each once.
+TEST_P(AccessKeysServer, SentTwiceOverwritesTablesInRelationships) {
+    {
+        auto page = newPage();
+        auto context = page->context();
+        context.fullSchema = true;
+        ASSERT_TRUE(transfer::sendTablesToAccess(context).complete());
+    }
+    auto page = newPage();
+    for (const char* t : kTables) page->access.addItem(t);
+    for (std::size_t i = 0; i < std::size(kTables); ++i) page->dialogs.answers.push_back(ui::AnswerYes);
+    auto context = page->context();
+    context.fullSchema = true;
+    const auto summary = transfer::sendTablesToAccess(context);
+    EXPECT_TRUE(summary.complete());
+    EXPECT_EQ(summary.tablesSent, 8);
+    EXPECT_EQ(page->dialogs.reports, std::vector<std::string>{});
+    ASSERT_EQ(page->dialogs.messages.size(), 1u);
+    const std::string& text = page->dialogs.messages[0];
+    EXPECT_NE(text.find("8 primary keys, 11 indexes (2 unique), 8 relationships."), std::string::npos) << text;
+    EXPECT_NE(text.find("Relationships removed from the Access file to overwrite a table:\r\n  "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("orders_customer_id_fkey, orders (customer_id) -> customers (customer_id): made again from "
+                        "the server's foreign key"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("could not"), std::string::npos) << text;
+    std::map<std::string, int> pairs;
+    for (const auto& r : jet::readRelationships(*open())) ++pairs[lower(r.table + "." + r.referencedTable)];
+    const std::map<std::string, int> want{{"employees.employees", 1}, {"products.suppliers", 1},
+                                          {"products.categories", 1}, {"orders.customers", 1},
+                                          {"orders.employees", 1},    {"orders.shippers", 1},
+                                          {"order_details.orders", 1}, {"order_details.products", 1}};
+    for (const auto& [pair, n] : want) EXPECT_EQ(pairs[pair], n) << pair;
+    EXPECT_EQ(findings(), before);
+}
+
+const Target kTargets[] = {
+    {"jet3", "jet3", false},
+    {"jet4", "jet4", false},
+    {"ace12", "ace12", false},
+    {"ace14", "ace14", false},
+    {"ace16", "ace16", false},
+    {"ace17", "ace17", false},
+    {"ace17_encrypted", "ace17", false, "s3cret"},
+    {"made_by_access_2000", "mdb-reader/V2000/test.mdb", true},
+    {"made_by_access_2016", "mdb-reader/V2016/bigint.accdb", true},
+};
+INSTANTIATE_TEST_SUITE_P(Formats, AccessKeysServer, ::testing::ValuesIn(kTargets),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An Access-made file's relationships around a table overwritten from the server: both are removed for the
+// DROP; the one with integrity comes back when the new table has the key it needs, and says so when not; the
+// join line without integrity cannot be made in SQL and is named.
+TEST(AccessKeysOverwrite, RelationshipsOfAnAccessFileComeBackOrAreNamed) {
+    REQUIRE_POSTGRES();
+    env::ownSchema("qm_access_keys");
+    auto pg = env::Session::postgres();
+    for (const bool withKey : {true, false}) {
+        SCOPED_TRACE(withKey ? "new Table2 with a primary key" : "new Table2 without a key");
+        pg.exec("DROP TABLE IF EXISTS \"Table2\"");
+        pg.exec(std::string("CREATE TABLE \"Table2\"(id integer") + (withKey ? " PRIMARY KEY" : "") +
+                ", data varchar(50))");
+        pg.exec("INSERT INTO \"Table2\" SELECT i, 'row ' || i FROM generate_series(0, 20) i");
+        env::TempDir dir;
+        const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb", "related.accdb");
+        const auto old = jet::readRelationships(*jet::Database::open(file));
+        ASSERT_EQ(old.size(), 2u);
+        Page page(file);
+        page.access.addItem("Table2");
+        page.postgres.addItem("Table2");
+        page.postgres.select({"Table2"});
+        page.dialogs.answers.push_back(ui::AnswerYes);
+        auto context = page.context();
+        context.fullSchema = true;
+        const auto summary = transfer::sendTablesToAccess(context);
+        EXPECT_EQ(summary.tablesSent, 1);
+        EXPECT_EQ(page.dialogs.reports, std::vector<std::string>{});
+        ASSERT_EQ(page.dialogs.messages.size(), 1u);
+        const std::string& text = page.dialogs.messages[0];
+        const auto db = jet::Database::open(file);
+        EXPECT_EQ(db->openTable("Table2")->columns().size(), 2u);
+        const auto now = jet::readRelationships(*db);
+        int enforced = 0;
+        for (const auto& r : old) {
+            const std::string line = r.name + ", Table1 (";
+            EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+            if (!r.enforced()) {
+                EXPECT_NE(text.find("a relationship without integrity"), std::string::npos) << text;
+                continue;
+            }
+            ++enforced;
+            if (withKey) {
+                ASSERT_EQ(now.size(), 1u);
+                EXPECT_EQ(now[0].name, r.name);
+                EXPECT_EQ(now[0].columns, r.columns);
+                EXPECT_EQ(now[0].flags, r.flags);
+            } else {
+                EXPECT_TRUE(now.empty());
+                EXPECT_NE(text.find("could not be made again: the columns id are neither the primary key nor a "
+                                    "unique index of Table2"),
+                          std::string::npos)
+                    << text;
+            }
+        }
+        EXPECT_EQ(enforced, 1);
+    }
+}
+
+} // namespace
