@@ -5,6 +5,12 @@
 #
 #   bench/full_schema_bench.sh [BUILD_DIR] [ROWS]
 #
+# Then PostgreSQL -> Access with --full-schema on ROWS rows of bench/shape_rows.cpp
+# (the shape_rows target) in a table with a primary key and two secondary indexes,
+# against the same rows without any: the indexes are built after the rows, so the
+# goal is at least 2/3 of the rate without them. Best of $REPEAT runs (default 3),
+# with the load average, since the machine may be shared. STEPS=keys runs only that.
+#
 # Without PGHOST in the environment it runs itself inside a throw-away cluster
 # (scripts/pg-cluster.sh). BUILD_DIR defaults to ./build (quillmere-cli in BUILD_DIR/bin).
 set -euo pipefail
@@ -20,12 +26,60 @@ fi
 
 cli=$build/bin/quillmere-cli
 [[ -x $cli ]] || { echo "no $cli: build the quillmere-cli target first" >&2; exit 1; }
+repeat=${REPEAT:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 install -m 644 "${QM_FIXTURES:-$root/../shared/fixtures/access}/files/jackcess/templates/empty2007.accdb" "$work/bench.accdb"
 conninfo="host=$PGHOST port=$PGPORT dbname=$PGDATABASE user=$PGUSER"
 export PGOPTIONS="-c search_path=qm_full_bench"
 now() { date +%s.%N; }
+
+keys_bench() {
+    local gen=$build/bench/shape_rows
+    [[ -x $gen ]] || { echo "no $gen: build the shape_rows target first" >&2; exit 1; }
+    "$gen" csv "$rows" >"$work/shape.csv"
+    psql -q -v ON_ERROR_STOP=1 <<SQL
+DROP SCHEMA IF EXISTS qm_full_bench CASCADE;
+CREATE SCHEMA qm_full_bench;
+$("$gen" pg-create qm_full_bench.plain)
+\copy qm_full_bench.plain FROM '$work/shape.csv' WITH (FORMAT csv, HEADER true)
+CREATE TABLE qm_full_bench.keyed (LIKE qm_full_bench.plain);
+INSERT INTO qm_full_bench.keyed SELECT * FROM qm_full_bench.plain;
+ALTER TABLE qm_full_bench.keyed ADD PRIMARY KEY (id);
+CREATE INDEX keyed_customer ON qm_full_bench.keyed (customer);
+CREATE INDEX keyed_product_time ON qm_full_bench.keyed (product, happened DESC);
+SQL
+    # The best wall time of $repeat runs, each into a fresh copy of the template.
+    best_of() {
+        local table=$1 best="" t0 t1 t
+        for _ in $(seq "$repeat"); do
+            install -m 644 "${QM_FIXTURES:-$root/../shared/fixtures/access}/files/jackcess/templates/empty2007.accdb" "$work/keys.accdb"
+            t0=$(now)
+            "$cli" send-to-access "$conninfo" "$work/keys.accdb" "$table" --full-schema 2>"$work/run.log" >"$work/run.out" ||
+                { cat "$work/run.log" "$work/run.out" >&2; exit 1; }
+            t1=$(now)
+            t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
+            if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
+        done
+        echo "$best"
+    }
+    echo "load before: $(uptime)"
+    local plain keyed
+    plain=$(best_of plain)
+    keyed=$(best_of keyed)
+    grep -q "1 primary key, 2 indexes" "$work/run.out" "$work/run.log" 2>/dev/null ||
+        echo "note: the keyed run did not report its primary key and 2 indexes:" "$(cat "$work/run.out" "$work/run.log")" >&2
+    awk -v r="$rows" -v p="$plain" -v k="$keyed" 'BEGIN {
+        printf "%-48s %8d rows %8.3f s %10.0f rows/s\n", "PostgreSQL -> Access --full-schema, no index", r, p, r / p
+        printf "%-48s %8d rows %8.3f s %10.0f rows/s\n", "  primary key + 2 indexes", r, k, r / k
+        printf "with indexes / without: %.2f of the rate (goal >= 0.67)\n", p / k }'
+    echo "load after: $(uptime)"
+    psql -q -c 'DROP SCHEMA qm_full_bench CASCADE'
+}
+if [[ ${STEPS:-all} == keys ]]; then
+    keys_bench
+    exit 0
+fi
 
 psql -q -v ON_ERROR_STOP=1 <<SQL
 DROP SCHEMA IF EXISTS qm_full_bench CASCADE;
@@ -68,3 +122,4 @@ back "PostgreSQL -> Access (default types)"
 back "PostgreSQL -> Access (--full-schema)" --full-schema
 psql -Atqc "SELECT 'full schema size: ' || pg_size_pretty(pg_total_relation_size('seed'))"
 psql -q -c 'DROP SCHEMA qm_full_bench CASCADE'
+keys_bench
