@@ -67,7 +67,7 @@ public:
     {
         const Token& t = peek();
         if (t.kind != Tok::Word)
-            fail(err::InvalidStatement, "expected CREATE, INSERT, DROP or SELECT");
+            fail(err::InvalidStatement, "expected CREATE, INSERT, DROP, ALTER or SELECT");
         const std::string& w = t.key;
         if (w == "CREATE") {
             errNo_ = err::SyntaxCreate;
@@ -84,12 +84,17 @@ public:
             what_ = "DROP TABLE statement";
             return drop();
         }
+        if (w == "ALTER") {
+            errNo_ = err::SyntaxAlter;
+            what_ = "ALTER TABLE statement";
+            return alter();
+        }
         if (w == "SELECT") {
             errNo_ = err::SyntaxSelect;
             what_ = "SELECT statement";
             return select();
         }
-        fail(err::InvalidStatement, "expected CREATE, INSERT, DROP or SELECT");
+        fail(err::InvalidStatement, "expected CREATE, INSERT, DROP, ALTER or SELECT");
     }
 
 private:
@@ -298,12 +303,17 @@ private:
     Statement create()
     {
         next();
+        if (isWord("INDEX") || (isWord("UNIQUE") && isWord("INDEX", 1)))
+            return createIndex();
         expectWord("TABLE");
         CreateTable ct;
         ct.table = name("table name");
         expect(Tok::LParen, "'('");
         while (true) {
-            ct.columns.push_back(column());
+            if (isWord("PRIMARY") || isWord("UNIQUE") || isWord("CONSTRAINT"))
+                ct.constraints.push_back(tableConstraint());
+            else
+                ct.columns.push_back(column(ct.constraints));
             if (accept(Tok::Comma))
                 continue;
             expect(Tok::RParen, "',' or ')'");
@@ -313,7 +323,86 @@ private:
         return ct;
     }
 
-    ColumnDef column()
+    // [CONSTRAINT name] PRIMARY KEY | UNIQUE, after CONSTRAINT or at PRIMARY / UNIQUE.
+    KeyConstraint keyKind()
+    {
+        KeyConstraint k;
+        if (isWord("CONSTRAINT")) {
+            next();
+            k.name = name("constraint name");
+        }
+        if (isWord("PRIMARY")) {
+            next();
+            expectWord("KEY");
+            k.primary = true;
+        } else if (isWord("UNIQUE")) {
+            next();
+        } else {
+            fail("expected PRIMARY KEY or UNIQUE");
+        }
+        return k;
+    }
+
+    KeyConstraint tableConstraint()
+    {
+        KeyConstraint k = keyKind();
+        k.columns = indexColumns(false);
+        return k;
+    }
+
+    // (col [ASC|DESC], ...); `ordered`: ASC / DESC allowed.
+    std::vector<IndexColumn> indexColumns(bool ordered)
+    {
+        std::vector<IndexColumn> cols;
+        expect(Tok::LParen, "'('");
+        while (true) {
+            IndexColumn c;
+            c.name = name("column name");
+            if (ordered && (isWord("ASC") || isWord("DESC")))
+                c.ascending = next().key == "ASC";
+            cols.push_back(std::move(c));
+            if (accept(Tok::Comma))
+                continue;
+            expect(Tok::RParen, "',' or ')'");
+            return cols;
+        }
+    }
+
+    Statement createIndex()
+    {
+        what_ = "CREATE INDEX statement";
+        CreateIndex ci;
+        if (isWord("UNIQUE")) {
+            next();
+            ci.unique = true;
+        }
+        expectWord("INDEX");
+        ci.name = name("index name");
+        expectWord("ON");
+        ci.table = name("table name");
+        ci.columns = indexColumns(true);
+        if (isWord("WITH")) {
+            next();
+            if (isWord("PRIMARY")) {
+                next();
+                ci.primary = true;
+            } else if (isWord("DISALLOW")) {
+                next();
+                expectWord("NULL");
+                ci.disallowNull = true;
+            } else if (isWord("IGNORE")) {
+                next();
+                expectWord("NULL");
+                ci.ignoreNull = true;
+            } else {
+                fail("expected PRIMARY, DISALLOW NULL or IGNORE NULL");
+            }
+        }
+        end();
+        return ci;
+    }
+
+    ColumnDef column(std::vector<KeyConstraint>& constraints)
     {
         ColumnDef c;
         c.name = name("column name");
@@ -401,14 +490,22 @@ private:
             }
             expect(Tok::RParen, "')'");
         }
-        if (isWord("NOT")) {
-            next();
-            expectWord("NULL");
-            c.notNull = true;
-        } else if (isWord("NULL")) {
-            next();
+        while (true) {
+            if (isWord("NOT")) {
+                next();
+                expectWord("NULL");
+                c.notNull = true;
+            } else if (isWord("NULL")) {
+                next();
+            } else if (isWord("PRIMARY") || isWord("UNIQUE") || isWord("CONSTRAINT")) {
+                KeyConstraint k = keyKind();
+                k.columnLevel = true;
+                k.columns.push_back({c.name, true});
+                constraints.push_back(std::move(k));
+            } else {
+                return c;
+            }
         }
-        return c;
     }
 
     Literal literal()
@@ -483,11 +580,86 @@ private:
     Statement drop()
     {
         next();
+        if (isWord("INDEX")) {
+            next();
+            what_ = "DROP INDEX statement";
+            DropIndex d;
+            d.name = name("index name");
+            expectWord("ON");
+            d.table = name("table name");
+            end();
+            return d;
+        }
         expectWord("TABLE");
         DropTable d;
         d.table = name("table name");
         end();
         return d;
+    }
+
+    std::vector<std::string> nameList(const char* what)
+    {
+        expect(Tok::LParen, "'('");
+        std::vector<std::string> names;
+        do
+            names.push_back(name(what));
+        while (accept(Tok::Comma));
+        expect(Tok::RParen, "',' or ')'");
+        return names;
+    }
+
+    Statement alter()
+    {
+        next();
+        expectWord("TABLE");
+        std::string table = name("table name");
+        if (isWord("DROP")) {
+            next();
+            expectWord("CONSTRAINT");
+            DropConstraint d{std::move(table), name("constraint name")};
+            end();
+            return d;
+        }
+        expectWord("ADD");
+        expectWord("CONSTRAINT");
+        AddForeignKey fk;
+        fk.table = std::move(table);
+        fk.name = name("constraint name");
+        expectWord("FOREIGN");
+        expectWord("KEY");
+        fk.columns = nameList("column name");
+        expectWord("REFERENCES");
+        fk.referencedTable = name("table name");
+        const std::size_t refPos = peek().pos;
+        fk.referencedColumns = nameList("column name");
+        if (fk.referencedColumns.size() != fk.columns.size())
+            failAt(refPos, "the referenced columns must be as many as the foreign key's");
+        bool seenUpdate = false, seenDelete = false;
+        while (isWord("ON")) {
+            next();
+            const bool update = isWord("UPDATE");
+            if (!update && !isWord("DELETE"))
+                fail("expected UPDATE or DELETE");
+            if (update ? seenUpdate : seenDelete)
+                fail(std::string("ON ") + (update ? "UPDATE" : "DELETE") + " given twice");
+            (update ? seenUpdate : seenDelete) = true;
+            next();
+            if (isWord("CASCADE")) {
+                next();
+                (update ? fk.cascadeUpdates : fk.cascadeDeletes) = true;
+            } else if (!update && isWord("SET")) {
+                next();
+                expectWord("NULL");
+                fk.cascadeSetNull = true;
+            } else if (isWord("NO")) {
+                next();
+                expectWord("ACTION");
+            } else {
+                fail(update ? "expected CASCADE or NO ACTION" : "expected CASCADE, SET NULL or NO ACTION");
+            }
+        }
+        end();
+        return fk;
     }
 
     Statement select()

@@ -1,10 +1,16 @@
 // A small, strict parser for the Access SQL statements the program sends to an Access file:
 //
-//   CREATE TABLE name (col TYPE[(size[,scale])] [NULL|NOT NULL], ...)
+//   CREATE TABLE name (col TYPE[(size[,scale])] [NULL|NOT NULL] [[CONSTRAINT c] PRIMARY KEY|UNIQUE], ...,
+//                      [CONSTRAINT c] PRIMARY KEY (col, ...) | [CONSTRAINT c] UNIQUE (col, ...), ...)
+//   CREATE [UNIQUE] INDEX name ON table (col [ASC|DESC], ...) [WITH PRIMARY | DISALLOW NULL | IGNORE NULL]
+//   DROP INDEX name ON table
 //   INSERT INTO name [(col, ...)] VALUES (literal, ...)
 //   DROP TABLE name
 //   SELECT alias.* INTO new FROM old [AS] alias      (also SELECT * INTO new FROM old)
 //   SELECT * FROM name
+//   ALTER TABLE name ADD CONSTRAINT c FOREIGN KEY (col, ...) REFERENCES other (col, ...)
+//         [ON UPDATE CASCADE] [ON DELETE CASCADE | ON DELETE SET NULL]
+//   ALTER TABLE name DROP CONSTRAINT c
 //
 // Names may be bare words, `back-quoted` or [bracketed]. Literals: 'text' with '' for a quote, numbers with an
 // optional sign, NULL, 0x... binary. One statement, an optional trailing ';'. Anything else is a syntax error
@@ -58,9 +64,38 @@ struct Literal {
     std::size_t position = 0;         // 1-based position in the statement, for messages
 };
 
+struct IndexColumn {
+    std::string name;
+    bool ascending = true;
+};
+
+// A PRIMARY KEY or UNIQUE constraint of CREATE TABLE (a column's own, or one for several columns).
+struct KeyConstraint {
+    std::string name;  // empty: none given
+    bool primary = false;
+    bool columnLevel = false;
+    std::vector<IndexColumn> columns;
+};
+
 struct CreateTable {
     std::string table;
     std::vector<ColumnDef> columns;
+    std::vector<KeyConstraint> constraints;
+};
+
+struct CreateIndex {
+    std::string name;
+    std::string table;
+    std::vector<IndexColumn> columns;
+    bool unique = false;
+    bool primary = false;       // WITH PRIMARY
+    bool disallowNull = false;  // WITH DISALLOW NULL
+    bool ignoreNull = false;    // WITH IGNORE NULL
+};
+
+struct DropIndex {
+    std::string name;
+    std::string table;
 };
 
 struct Insert {
@@ -82,7 +117,21 @@ struct SelectAll {
     std::string table;
 };
 
-using Statement = std::variant<CreateTable, Insert, DropTable, SelectInto, SelectAll>;
+// A relationship with referential integrity: `table` (the referencing side) points at `referencedTable`.
+struct AddForeignKey {
+    std::string table, name;
+    std::vector<std::string> columns;
+    std::string referencedTable;
+    std::vector<std::string> referencedColumns;
+    bool cascadeUpdates = false, cascadeDeletes = false, cascadeSetNull = false;
+};
+
+struct DropConstraint {
+    std::string table, name;
+};
+
+using Statement = std::variant<CreateTable, Insert, DropTable, SelectInto, SelectAll, CreateIndex, DropIndex,
+                               AddForeignKey, DropConstraint>;
 
 // Parses one statement; throws jet::Error (a syntax error naming the position) on anything else.
 Statement parse(std::string_view text);

@@ -194,18 +194,31 @@ void Writer::run(const sql::Statement& st)
         impl_->userTable(sa->table, err::CannotFindInput);
         return;
     }
+    if (!std::holds_alternative<sql::Insert>(st))
+        impl_->insertChecks.clear();  // a change of schema: what INSERT checks is read again
     inStatement(*impl_, [&] {
         std::visit(
             [&](const auto& s) {
                 using T = std::decay_t<decltype(s)>;
-                if constexpr (std::is_same_v<T, sql::CreateTable>)
+                if constexpr (std::is_same_v<T, sql::CreateTable>) {
                     impl_->createTable(s);
+                    impl_->addTableConstraints(s);
+                } else if constexpr (std::is_same_v<T, sql::CreateIndex>)
+                    impl_->createIndex(s);
+                else if constexpr (std::is_same_v<T, sql::DropIndex>)
+                    impl_->dropIndexByName(s);
                 else if constexpr (std::is_same_v<T, sql::Insert>)
                     impl_->insert(s);
                 else if constexpr (std::is_same_v<T, sql::DropTable>)
                     impl_->dropTable(s.table);
                 else if constexpr (std::is_same_v<T, sql::SelectInto>)
                     impl_->copyTable(s.source, s.target);
+                else if constexpr (std::is_same_v<T, sql::AddForeignKey>)
+                    impl_->addForeignKey(s);
+                else if constexpr (std::is_same_v<T, sql::DropConstraint>)
+                    impl_->dropConstraint(s);
+                else
+                    static_assert(std::is_same_v<T, sql::SelectAll>, "a statement the writer does not run");
             },
             st);
     });

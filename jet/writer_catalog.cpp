@@ -8,6 +8,7 @@ void WriterImpl::loadCatalog()
 {
     catalog.clear();
     tableByName.clear();
+    insertChecks.clear();
     Table& mso = table(2);
     const Col* cId = mso.column(u"Id");
     const Col* cParent = mso.column(u"ParentId");

@@ -12,6 +12,7 @@ inline constexpr int SyntaxCreate = 3290;       // syntax error in CREATE TABLE
 inline constexpr int SyntaxInsert = 3134;       // syntax error in INSERT INTO
 inline constexpr int SyntaxDrop = 3295;         // syntax error in DROP TABLE
 inline constexpr int SyntaxSelect = 3141;       // malformed SELECT
+inline constexpr int SyntaxAlter = 3293;        // syntax error in ALTER TABLE
 inline constexpr int TableExists = 3010;        // table already exists
 inline constexpr int NoSuchTable = 3376;        // table does not exist
 inline constexpr int CannotFindInput = 3078;    // cannot find the input table
@@ -26,6 +27,11 @@ inline constexpr int ValueCount = 3346;         // number of values and destinat
 inline constexpr int UnknownField = 3127;       // INSERT names an unknown field
 inline constexpr int NullNotAllowed = 3314;     // Null into a required field
 inline constexpr int InRelationship = 3303;     // table takes part in a relationship
+inline constexpr int RelatedRecordRequired = 3201;  // no parent row for a relationship with integrity
+inline constexpr int ObjectExists = 3012;       // a relationship of that name exists
+inline constexpr int RelationshipFields = 3368; // relationship sides differ in number or type of fields
+inline constexpr int NoUniqueIndex = 3173;      // referenced fields are not a unique index
+inline constexpr int NoSuchConstraint = 3371;   // DROP CONSTRAINT of an unknown name
 inline constexpr int FileInUse = 3045;          // file already in use / locked
 inline constexpr int ReadOnly = 3027;           // database is read-only / cannot update
 inline constexpr int Unsupported = 3251;        // operation not supported for this kind of file
@@ -33,6 +39,13 @@ inline constexpr int DiskIo = 3043;             // disk or network error
 inline constexpr int Corrupt = 3343;            // unrecognized database format / damaged file
 inline constexpr int RecordTooLarge = 3047;     // record is too large
 inline constexpr int DatabaseFull = 3183;      // the file would grow past its size limit
+inline constexpr int DuplicateKey = 3022;       // duplicate values in a unique index
+inline constexpr int NullInIndex = 3058;        // Null in a primary key or disallow-null index
+inline constexpr int IndexExists = 3375;        // the table already has an index of that name
+inline constexpr int PrimaryKeyExists = 3283;   // a second primary key
+inline constexpr int NotInCollection = 3265;    // no index (or field) of that name
+inline constexpr int TooManyIndexes = 3626;     // more than 32 indexes on a table
+inline constexpr int TooManyIndexFields = 3277; // more than 10 fields in an index
 }  // namespace err
 
 [[noreturn]] void throwError(int number, std::string description);

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <unordered_map>
 
 namespace jet {
@@ -131,6 +132,21 @@ struct CatalogRow {
     std::uint32_t rowPtr = 0;
 };
 
+// One logical index to add to a table.
+struct IndexSpec {
+    std::u16string name;
+    std::vector<std::pair<std::uint16_t, bool>> columns;  // column number, ascending
+    std::uint8_t flags = 0;  // real-index flags: 0x01 unique, 0x02 ignore nulls, 0x08 required (no Null)
+    std::uint8_t kind = 0;   // 0 plain, 1 primary key, 2 one side of a relationship
+    // kind 2: the other table's TDEF page, its logical index number, the relationship table type and cascades
+    std::uint32_t relatedTdef = 0, relatedIndex = 0;
+    std::uint8_t relTableType = 0, cascadeUpdates = 0, cascadeDeletes = 0;
+};
+
+// Access's limits on indexes.
+inline constexpr std::size_t kMaxIndexes = 32;       // logical indexes a table
+inline constexpr std::size_t kMaxIndexColumns = 10;  // columns an index
+
 struct WriterImpl {
     std::string path;
     std::unique_ptr<PageCache> cache;
@@ -238,7 +254,13 @@ struct WriterImpl {
     void refreshParents(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level,
                         const std::vector<std::uint8_t>& last);
 
-    void indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr);
+    // Whether the entry before (offset -1) / at `at` holds the same key as `entry`; looks into the neighbouring
+    // leaf when `at` is at an end of this one.
+    bool sameKeyAt(const IndexPage& leaf, std::size_t at, int offset, const std::vector<std::uint8_t>& entry,
+                   std::size_t keySize);
+    // `nullKey`: every key field is Null; such entries may repeat in a unique index, as in Access.
+    void indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr,
+                     bool nullKey = false);
 
     // Writes page path[level] with its new entries, splitting it when they do not fit.
     void placePage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip);
@@ -247,6 +269,32 @@ struct WriterImpl {
 
     void removeFromPage(Table& t, RealIndex& ix, std::vector<PathStep>& path, std::size_t level, IndexPage& ip,
                         bool lastChanged);
+
+    // ---- index definitions (writer_index_def.cpp) ------------------------------------------------
+    // Adds the logical index (sharing an existing real index with the same columns and flags, else a new real
+    // index whose tree is built from the table's rows, sorted) and rewrites the table definition, which may grow
+    // onto more pages; returns the new logical index number. Checks every limit before anything changes; runs
+    // inside a statement.
+    std::uint32_t addIndex(Table& t, const IndexSpec& spec);
+    // Removes a logical index; its real index and pages go too when no other logical index uses them.
+    void dropIndex(Table& t, std::uint32_t logicalNumber);
+    // The checks addIndex makes before it changes anything (names, limits, column types).
+    void validateIndex(const Table& t, const IndexSpec& spec);
+    // Builds the tree of a real index from the table's rows (sorted keys, packed leaves, node levels above);
+    // fills root and the unique-key count. Refuses duplicates and Nulls as the flags say (3022, 3058).
+    std::uint32_t buildIndexTree(Table& t, RealIndex& ix);
+    // Writes the definition of `t` again with its real indexes' counter blocks and definitions given raw
+    // (in real-index order) and its logical indexes from `t.logical`; `t` is read back afterwards.
+    void rewriteTdef(Table& t, const std::vector<std::vector<std::uint8_t>>& counters,
+                     const std::vector<std::vector<std::uint8_t>>& reals);
+    // A new empty usage map for an index of `t`, on the page of the table's other maps when it has room.
+    std::uint32_t newIndexMap(const Table& t);
+    // Whether an index entry must be left out / may repeat: all its columns are Null.
+    static bool allNull(const RealIndex& ix, const std::vector<RawCell>& cells);
+    // SQL: CREATE INDEX, DROP INDEX, the constraints of CREATE TABLE.
+    void createIndex(const sql::CreateIndex& ci);
+    void dropIndexByName(const sql::DropIndex& di);
+    void addTableConstraints(const sql::CreateTable& ct);
 
     // ---- catalogue ----------------------------------------------------------------------------------
     void loadCatalog();
@@ -289,6 +337,45 @@ struct WriterImpl {
     void dropTable(const std::string& nameUtf8);
 
     void copyTable(const std::string& source, const std::string& target);
+
+    // ---- relationships (writer_relations.cpp) and the checks of INSERT (writer_checks.cpp) -------------
+    // One column pair of a relationship as MSysRelationships stores it.
+    struct RelationshipRow {
+        std::u16string name, table, column, referencedTable, referencedColumn;
+        std::uint32_t flags = 0;
+        std::int32_t position = 0;
+        std::uint32_t rowPtr = 0;
+    };
+    std::vector<RelationshipRow> relationshipRows();
+
+    // What an INSERT into one table must check beyond the values' own conversion: the columns whose Required
+    // property is set, and every enforced relationship in which the table is the referencing side, as a key
+    // lookup in the referenced table's unique index. Made once per table; any change of schema clears them.
+    struct InsertChecks {
+        struct Required {
+            std::uint16_t column;
+            std::string label;  // "Table.Column", as the message names it
+        };
+        struct Parent {
+            std::uint32_t tdef = 0;        // the referenced table
+            std::size_t realIndex = 0;     // its unique index on the referenced columns
+            std::vector<std::uint16_t> from;  // referencing column numbers, in that index's column order
+            std::string tableName;
+        };
+        std::vector<Required> required;
+        std::vector<Parent> parents;
+    };
+    std::unordered_map<std::uint32_t, InsertChecks> insertChecks;  // by TDEF page
+    const InsertChecks& checksFor(const CatalogRow& cr, Table& t);
+    // Throws 3314 for a Null in a Required column, 3201 for a row whose parent is missing.
+    void checkInsert(const CatalogRow& cr, Table& t, const std::vector<Cell>& cells);
+    // The key of a referencing row in the referenced index; empty when one of its columns is Null.
+    std::vector<std::uint8_t> parentKey(const InsertChecks::Parent& p, const std::vector<Cell>& cells);
+    // Whether a real index holds an entry with exactly this key (one descent of the tree, no scan).
+    bool indexHasKey(const RealIndex& ix, const std::vector<std::uint8_t>& key);
+
+    void addForeignKey(const sql::AddForeignKey& fk);
+    void dropConstraint(const sql::DropConstraint& dc);
 };
 
 }  // namespace jet

@@ -50,7 +50,34 @@ void WriterImpl::refreshParents(Table& t, RealIndex& ix, std::vector<PathStep>& 
     }
 }
 
-void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr)
+bool WriterImpl::sameKeyAt(const IndexPage& leaf, std::size_t at, int offset, const std::vector<std::uint8_t>& entry,
+                           std::size_t keySize)
+{
+    // The neighbour may be the last entry of the previous leaf or the first of the next one.
+    const std::vector<std::uint8_t>* b = nullptr;
+    IndexPage other;
+    if (offset < 0 && at == 0) {
+        if (leaf.prev == 0)
+            return false;
+        other = readIndexPage(pc(), leaf.prev);
+        if (other.entries.empty())
+            return false;
+        b = &other.entries.back().bytes;
+    } else if (offset >= 0 && at >= leaf.entries.size()) {
+        if (leaf.next == 0)
+            return false;
+        other = readIndexPage(pc(), leaf.next);
+        if (other.entries.empty())
+            return false;
+        b = &other.entries.front().bytes;
+    } else {
+        b = &leaf.entries[offset < 0 ? at - 1 : at].bytes;
+    }
+    return b->size() == entry.size() && std::memcmp(b->data(), entry.data(), keySize) == 0;
+}
+
+void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr,
+                             bool nullKey)
 {
     const std::vector<std::uint8_t> entry = withPointer(key, ptr);
     std::vector<PathStep> path = descend(ix, entry);
@@ -59,15 +86,9 @@ void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uin
     std::size_t i = 0;
     while (i < leaf.entries.size() && compare(leaf.entries[i].bytes, entry) < 0)
         ++i;
-    auto sameKey = [&](std::size_t j) {
-        if (j >= leaf.entries.size())
-            return false;
-        const auto& b = leaf.entries[j].bytes;
-        return b.size() == entry.size() && std::memcmp(b.data(), entry.data(), key.size()) == 0;
-    };
-    const bool dupBefore = i > 0 && sameKey(i - 1);
-    const bool dupAfter = sameKey(i);
-    if (ix.unique() && (dupBefore || dupAfter))
+    const bool dupBefore = sameKeyAt(leaf, i, -1, entry, key.size());
+    const bool dupAfter = sameKeyAt(leaf, i, 0, entry, key.size());
+    if (ix.unique() && !nullKey && (dupBefore || dupAfter))
         throwError(3022, "The changes you requested were not successful because they would create "
                          "duplicate values in an index.");
     if (!dupBefore && !dupAfter) {
@@ -165,10 +186,8 @@ void WriterImpl::indexRemove(Table& t, RealIndex& ix, const std::vector<std::uin
         ++i;
     if (i == leaf.entries.size())
         throwError(err::Corrupt, "An index entry to remove is missing; the index may be damaged.");
-    const bool dupBefore = i > 0 && leaf.entries[i - 1].bytes.size() == entry.size() &&
-                           std::memcmp(leaf.entries[i - 1].bytes.data(), entry.data(), key.size()) == 0;
-    const bool dupAfter = i + 1 < leaf.entries.size() && leaf.entries[i + 1].bytes.size() == entry.size() &&
-                          std::memcmp(leaf.entries[i + 1].bytes.data(), entry.data(), key.size()) == 0;
+    const bool dupBefore = sameKeyAt(leaf, i, -1, entry, key.size());
+    const bool dupAfter = sameKeyAt(leaf, i + 1, 0, entry, key.size());
     if (!dupBefore && !dupAfter) {
         std::uint8_t* tp = pc().modify(t.tdefPage);
         const std::uint32_t n = rd32(tp + ix.counterOffset + 4);

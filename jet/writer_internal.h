@@ -110,15 +110,24 @@ struct RealIndex {
     std::vector<std::pair<std::uint16_t, bool>> columns;  // column number, ascending
     std::uint32_t mapPtr = 0;
     std::uint32_t root = 0;
-    std::uint8_t flags = 0;
-    std::size_t counterOffset = 0;  // offset of this index's 12-byte counter block in the TDEF
+    std::uint8_t flags = 0;         // 0x01 unique, 0x02 ignore nulls, 0x08 required; 0x80 set by Jet 4 and later
+    std::size_t counterOffset = 0;  // offset of this index's counter block (12 / 8 bytes) in the TDEF
     bool unique() const { return (flags & 0x01) != 0; }
+    bool ignoreNulls() const { return (flags & 0x02) != 0; }
+    bool required() const { return (flags & 0x08) != 0; }
 };
 
+// A logical index entry with every stored field, so that a rewritten definition keeps them.
 struct LogicalIndex {
     std::u16string name;
-    std::uint32_t realIndex = 0;
-    std::uint8_t kind = 0;
+    std::uint32_t number = 0;        // the index number (creation order; entries are stored sorted by name)
+    std::uint32_t realIndex = 0;     // ordinal of the real index it uses
+    std::uint8_t relTableType = 0;   // relationship side (kind 2), else 0
+    std::uint32_t relatedIndex = 0xFFFFFFFFu;  // the other table's logical index number, -1 when none
+    std::uint32_t relatedTdef = 0;   // the other table's TDEF page
+    std::uint8_t cascadeUpdates = 0, cascadeDeletes = 0;  // Access writes 04 04 on plain and primary indexes
+    std::uint8_t kind = 0;           // 0 plain, 1 primary key, 2 one side of a relationship
+    std::uint32_t trailer = 0;       // Jet 4 / ACE: the last 4 bytes (0 in every file seen)
 };
 
 struct LvMaps {

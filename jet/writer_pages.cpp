@@ -257,8 +257,17 @@ Table readTable(PageSource& src, std::uint32_t tdefPage)
         if (pos + l.logicalSize > len)
             corrupt("index definitions run past the table definition");
         LogicalIndex li;
-        li.realIndex = rd32(&buf[pos + l.logicalBase + 4]);
-        li.kind = buf[pos + l.logicalBase + 19];
+        const std::uint8_t* e = &buf[pos + l.logicalBase];
+        li.number = rd32(e);
+        li.realIndex = rd32(e + 4);
+        li.relTableType = e[8];
+        li.relatedIndex = rd32(e + 9);
+        li.relatedTdef = rd32(e + 13);
+        li.cascadeUpdates = e[17];
+        li.cascadeDeletes = e[18];
+        li.kind = e[19];
+        if (!l.jet3)
+            li.trailer = rd32(e + 20);
         t.logical.push_back(li);
         pos += l.logicalSize;
     }

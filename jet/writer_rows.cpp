@@ -255,8 +255,17 @@ std::uint32_t WriterImpl::insertCells(Table& t, std::vector<Cell>& cells)
     wr32(pc().modify(t.tdefPage) + lay().tdRows, t.rowCount);
     if (!t.indexes.empty()) {
         const std::vector<RawCell> raw = decodeRow(pc(), t, rowAt(pc(), ptr), false);
-        for (RealIndex& ix : t.indexes)
-            indexInsert(t, ix, indexKey(t, ix, rawWithLong(t, raw, cells)), ptr);
+        for (RealIndex& ix : t.indexes) {
+            const bool nullKey = allNull(ix, raw);
+            if (nullKey && ix.ignoreNulls())
+                continue;  // an ignore-nulls index has no entry for a row whose key fields are all Null
+            if (ix.required())
+                for (auto [num, asc] : ix.columns)
+                    if (const Col* c = t.columnByNumber(num); c && c->type != 0x01 && !raw[num].present)
+                        throwError(err::NullInIndex, "Index or primary key cannot contain a Null value (field '" +
+                                                         utf16ToUtf8(c->name) + "').");
+            indexInsert(t, ix, indexKey(t, ix, rawWithLong(t, raw, cells)), ptr, nullKey);
+        }
     }
     return ptr;
 }
@@ -282,7 +291,8 @@ void WriterImpl::deleteRow(Table& t, std::uint32_t ptr)
             bytes = rowAt(pc(), rd32(bytes.data()));
         const std::vector<RawCell> raw = decodeRow(pc(), t, bytes);
         for (RealIndex& ix : t.indexes)
-            indexRemove(t, ix, indexKey(t, ix, raw), ptr);
+            if (!(ix.ignoreNulls() && allNull(ix, raw)))
+                indexRemove(t, ix, indexKey(t, ix, raw), ptr);
     }
     std::uint8_t* p = pc().modify(pg);
     if (rd16(p + l.rowTable + 2 * slot) & 0x4000) {

@@ -430,6 +430,7 @@ void WriterImpl::insert(const sql::Insert& ins)
     for (const Col& c : t.cols)
         if ((c.type == 0x12 || c.type == 0x14 || (c.extFlags & 0xC0) == 0xC0) && !cells[c.number].null)
             throwError(err::Unsupported, "Field '" + utf16ToUtf8(c.name) + "' cannot be written yet.");
+    checkInsert(cr, t, cells);
     insertCells(t, cells);
 }
 

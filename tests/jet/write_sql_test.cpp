@@ -175,6 +175,55 @@ TEST(WriteSql, SyntaxErrorsNameThePosition)
     }
 }
 
+TEST(WriteSql, KeysIndexesAndTheirSyntaxErrors)
+{
+    {
+        const auto ct = std::get<CreateTable>(parse(
+            "CREATE TABLE t (a COUNTER PRIMARY KEY, b TEXT(20) NOT NULL UNIQUE, c LONG CONSTRAINT cu UNIQUE NOT NULL,"
+            " CONSTRAINT pk2 PRIMARY KEY (a, [b]), UNIQUE (c, b), CONSTRAINT `u 3` UNIQUE (b))"));
+        ASSERT_EQ(ct.columns.size(), 3u);
+        EXPECT_TRUE(ct.columns[1].notNull);
+        EXPECT_TRUE(ct.columns[2].notNull);
+        ASSERT_EQ(ct.constraints.size(), 6u);
+        const auto& k = ct.constraints;
+        EXPECT_TRUE(k[0].primary && k[0].columnLevel && k[0].name.empty() && k[0].columns[0].name == "a");
+        EXPECT_TRUE(!k[1].primary && k[1].columnLevel && k[1].columns[0].name == "b");
+        EXPECT_EQ(k[2].name, "cu");
+        EXPECT_TRUE(k[3].primary && !k[3].columnLevel && k[3].name == "pk2");
+        ASSERT_EQ(k[3].columns.size(), 2u);
+        EXPECT_EQ(k[3].columns[1].name, "b");
+        EXPECT_TRUE(!k[4].primary && k[4].name.empty() && k[4].columns.size() == 2u);
+        EXPECT_EQ(k[5].name, "u 3");
+    }
+    {
+        const auto ci = std::get<CreateIndex>(parse("create unique index [ix a] on T (a DESC, b asc, c) with disallow null;"));
+        EXPECT_TRUE(ci.unique && ci.disallowNull && !ci.primary && !ci.ignoreNull);
+        EXPECT_EQ(ci.name, "ix a");
+        EXPECT_EQ(ci.table, "T");
+        ASSERT_EQ(ci.columns.size(), 3u);
+        EXPECT_FALSE(ci.columns[0].ascending);
+        EXPECT_TRUE(ci.columns[1].ascending && ci.columns[2].ascending);
+        EXPECT_TRUE(std::get<CreateIndex>(parse("CREATE INDEX p ON t (a) WITH PRIMARY")).primary);
+        EXPECT_TRUE(std::get<CreateIndex>(parse("CREATE INDEX p ON t (a) WITH IGNORE NULL")).ignoreNull);
+        const auto di = std::get<DropIndex>(parse("DROP INDEX `ix a` ON [T];"));
+        EXPECT_EQ(di.name, "ix a");
+        EXPECT_EQ(di.table, "T");
+    }
+    const char* bad[] = {"CREATE INDEX ON t (a)", "CREATE INDEX i t (a)", "CREATE INDEX i ON t ()",
+                         "CREATE INDEX i ON t (a) WITH", "CREATE INDEX i ON t (a) WITH NULL",
+                         "CREATE UNIQUE TABLE t (a LONG)", "DROP INDEX i", "DROP INDEX i ON",
+                         "CREATE TABLE t (a LONG, PRIMARY (a))", "CREATE TABLE t (a LONG, CONSTRAINT PRIMARY KEY (a))",
+                         "CREATE TABLE t (a LONG PRIMARY)", "CREATE TABLE t (a LONG, UNIQUE (a DESC))"};
+    for (const char* s : bad) {
+        try {
+            parse(s);
+            ADD_FAILURE() << "accepted: " << s;
+        } catch (const jet::Error& e) {
+            EXPECT_GE(e.number(), 3000) << s;
+        }
+    }
+}
+
 TEST(WriteSql, ScriptsSplitOutsideQuotes)
 {
     const auto parts = splitScript("CREATE TABLE [a;b] (x TEXT);\nINSERT INTO `a;b` VALUES('x;y'';z');  ;\n  \nDROP TABLE x");
@@ -193,6 +242,9 @@ TEST(WriteSql, DamagedStatementsNeverCrash)
         "INSERT INTO [T] (a, b) VALUES('x''y', -1.5e3, 0x0a0B, NULL);",
         "SELECT a1.* INTO `n` FROM `o` AS a1",
         "DROP TABLE [x];",
+        "CREATE UNIQUE INDEX [i] ON t (a DESC, b) WITH IGNORE NULL;",
+        "CREATE TABLE t (a LONG CONSTRAINT p PRIMARY KEY, b TEXT UNIQUE, CONSTRAINT u UNIQUE (a, b))",
+        "DROP INDEX i ON t",
     };
     const char alphabet[] = "`[]'(),;.*-+0xXeE9 aZ\"\\\n\t\x80\xff";
     std::mt19937 rng(7);

@@ -1,0 +1,184 @@
+// What an INSERT checks before its row is stored: Null in a column whose Required property is set, and a
+// parent row for every enforced relationship in which the table is the referencing side. The facts a table's
+// checks need are gathered once (properties, MSysRelationships, the referenced indexes) and kept until the
+// schema changes, so that a run of INSERTs pays one key lookup per relationship and row.
+#include "writer_impl.h"
+
+#include "jet/properties.h"
+#include "jet/text.h"
+
+namespace jet {
+
+std::vector<WriterImpl::RelationshipRow> WriterImpl::relationshipRows()
+{
+    std::vector<RelationshipRow> out;
+    if (relationshipsPage == 0)
+        return out;
+    Table& rel = table(relationshipsPage);
+    const Col* cName = rel.column(u"szRelationship");
+    const Col* cTable = rel.column(u"szObject");
+    const Col* cColumn = rel.column(u"szColumn");
+    const Col* cRefTable = rel.column(u"szReferencedObject");
+    const Col* cRefColumn = rel.column(u"szReferencedColumn");
+    const Col* cFlags = rel.column(u"grbit");
+    const Col* cPosition = rel.column(u"icolumn");
+    if (!cName || !cTable || !cColumn || !cRefTable || !cRefColumn)
+        throwError(err::Corrupt, "MSysRelationships lacks one of its columns.");
+    forEachRow(pc(), rel, [&](const RowRef& r) {
+        const auto cells = decodeRow(pc(), rel, r.bytes, false);
+        auto text = [&](const Col* c) {
+            const RawCell& v = cells[c->number];
+            return v.present ? decodeColumnText(*c, v.bytes) : std::u16string();
+        };
+        auto i32 = [&](const Col* c) {
+            return c && cells[c->number].present && cells[c->number].bytes.size() >= 4
+                       ? static_cast<std::int32_t>(rd32(cells[c->number].bytes.data()))
+                       : 0;
+        };
+        RelationshipRow row;
+        row.name = text(cName);
+        row.table = text(cTable);
+        row.column = text(cColumn);
+        row.referencedTable = text(cRefTable);
+        row.referencedColumn = text(cRefColumn);
+        row.flags = static_cast<std::uint32_t>(i32(cFlags));
+        row.position = i32(cPosition);
+        row.rowPtr = r.page << 8 | r.slot;
+        out.push_back(std::move(row));
+    });
+    return out;
+}
+
+const WriterImpl::InsertChecks& WriterImpl::checksFor(const CatalogRow& cr, Table& t)
+{
+    const std::uint32_t tdef = static_cast<std::uint32_t>(cr.id);
+    if (auto it = insertChecks.find(tdef); it != insertChecks.end())
+        return it->second;
+    InsertChecks checks;
+    const std::string tableName = utf16ToUtf8(cr.name);
+
+    // Required: the column maps of the catalogue row's property blob.
+    Table& mso = table(2);
+    if (const Col* cProps = mso.column(u"LvProp")) {
+        const auto cells = decodeRow(pc(), mso, rowAt(pc(), cr.rowPtr), true);
+        const RawCell& blob = cells[cProps->number];
+        if (blob.present && !blob.bytes.empty()) {
+            const TextDecoder names{!t.jet3, t.jet3 ? mso.codePage : std::uint16_t(1252)};
+            for (const PropertyMap& m : parsePropertyMaps(blob.bytes, names)) {
+                const Property* p = m.blockType == 1 ? m.find("Required") : nullptr;
+                if (!p || std::none_of(p->data.begin(), p->data.end(), [](std::uint8_t b) { return b != 0; }))
+                    continue;
+                const Col* c = t.column(utf8ToUtf16(m.name));
+                // AutoNumbers are filled in and Yes/No columns are never Null: nothing to check.
+                if (c && !(c->flags & 0x04) && c->type != 0x01)
+                    checks.required.push_back({c->number, tableName + "." + m.name});
+            }
+        }
+    }
+
+    // Relationships with integrity in which this table holds the foreign key.
+    std::map<std::u16string, std::vector<RelationshipRow>> byName;
+    for (RelationshipRow& r : relationshipRows())
+        if ((r.flags & 0x02) == 0 && nameIdentity(r.table) == nameIdentity(cr.name))
+            byName[upper16(r.name)].push_back(std::move(r));
+    for (auto& [key, pairs] : byName) {
+        std::sort(pairs.begin(), pairs.end(),
+                  [](const RelationshipRow& a, const RelationshipRow& b) { return a.position < b.position; });
+        const CatalogRow* other = findTable(pairs.front().referencedTable);
+        if (!other || other->type != 1)
+            continue;  // a link or a missing table: nothing this file can check
+        InsertChecks::Parent parent;
+        parent.tdef = static_cast<std::uint32_t>(other->id);
+        parent.tableName = utf16ToUtf8(other->name);
+        Table& rt = table(parent.tdef);
+        std::vector<std::pair<std::uint16_t, std::uint16_t>> columnPairs;  // referenced, referencing
+        bool complete = true;
+        for (const RelationshipRow& r : pairs) {
+            const Col* from = t.column(r.column);
+            const Col* to = rt.column(r.referencedColumn);
+            if (!from || !to) {
+                complete = false;
+                break;
+            }
+            columnPairs.emplace_back(to->number, from->number);
+        }
+        if (!complete)
+            continue;
+        // The referenced columns are a unique index of the other table (Access requires it).
+        bool found = false;
+        for (std::size_t i = 0; i < rt.indexes.size() && !found; ++i) {
+            const RealIndex& ix = rt.indexes[i];
+            if (!ix.unique() || ix.columns.size() != columnPairs.size())
+                continue;
+            std::vector<std::uint16_t> from;
+            for (auto [num, asc] : ix.columns) {
+                auto it = std::find_if(columnPairs.begin(), columnPairs.end(),
+                                       [&](const auto& p) { return p.first == num; });
+                if (it == columnPairs.end())
+                    break;
+                from.push_back(it->second);
+            }
+            if (from.size() == columnPairs.size()) {
+                parent.realIndex = i;
+                parent.from = std::move(from);
+                found = true;
+            }
+        }
+        if (found)
+            checks.parents.push_back(std::move(parent));
+    }
+    return insertChecks.emplace(tdef, std::move(checks)).first->second;
+}
+
+std::vector<std::uint8_t> WriterImpl::parentKey(const InsertChecks::Parent& p, const std::vector<Cell>& cells)
+{
+    Table& rt = table(p.tdef);
+    const RealIndex& ix = rt.indexes[p.realIndex];
+    std::vector<std::uint8_t> key;
+    for (std::size_t k = 0; k < ix.columns.size(); ++k) {
+        const Cell& cell = cells[p.from[k]];
+        if (cell.null)
+            return {};  // a Null anywhere in the foreign key: no parent needed, as in Access
+        const Col* c = rt.columnByNumber(ix.columns[k].first);
+        const SortOrder order = (c->type == 0x0A || c->type == 0x0C) ? sortOrderOf(*c) : SortOrder::GeneralLegacy;
+        appendColumnKey(key, static_cast<sql::ColumnType>(c->type), cell, order, ix.columns[k].second);
+    }
+    return key;
+}
+
+void WriterImpl::checkInsert(const CatalogRow& cr, Table& t, const std::vector<Cell>& cells)
+{
+    const InsertChecks& checks = checksFor(cr, t);
+    for (const auto& r : checks.required)
+        if (cells[r.column].null)
+            throwError(err::NullNotAllowed, "You must enter a value in the '" + r.label + "' field.");
+    for (const auto& p : checks.parents) {
+        const std::vector<std::uint8_t> key = parentKey(p, cells);
+        if (!key.empty() && !indexHasKey(table(p.tdef).indexes[p.realIndex], key))
+            throwError(err::RelatedRecordRequired, "You cannot add or change a record because a related record "
+                                                   "is required in table '" + p.tableName + "'.");
+    }
+}
+
+bool WriterImpl::indexHasKey(const RealIndex& ix, const std::vector<std::uint8_t>& key)
+{
+    // The smallest entry the key can have (row pointer 0) leads to the leaf holding its first entry, if any.
+    // Entries that begin with the key lie together; one of them must be the key itself and a pointer.
+    const std::vector<std::uint8_t> target = withPointer(key, 0);
+    std::uint32_t page = descend(ix, target).back().page;
+    for (int hops = 0; page != 0 && hops < 64; ++hops) {
+        const IndexPage leaf = readIndexPage(pc(), page);
+        for (const auto& e : leaf.entries) {
+            if (compare(e.bytes, target) < 0)
+                continue;
+            if (e.bytes.size() < key.size() + 4 || std::memcmp(e.bytes.data(), key.data(), key.size()) != 0)
+                return false;
+            if (e.bytes.size() == key.size() + 4)
+                return true;
+        }
+        page = leaf.next;  // the run of entries may go on in the next leaf
+    }
+    return false;
+}
+
+}  // namespace jet
