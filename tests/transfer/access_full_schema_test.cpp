@@ -209,7 +209,7 @@ TEST_P(AccessFullSchema, RequiredDefaultsAndDescriptions) {
     const auto schema = jet::readTableSchema(*db, "props");
     ASSERT_EQ(schema.columns.size(), 6u);
     EXPECT_EQ(schema.columns[0].column.autoNumber, true);
-    EXPECT_NE(text.find("2 Required fields, 4 default values, 2 descriptions."), std::string::npos) << text;
+    EXPECT_NE(text.find("2 Required fields, 4 default values, 2 descriptions, 2 primary keys,"), std::string::npos) << text;
     EXPECT_EQ(schema.description, "Die Tabelle");
     EXPECT_TRUE(schema.columns[1].required);
     EXPECT_EQ(schema.columns[1].defaultValue, "\"it's\"");
