@@ -181,6 +181,7 @@ struct AccessFullSchemaRun::State {
             const jet::Format format = backend->database()->format();
             t.decimal = format != jet::Format::Jet3;
             t.bigInt = format >= jet::Format::Ace16;
+            t.memoIndexes = format != jet::Format::Jet3;
         }
         return t;
     }
@@ -325,7 +326,7 @@ void AccessFullSchemaRun::State::sendKeys(const AccessSchemaPlan& table) {
     if (!trap.step(148, [&] {
             if (!runKeys) readRunKeys();
             keys = planAccessKeys(table.table, readIndexes(pg, table.table), table.columns,
-                                  relationshipIndexes(table.table));
+                                  relationshipIndexes(table.table), target());
         }))
         return;
     leftOut.insert(leftOut.end(), keys.leftOut.begin(), keys.leftOut.end());

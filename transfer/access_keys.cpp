@@ -39,7 +39,8 @@ const AccessPlannedColumn* findColumn(const std::vector<AccessPlannedColumn>& co
 }
 
 // Why the index cannot be an Access index, or "".
-std::string indexProblem(const PgIndex& index, const std::vector<AccessPlannedColumn>& columns) {
+std::string indexProblem(const PgIndex& index, const std::vector<AccessPlannedColumn>& columns,
+                         const AccessTarget& target) {
     if (index.method != "btree")
         return "a " + index.method + " index; Access has only ordered indexes on columns";
     if (index.expression) return "an index on an expression; Access indexes columns only";
@@ -52,6 +53,8 @@ std::string indexProblem(const PgIndex& index, const std::vector<AccessPlannedCo
         const AccessPlannedColumn* planned = findColumn(columns, c.name);
         if (!planned) return "the column " + c.name + " is not in the Access table";
         if (planned->type == "OLEOBJECT") return "the column " + c.name + " is an OLE Object, which Access cannot index";
+        if (planned->type == "MEMO" && !target.memoIndexes)
+            return "the column " + c.name + " is a Memo, which Access 97 cannot index";
     }
     return {};
 }
@@ -123,7 +126,8 @@ std::string AccessNames::allocate(const std::string& wanted) {
 }
 
 AccessKeysPlan planAccessKeys(const std::string& table, const std::vector<PgIndex>& indexes,
-                              const std::vector<AccessPlannedColumn>& columns, int relationshipIndexes) {
+                              const std::vector<AccessPlannedColumn>& columns, int relationshipIndexes,
+                              const AccessTarget& target) {
     AccessKeysPlan plan;
     plan.table = table;
     std::vector<const PgIndex*> ordered;
@@ -135,7 +139,7 @@ AccessKeysPlan planAccessKeys(const std::string& table, const std::vector<PgInde
     bool primary = false;
     for (const PgIndex* index : ordered) {
         const std::string where = table + "." + index->name;
-        if (const std::string problem = indexProblem(*index, columns); !problem.empty()) {
+        if (const std::string problem = indexProblem(*index, columns, target); !problem.empty()) {
             plan.leftOut.push_back(where + ": " + problem + " (" + index->definition + ")");
             continue;
         }

@@ -74,11 +74,12 @@ struct AccessKeysPlan {
 };
 
 // The indexes of one table. `columns` are the table's planned Access columns (an OLE Object column cannot be
-// indexed); `relationshipIndexes` is how many indexes the run's relationships will add to the table, kept free
-// out of Access's 32. Beyond the limit the last plain indexes, then the last unique ones, are left out and named:
-// the table and its rows still go.
+// indexed, nor a Long Text one in an Access 97 file: `target`); `relationshipIndexes` is how many indexes the
+// run's relationships will add to the table, kept free out of Access's 32. Beyond the limit the last plain
+// indexes, then the last unique ones, are left out and named: the table and its rows still go.
 AccessKeysPlan planAccessKeys(const std::string& table, const std::vector<PgIndex>& indexes,
-                              const std::vector<AccessPlannedColumn>& columns, int relationshipIndexes = 0);
+                              const std::vector<AccessPlannedColumn>& columns, int relationshipIndexes = 0,
+                              const AccessTarget& target = {});
 
 // Names already taken in an Access file, as Access compares them (letter case ignored).
 class AccessNames {

@@ -280,6 +280,89 @@ const Target kTargets[] = {
 INSTANTIATE_TEST_SUITE_P(Formats, AccessKeysServer, ::testing::ValuesIn(kTargets),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Keys the server holds that Access refuses: Access compares text ignoring case and trailing blanks, so a unique
+// index the server keeps is a duplicate in Access. The statement is reported with its text, the rows all stay, and
+// the relationship that needed the key is left out with the reason.
+TEST(AccessKeysRefused, ADuplicateInAccessIsReportedAndTheRowsStay) {
+    REQUIRE_POSTGRES();
+    env::ownSchema("qm_access_keys");
+    auto pg = env::Session::postgres();
+    pg.exec("DROP TABLE IF EXISTS codes_child, codes");
+    pg.exec("CREATE TABLE codes(code varchar(10) PRIMARY KEY, label varchar(20) UNIQUE)");
+    pg.exec("CREATE TABLE codes_child(id integer PRIMARY KEY, code varchar(10) REFERENCES codes)");
+    pg.exec("INSERT INTO codes VALUES ('abc', 'Ä'), ('ABC', 'ä'), ('x', 'x')");
+    pg.exec("INSERT INTO codes_child VALUES (1, 'abc'), (2, NULL)");
+    env::TempDir dir;
+    const std::string file = (dir.path() / "dup.accdb").string();
+    jet::createDatabase(file, jet::parseNewFormat("ace17"));
+    Page page(file);
+    page.postgres.addItem("codes");
+    page.postgres.addItem("codes_child");
+    page.postgres.select({"codes", "codes_child"});
+    auto context = page.context();
+    context.fullSchema = true;
+    const auto summary = transfer::sendTablesToAccess(context);
+    EXPECT_EQ(summary.rowsSent, 5);
+    EXPECT_EQ(summary.rowsFailed, 0);
+    ASSERT_EQ(page.dialogs.reports.size(), 2u);
+    EXPECT_EQ(parseReport(page.dialogs.reports[0]).sql, "CREATE INDEX `codes_pkey` ON `codes` (`code`) WITH PRIMARY");
+    EXPECT_EQ(parseReport(page.dialogs.reports[1]).sql, "CREATE UNIQUE INDEX `codes_label_key` ON `codes` (`label`)");
+    ASSERT_EQ(page.dialogs.messages.size(), 1u);
+    const std::string& text = page.dialogs.messages[0];
+    EXPECT_NE(text.find("Failed (the rows stay):\r\n  CREATE INDEX `codes_pkey` ON `codes` (`code`) WITH PRIMARY\r\n  "
+                        "CREATE UNIQUE INDEX `codes_label_key` ON `codes` (`label`)"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("relationship codes_child_code_fkey, codes_child (code) -> codes (code): the columns code are "
+                        "neither the primary key nor a unique index of codes in the Access file"),
+              std::string::npos)
+        << text;
+    const auto db = jet::Database::open(file);
+    EXPECT_EQ(db->openTable("codes")->countRows(), 3u);
+    EXPECT_TRUE(jet::readTableSchema(*db, "codes").indexes.empty());
+    EXPECT_EQ(jet::readTableSchema(*db, "codes_child").indexes.size(), 1u);
+    EXPECT_TRUE(jet::checkFile(file).empty());
+}
+
+// 32 indexes a table, counting the one Access adds for each relationship: the table still goes, with its primary
+// key and as many indexes as leave room for the relationship; the ones beyond are named.
+TEST(AccessKeysRefused, BeyondThirtyTwoIndexesTheLastAreNamed) {
+    REQUIRE_POSTGRES();
+    env::ownSchema("qm_access_keys");
+    auto pg = env::Session::postgres();
+    pg.exec("DROP TABLE IF EXISTS wide_child, wide");
+    std::string create = "CREATE TABLE wide(id integer PRIMARY KEY";
+    for (int c = 0; c < 34; ++c) create += ", c" + std::to_string(c) + " integer";
+    pg.exec(create + ")");
+    for (int c = 0; c < 34; ++c) pg.exec("CREATE INDEX wide_" + std::to_string(100 + c) + " ON wide (c" + std::to_string(c) + ")");
+    pg.exec("CREATE TABLE wide_child(id integer PRIMARY KEY, wide_id integer REFERENCES wide)");
+    pg.exec("INSERT INTO wide(id, c0) SELECT i, i % 5 FROM generate_series(1, 50) i");
+    pg.exec("INSERT INTO wide_child SELECT i, i FROM generate_series(1, 50) i");
+    env::TempDir dir;
+    const std::string file = (dir.path() / "wide.mdb").string();
+    jet::createDatabase(file, jet::parseNewFormat("jet4"));
+    Page page(file);
+    page.postgres.addItem("wide");
+    page.postgres.addItem("wide_child");
+    page.postgres.select({"wide", "wide_child"});
+    auto context = page.context();
+    context.fullSchema = true;
+    EXPECT_TRUE(transfer::sendTablesToAccess(context).complete());
+    EXPECT_EQ(page.dialogs.reports, std::vector<std::string>{});
+    ASSERT_EQ(page.dialogs.messages.size(), 1u);
+    const std::string& text = page.dialogs.messages[0];
+    EXPECT_NE(text.find("2 primary keys, 30 indexes (0 unique), 1 relationship."), std::string::npos) << text;
+    for (int c = 130; c < 134; ++c)
+        EXPECT_NE(text.find("wide.wide_" + std::to_string(c) + ": Access holds at most 32 indexes a table, 1 of them "
+                            "for relationships"),
+                  std::string::npos)
+            << c << "\n" << text;
+    const auto db = jet::Database::open(file);
+    EXPECT_EQ(jet::readTableSchema(*db, "wide").indexes.size(), 32u);
+    EXPECT_EQ(db->openTable("wide")->countRows(), 50u);
+    EXPECT_TRUE(jet::checkFile(file).empty());
+}
+
 // An Access-made file's relationships around a table overwritten from the server. indexTestV2007 relates
 // Table1.otherfk1 to Table2.id (integrity, cascading deletes) and Table1.otherfk2 to Table3.id: overwriting Table2
 // removes the first for the DROP and makes it again, flags and all, when the new Table2 has the key it needs, and

@@ -88,6 +88,13 @@ TEST(AccessKeys, WhatAccessCannotIndexIsLeftOutAndNamed) {
     EXPECT_TRUE(mentions(plan.leftOut, "t.too_wide: 11 columns; Access indexes at most 10 columns"));
     EXPECT_TRUE(mentions(plan.leftOut, "t.on_picture: the column pic is an OLE Object"));
     EXPECT_TRUE(mentions(plan.leftOut, "t.covering: its INCLUDE columns"));
+    // Long Text: indexed from Access 2000 on, not in Access 97 files.
+    auto memo = columns({"note"});
+    memo[0].type = "MEMO";
+    EXPECT_EQ(transfer::planAccessKeys("t", {index("by_note", {key("note")})}, memo).indexes.size(), 1u);
+    const auto in97 = transfer::planAccessKeys("t", {index("by_note", {key("note")})}, memo, 0, {false, false, false});
+    EXPECT_TRUE(in97.indexes.empty());
+    EXPECT_TRUE(mentions(in97.leftOut, "t.by_note: the column note is a Memo, which Access 97 cannot index"));
 }
 
 TEST(AccessKeys, NullsOrderNamedOnlyWhereItDiffersFromAccess) {
