@@ -1,5 +1,7 @@
 #include "check.h"
 
+#include "check_relations.h"
+
 #include "codec_hook.h"
 #include "error.h"
 #include "writer_error.h"
@@ -76,6 +78,11 @@ public:
             for (auto& [id, name] : todo)
                 if (id != 2)
                     guard(name, [&] { checkTable(id, name); });
+            guard("relationships", [&] {
+                checkRelationships(src_, todo, [&](CheckFinding::Kind k, std::string where, std::string what) {
+                    add(k, std::move(where), std::move(what));
+                });
+            });
         });
         checkFreeMap();
         return std::move(findings_);

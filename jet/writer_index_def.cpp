@@ -111,7 +111,8 @@ bool WriterImpl::allNull(const RealIndex& ix, const std::vector<RawCell>& cells)
 void WriterImpl::validateIndex(const Table& t, const IndexSpec& spec)
 {
     const std::string name = utf16ToUtf8(spec.name);
-    validateName(spec.name, name, "index");
+    if (spec.kind != 2)  // a relationship's indexes: its name is checked by ADD CONSTRAINT, ".rB"... are Access's own
+        validateName(spec.name, name, "index");
     if (t.jet3) {
         std::vector<std::uint8_t> b;
         char16_t bad = 0;

@@ -39,7 +39,7 @@ void expectClean(const std::string& path, const std::string& password = "")
 }
 
 // mdb-schema's foreign keys of one table ("" when mdbtools is missing).
-[[maybe_unused]] std::string mdbSchemaRelations(const std::string& path, const std::string& table)
+std::string mdbSchemaRelations(const std::string& path, const std::string& table)
 {
     int status = 0;
     const std::string out = wt::run("mdb-schema --relations -T " + wt::shellQuote(table) + " " +
@@ -57,7 +57,7 @@ std::string mdbReaderDir()
 }
 
 // mdb-reader opens the file and reads the tables; returns their row counts.
-[[maybe_unused]] std::map<std::string, std::size_t> mdbReaderCounts(const std::string& path)
+std::map<std::string, std::size_t> mdbReaderCounts(const std::string& path)
 {
     std::map<std::string, std::size_t> counts;
     const std::string dir = mdbReaderDir();
@@ -78,7 +78,7 @@ std::string mdbReaderDir()
     return counts;
 }
 
-[[maybe_unused]] const jet::RelationshipSchema* findRelationship(const std::vector<jet::RelationshipSchema>& all,
+const jet::RelationshipSchema* findRelationship(const std::vector<jet::RelationshipSchema>& all,
                                                 const std::string& name)
 {
     for (const auto& r : all)
@@ -231,6 +231,264 @@ TEST(WriteRelations, RequiredColumnsRefuseNull)
         expectClean(path, c.password);
         const auto db = jet::Database::open(path, {.password = c.password});
         EXPECT_EQ(db->openTable("Kunden")->countRows(), 4u);
+    }
+}
+
+// Orders and customers, in a new file of every format: two relationships (on the primary key, on a unique text
+// column), both enforced; our reader, mdbtools and mdb-reader see them; refusals leave the file as it was;
+// DROP CONSTRAINT removes them and then the tables can go.
+TEST(WriteRelations, AddedInNewFilesOfEveryFormat)
+{
+    wt::TempDir tmp;
+    for (const auto& c : wt::kEveryNewFormat) {
+        SCOPED_TRACE(c.file);
+        const std::string path = (tmp.path() / c.file).string();
+        jet::createDatabase(path, c.format, c.password);
+        auto open = [&] {
+            jet::WriterOptions options;
+            options.password = c.password;
+            return Writer::open(path, std::move(options));
+        };
+        {
+            auto w = open();
+            w->execute("CREATE TABLE Kunden (id LONG, code TEXT(10), name TEXT(50), CONSTRAINT pk PRIMARY KEY (id))");
+            w->execute("CREATE UNIQUE INDEX ucode ON Kunden (code)");
+            w->execute("CREATE TABLE [Aufträge] (nr COUNTER PRIMARY KEY, kunde LONG, kcode TEXT(10), betrag DOUBLE)");
+            w->execute("CREATE TABLE Leute (id LONG PRIMARY KEY, chef LONG)");
+            w->execute("INSERT INTO Kunden VALUES (1, 'A-1', 'Müller')");
+            w->execute("INSERT INTO Kunden VALUES (2, 'b-2', 'Ørsted')");
+            w->execute("INSERT INTO Kunden VALUES (3, 'C-3', 'it''s')");
+            w->execute("INSERT INTO [Aufträge] (kunde, kcode, betrag) VALUES (1, 'A-1', 1.5)");
+            w->execute("INSERT INTO [Aufträge] (kunde, kcode, betrag) VALUES (2, NULL, 2)");
+            w->execute("INSERT INTO [Aufträge] (kunde, kcode, betrag) VALUES (NULL, 'C-3', 3)");
+            w->execute("INSERT INTO Leute VALUES (1, NULL)");
+            w->execute("INSERT INTO Leute VALUES (2, 1)");
+            w->execute("ALTER TABLE [Aufträge] ADD CONSTRAINT fk_kunde FOREIGN KEY (kunde) REFERENCES Kunden (id) "
+                       "ON UPDATE CASCADE ON DELETE CASCADE");
+            w->execute("ALTER TABLE [Aufträge] ADD CONSTRAINT fk_code FOREIGN KEY (kcode) REFERENCES Kunden (code) "
+                       "ON DELETE SET NULL");
+            w->execute("ALTER TABLE Leute ADD CONSTRAINT chef FOREIGN KEY (chef) REFERENCES Leute (id)");
+            // Text keys compare as Access compares them: case does not matter.
+            w->execute("INSERT INTO [Aufträge] (kunde, kcode) VALUES (3, 'B-2')");
+            w->execute("INSERT INTO Leute VALUES (3, 2)");
+            w->close();
+        }
+        expectClean(path, c.password);
+        const std::string before = wt::slurp(path);
+        {
+            auto w = open();
+            EXPECT_EQ(errorText([&] { w->execute("INSERT INTO [Aufträge] (kunde) VALUES (9)"); }),
+                      "3201 You cannot add or change a record because a related record is required in table "
+                      "'Kunden'.");
+            EXPECT_EQ(wt::errorOf([&] { w->execute("INSERT INTO [Aufträge] (kcode) VALUES ('Z-9')"); }), 3201);
+            EXPECT_EQ(wt::errorOf([&] { w->execute("INSERT INTO Leute VALUES (4, 7)"); }), 3201);
+            EXPECT_EQ(wt::errorOf([&] {
+                          w->execute("ALTER TABLE [Aufträge] ADD CONSTRAINT x FOREIGN KEY (kcode) REFERENCES "
+                                     "Kunden (name)");
+                      }),
+                      3173);  // not a unique index
+            EXPECT_EQ(wt::errorOf([&] {
+                          w->execute("ALTER TABLE [Aufträge] ADD CONSTRAINT x FOREIGN KEY (kunde) REFERENCES "
+                                     "Kunden (code)");
+                      }),
+                      3368);  // types differ
+            EXPECT_EQ(wt::errorOf([&] {
+                          w->execute("ALTER TABLE [Aufträge] ADD CONSTRAINT FK_KUNDE FOREIGN KEY (kunde) "
+                                     "REFERENCES Kunden (id)");
+                      }),
+                      3012);
+            EXPECT_EQ(wt::errorOf([&] { w->execute("DROP TABLE Kunden"); }), 3303);
+            EXPECT_EQ(wt::errorOf([&] { w->execute("DROP TABLE [Aufträge]"); }), 3303);
+            EXPECT_EQ(wt::errorOf([&] { w->execute("DROP INDEX ucode ON Kunden"); }), 3303);
+            EXPECT_EQ(wt::errorOf([&] { w->execute("ALTER TABLE Kunden DROP CONSTRAINT nothing"); }), 3371);
+            w->close();
+        }
+        EXPECT_EQ(wt::slurp(path), before) << "a refused statement changed the file";
+        {
+            const auto db = jet::Database::open(path, {.password = c.password});
+            const auto rels = jet::readRelationships(*db);
+            ASSERT_EQ(rels.size(), 3u);
+            const auto* kunde = findRelationship(rels, "fk_kunde");
+            ASSERT_NE(kunde, nullptr);
+            EXPECT_EQ(kunde->table, "Aufträge");
+            EXPECT_EQ(kunde->columns, std::vector<std::string>{"kunde"});
+            EXPECT_EQ(kunde->referencedTable, "Kunden");
+            EXPECT_EQ(kunde->referencedColumns, std::vector<std::string>{"id"});
+            EXPECT_TRUE(kunde->enforced());
+            EXPECT_TRUE(kunde->cascadeUpdates());
+            EXPECT_TRUE(kunde->cascadeDeletes());
+            const auto* code = findRelationship(rels, "fk_code");
+            ASSERT_NE(code, nullptr);
+            EXPECT_EQ(code->referencedColumns, std::vector<std::string>{"code"});
+            EXPECT_TRUE(code->cascadeSetNull());
+            EXPECT_FALSE(code->cascadeUpdates());
+            const auto* chef = findRelationship(rels, "chef");
+            ASSERT_NE(chef, nullptr);
+            EXPECT_EQ(chef->table, "Leute");
+            EXPECT_EQ(chef->referencedTable, "Leute");
+            // Each side has its relationship index, naming the other table.
+            auto foreignKeys = [&](const std::string& table) {
+                std::vector<std::string> out;
+                for (const auto& ix : jet::readTableSchema(*db, table).indexes)
+                    if (ix.foreignKey)
+                        out.push_back(ix.name + "->" + ix.referencedTable);
+                std::sort(out.begin(), out.end());
+                return out;
+            };
+            EXPECT_EQ(foreignKeys("Aufträge"),
+                      (std::vector<std::string>{"fk_code->Kunden", "fk_kunde->Kunden"}));
+            EXPECT_EQ(foreignKeys("Kunden"), (std::vector<std::string>{".rC->Aufträge", ".rD->Aufträge"}));
+            EXPECT_EQ(foreignKeys("Leute"), (std::vector<std::string>{".rB->Leute", "chef->Leute"}));
+            EXPECT_EQ(db->openTable("Aufträge")->countRows(), 4u);
+        }
+        if (!*c.password) {
+            const std::string fks = mdbSchemaRelations(path, "Aufträge");
+            if (!fks.empty()) {
+                EXPECT_NE(fks.find("FOREIGN KEY (\"kunde\") REFERENCES \"Kunden\"(\"id\") ON UPDATE CASCADE ON "
+                                   "DELETE CASCADE"),
+                          std::string::npos)
+                    << fks;
+                EXPECT_NE(mdbSchemaRelations(path, "Leute").find("REFERENCES \"Leute\"(\"id\")"), std::string::npos);
+            }
+            const auto counts = mdbReaderCounts(path);
+            if (!counts.empty()) {
+                EXPECT_EQ(counts.at("Aufträge"), 4u);
+                EXPECT_EQ(counts.at("Kunden"), 3u);
+            }
+        }
+        {
+            auto w = open();
+            w->execute("ALTER TABLE [Aufträge] DROP CONSTRAINT fk_kunde");
+            w->execute("INSERT INTO [Aufträge] (kunde) VALUES (9)");  // no longer checked
+            EXPECT_EQ(wt::errorOf([&] { w->execute("INSERT INTO [Aufträge] (kcode) VALUES ('Z-9')"); }), 3201);
+            EXPECT_EQ(wt::errorOf([&] { w->execute("DROP TABLE Kunden"); }), 3303);
+            w->execute("ALTER TABLE [Aufträge] DROP CONSTRAINT FK_CODE");
+            w->execute("ALTER TABLE Kunden DROP CONSTRAINT ucode");  // a unique index by its name
+            w->execute("ALTER TABLE Leute DROP CONSTRAINT chef");
+            w->execute("DROP TABLE Kunden");
+            w->execute("DROP TABLE Leute");
+            w->close();
+        }
+        expectClean(path, c.password);
+        const auto db = jet::Database::open(path, {.password = c.password});
+        EXPECT_TRUE(jet::readRelationships(*db).empty());
+        for (const auto& ix : jet::readTableSchema(*db, "Aufträge").indexes)
+            EXPECT_FALSE(ix.foreignKey) << ix.name;
+        for (const auto& e : db->catalog())
+            EXPECT_NE(e.type, 8) << e.name << ": the relationship's catalogue row stayed";
+        EXPECT_EQ(db->findObject("Kunden"), nullptr);
+    }
+}
+
+// Rows without a parent: ADD CONSTRAINT is refused and nothing changes; the checker finds such rows when a
+// relationship exists.
+TEST(WriteRelations, OrphansRefuseTheRelationship)
+{
+    wt::TempDir tmp;
+    const std::string path = (tmp.path() / "o.accdb").string();
+    jet::createDatabase(path, jet::NewFormat::Ace16);
+    {
+        auto w = Writer::open(path);
+        w->execute("CREATE TABLE P (id LONG, CONSTRAINT pk PRIMARY KEY (id))");
+        w->execute("CREATE TABLE C (p LONG)");
+        w->execute("INSERT INTO P VALUES (1)");
+        w->execute("INSERT INTO C VALUES (1)");
+        w->execute("INSERT INTO C VALUES (NULL)");
+        w->execute("INSERT INTO C VALUES (5)");
+        w->close();
+    }
+    const std::string before = wt::slurp(path);
+    {
+        auto w = Writer::open(path);
+        EXPECT_EQ(errorText([&] { w->execute("ALTER TABLE C ADD CONSTRAINT r FOREIGN KEY (p) REFERENCES P (id)"); }),
+                  "3201 You cannot add or change a record because a related record is required in table 'P'.");
+        w->close();
+    }
+    EXPECT_EQ(wt::slurp(path), before);
+    {
+        auto w = Writer::open(path);
+        w->execute("INSERT INTO P VALUES (5)");
+        w->execute("ALTER TABLE C ADD CONSTRAINT r FOREIGN KEY (p) REFERENCES P (id)");
+        // A row changed behind the relationship's back (as a damaged file might have it).
+        w->change([](jet::RowEditor& rows) {
+            const std::uint32_t page = rows.tablePage("C");
+            const int col = rows.column(page, u"p");
+            rows.rewrite(page, [&](std::vector<jet::Cell>& cells) {
+                if (cells[col].null || cells[col].bytes != std::vector<std::uint8_t>{5, 0, 0, 0})
+                    return false;
+                cells[col].bytes = {6, 0, 0, 0};
+                return true;
+            });
+        });
+        w->close();
+    }
+    const auto findings = jet::checkFile(path);
+    ASSERT_EQ(findings.size(), 1u);
+    EXPECT_NE(jet::describe(findings[0]).find("1 row(s) of C have no parent in P"), std::string::npos)
+        << jet::describe(findings[0]);
+}
+
+// Relationships added to copies of Access-made files sit beside Access's own; dropping Access's own works too.
+TEST(WriteRelations, AddedToAccessMadeFiles)
+{
+    wt::TempDir tmp;
+    for (const char* fixture : {"jackcess/V1997/indexTestV1997.mdb", "jackcess/V2000/indexTestV2000.mdb",
+                                "jackcess/V2007/indexTestV2007.accdb"}) {
+        SCOPED_TRACE(fixture);
+        const std::string path = tmp.copy(fixture);
+        {
+            auto w = Writer::open(path);
+            w->execute("ALTER TABLE Table1 ADD CONSTRAINT Table2Table1_3 FOREIGN KEY (otherfk3) REFERENCES Table2 "
+                       "(id) ON DELETE CASCADE");
+            EXPECT_EQ(wt::errorOf([&] {
+                          w->execute("INSERT INTO Table1 (id, otherfk1, otherfk2, otherfk3) VALUES (30, 1, 11, 8)");
+                      }),
+                      3201);
+            w->execute("INSERT INTO Table1 (id, otherfk1, otherfk2, otherfk3) VALUES (30, 1, 11, 2)");
+            w->close();
+        }
+        expectClean(path);
+        {
+            const auto db = jet::Database::open(path);
+            const auto rels = jet::readRelationships(*db);
+            ASSERT_EQ(rels.size(), 3u);
+            const auto* added = findRelationship(rels, "Table2Table1_3");
+            ASSERT_NE(added, nullptr);
+            EXPECT_EQ(added->columns, std::vector<std::string>{"otherfk3"});
+            EXPECT_TRUE(added->cascadeDeletes());
+            std::vector<std::string> table2Keys;
+            for (const auto& ix : jet::readTableSchema(*db, "Table2").indexes)
+                if (ix.foreignKey)
+                    table2Keys.push_back(ix.name);
+            std::sort(table2Keys.begin(), table2Keys.end());
+            EXPECT_EQ(table2Keys, (std::vector<std::string>{".rC", ".rD"}));  // Access's, then ours
+        }
+        const auto counts = mdbReaderCounts(path);
+        if (!counts.empty()) {
+            EXPECT_EQ(counts.at("Table1"), 5u);
+        }
+        {
+            auto w = Writer::open(path);
+            w->execute("ALTER TABLE Table1 DROP CONSTRAINT Table2Table1_3");
+            w->execute("ALTER TABLE Table1 DROP CONSTRAINT Table2Table1");  // Access's own
+            w->execute("INSERT INTO Table1 (id, otherfk1, otherfk2, otherfk3) VALUES (31, 77, 11, 77)");
+            EXPECT_EQ(wt::errorOf([&] {
+                          w->execute("INSERT INTO Table1 (id, otherfk1, otherfk2) VALUES (32, 1, 77)");
+                      }),
+                      3201);  // Table3Table1 still holds
+            w->execute("DROP TABLE Table2");
+            EXPECT_EQ(wt::errorOf([&] { w->execute("DROP TABLE Table3"); }), 3303);
+            w->close();
+        }
+        expectClean(path);
+        const auto db = jet::Database::open(path);
+        const auto rels = jet::readRelationships(*db);
+        ASSERT_EQ(rels.size(), 1u);
+        EXPECT_EQ(rels[0].name, "Table3Table1");
+        const std::string fks = mdbSchemaRelations(path, "Table1");
+        if (!fks.empty()) {
+            EXPECT_NE(fks.find("REFERENCES \"Table3\"(\"id\") ON UPDATE CASCADE"), std::string::npos) << fks;
+        }
     }
 }
 
