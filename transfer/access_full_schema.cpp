@@ -145,7 +145,8 @@ struct AccessFullSchemaRun::State {
         auto* engine = backend();
         if (!engine) return std::nullopt;
         const auto db = engine->database();
-        if (!db->findObject(table)) return std::nullopt;
+        const jet::CatalogEntry* entry = db->findObject(table);
+        if (!entry || entry->type != 1) return std::nullopt; // a linked table's keys are its own file's
         return jet::readTableSchema(*db, table);
     }
 
@@ -368,10 +369,13 @@ bool AccessFullSchemaRun::State::makeRelationship(const ForeignKey& key, std::st
 
 void AccessFullSchemaRun::beforeDrop(const std::string& table) {
     State& s = *s_;
+    // A relationship whose referencing table is linked cannot be removed by SQL: it stays, and so does the table
+    // (its DROP is refused and reported, as without the option).
     std::vector<jet::RelationshipSchema> named;
     s.trap.step(142, [&] {
         for (auto& r : s.fileRelationships())
-            if (s.sameTable(r.table, table) || s.sameTable(r.referencedTable, table)) named.push_back(std::move(r));
+            if ((s.sameTable(r.table, table) || s.sameTable(r.referencedTable, table)) && s.fileSchema(r.table))
+                named.push_back(std::move(r));
     });
     for (const auto& r : named) {
         if (s.after.run(s.access, "ALTER TABLE " + quoteAccessName(r.table) + " DROP CONSTRAINT " +
