@@ -112,10 +112,10 @@ RelationshipPlan planRelationship(const ForeignKey& key, const jet::TableSchema*
 // "t (a, b) -> u (x, y)"
 std::string describeForeignKey(const ForeignKey& key);
 
-// Whether the file's relationship joins the same columns of the same tables (pairs in any order; `same` compares
-// two table or column names as the file does).
-template <class Same>
-bool sameRelationship(const jet::RelationshipSchema& r, const ForeignKey& k, Same same) {
+// Whether a relationship (the file's, or another ForeignKey) joins the same columns of the same tables (pairs in
+// any order; `same` compares two table or column names as the file does).
+template <class Relationship, class Same>
+bool sameRelationship(const Relationship& r, const ForeignKey& k, Same same) {
     if (!same(r.table, k.table) || !same(r.referencedTable, k.referencedTable) || r.columns.size() != k.columns.size() ||
         r.referencedColumns.size() != r.columns.size() || k.referencedColumns.size() != k.columns.size())
         return false;

@@ -277,6 +277,7 @@ const Target kTargets[] = {
     {"ace16", "ace16", false},
     {"ace17", "ace17", false},
     {"ace17_encrypted", "ace17", false, "s3cret"},
+    {"made_by_access_97", "mdb-reader/V1997/test.mdb", true},
     {"made_by_access_2000", "mdb-reader/V2000/test.mdb", true},
     {"made_by_access_2016", "mdb-reader/V2016/bigint.accdb", true},
 };
