@@ -420,6 +420,32 @@ TEST(AccessKeysOverwrite, RelationshipsOfAnAccessFileComeBackOrAreNamed) {
     }
 }
 
+// Without the option nothing of this happens: the DROP of a table in a relationship is refused as before, and the
+// relationships and Access's table stay.
+TEST(AccessKeysOverwrite, WithoutTheOptionTheOverwriteIsRefusedAsBefore) {
+    REQUIRE_POSTGRES();
+    env::ownSchema("qm_access_keys");
+    auto pg = env::Session::postgres();
+    pg.exec("DROP TABLE IF EXISTS \"Table2\"");
+    pg.exec("CREATE TABLE \"Table2\"(id integer PRIMARY KEY, data varchar(50))");
+    pg.exec("INSERT INTO \"Table2\" SELECT i, 'row ' || i FROM generate_series(0, 20) i");
+    env::TempDir dir;
+    const std::string file = dir.copy("jackcess/V2007/indexTestV2007.accdb", "related.accdb");
+    const auto rows = jet::Database::open(file)->openTable("Table2")->countRows();
+    Page page(file);
+    page.access.addItem("Table2");
+    page.postgres.addItem("Table2");
+    page.postgres.select({"Table2"});
+    page.dialogs.answers.push_back(ui::AnswerYes);
+    auto context = page.context();
+    EXPECT_FALSE(transfer::sendTablesToAccess(context).complete());
+    ASSERT_FALSE(page.dialogs.reports.empty());
+    EXPECT_NE(page.dialogs.reports[0].find("relationships"), std::string::npos) << page.dialogs.reports[0];
+    const auto db = jet::Database::open(file);
+    EXPECT_EQ(jet::readRelationships(*db).size(), 2u);
+    EXPECT_EQ(db->openTable("Table2")->countRows(), rows);
+}
+
 // linkerTestV2007 relates its linked Table2 to its Table1 (a join without integrity). SQL cannot remove a
 // relationship from a linked table's side: overwriting Table1 is refused once, as without the option, and the
 // table and the relationship stay, named in the summary.
