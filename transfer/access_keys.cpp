@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "jet/sql.h"
 #include "transfer/helpers.h"
 #include "transfer/names.h"
 
@@ -187,12 +188,13 @@ RelationshipPlan planRelationship(const ForeignKey& key, const jet::TableSchema*
     if (key.columns.size() > static_cast<std::size_t>(kAccessMaxIndexColumns))
         return refuse(std::to_string(key.columns.size()) + " columns; Access relates at most " +
                       std::to_string(kAccessMaxIndexColumns));
-    auto hasColumn = [](const jet::TableSchema& t, const std::string& name) {
-        return std::any_of(t.columns.begin(), t.columns.end(),
-                           [&](const jet::ColumnSchema& c) { return sameName(c.column.name, name); });
+    auto findColumn = [](const jet::TableSchema& t, const std::string& name) -> const jet::Column* {
+        for (const auto& c : t.columns)
+            if (sameName(c.column.name, name)) return &c.column;
+        return nullptr;
     };
     for (const auto& c : key.columns)
-        if (!hasColumn(*table, c)) return refuse("the Access table " + key.table + " has no column " + c);
+        if (!findColumn(*table, c)) return refuse("the Access table " + key.table + " has no column " + c);
     // The referenced columns must be the other table's primary key or a unique index, in any order: the pairs
     // follow that index's order.
     const jet::IndexSchema* match = nullptr;
@@ -214,6 +216,22 @@ RelationshipPlan planRelationship(const ForeignKey& key, const jet::TableSchema*
                 columns.push_back(key.columns[i]);
                 referencedColumns.push_back(c.name);
             }
+    // Access relates columns of one type (an AutoNumber is a Long Integer), never Long Text or OLE Object.
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const jet::Column* from = findColumn(*table, columns[i]);
+        const jet::Column* to = findColumn(*referenced, referencedColumns[i]);
+        const auto type = [](const jet::Column* c) {
+            return std::string(jet::sql::columnTypeName(static_cast<jet::sql::ColumnType>(c->type)));
+        };
+        if (from->type != to->type)
+            return refuse("the columns " + key.table + "." + columns[i] + " (" + type(from) + ") and " +
+                          key.referencedTable + "." + referencedColumns[i] + " (" + type(to) +
+                          ") differ in type in Access, which relates columns of one type");
+        if (from->type == static_cast<std::uint8_t>(jet::ColumnType::Memo) ||
+            from->type == static_cast<std::uint8_t>(jet::ColumnType::Ole))
+            return refuse("the column " + key.table + "." + columns[i] + " is a " + type(from) +
+                          ", which Access cannot relate");
+    }
     // Room for the relationship's own index on each side.
     const bool self = sameName(table->name, referenced->name);
     if (table->indexes.size() + (self ? 2 : 1) > static_cast<std::size_t>(kAccessMaxIndexes) ||

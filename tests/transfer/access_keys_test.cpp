@@ -159,6 +159,7 @@ jet::TableSchema table(const std::string& name, std::vector<std::string> cols, s
     for (auto& c : cols) {
         jet::ColumnSchema cs;
         cs.column.name = c;
+        cs.column.type = static_cast<std::uint8_t>(jet::ColumnType::Long);
         t.columns.push_back(cs);
     }
     t.indexes = std::move(indexes);
@@ -226,6 +227,17 @@ TEST(AccessRelationships, LeftOutWhenTheFileCannotHoldIt) {
     wide.columns.assign(11, "customer_id");
     wide.referencedColumns.assign(11, "customer_id");
     EXPECT_EQ(why(wide, &orders, &customers), "11 columns; Access relates at most 10");
+    auto bigCustomers = customers;
+    bigCustomers.columns[0].column.type = static_cast<std::uint8_t>(jet::ColumnType::BigInt);
+    EXPECT_EQ(why(byCustomer, &orders, &bigCustomers),
+              "the columns orders.customer_id (Long Integer) and customers.customer_id (Large Number) differ in type "
+              "in Access, which relates columns of one type");
+    auto memoCustomers = customers;
+    auto memoOrders = orders;
+    memoCustomers.columns[0].column.type = memoOrders.columns[1].column.type =
+        static_cast<std::uint8_t>(jet::ColumnType::Memo);
+    EXPECT_EQ(why(byCustomer, &memoOrders, &memoCustomers),
+              "the column orders.customer_id is a Memo, which Access cannot relate");
     auto crowded = orders;
     while (crowded.indexes.size() < 32) crowded.indexes.push_back(accessIndex("x", {"code"}, false, false));
     EXPECT_NE(why(byCustomer, &crowded, &customers).find("at most 32 indexes a table"), std::string::npos);
