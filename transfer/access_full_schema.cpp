@@ -189,6 +189,7 @@ struct AccessFullSchemaRun::State {
             t.decimal = format != jet::Format::Jet3;
             t.bigInt = format >= jet::Format::Ace16;
             t.memoIndexes = format != jet::Format::Jet3;
+            t.cascadeSetNull = format != jet::Format::Jet3;
         }
         return t;
     }
@@ -360,7 +361,8 @@ bool AccessFullSchemaRun::State::makeRelationship(const ForeignKey& key, std::st
         why = "the Access file could not be read";
         return false;
     }
-    const RelationshipPlan plan = planRelationship(key, child ? &*child : nullptr, parent ? &*parent : nullptr, names);
+    const RelationshipPlan plan =
+        planRelationship(key, child ? &*child : nullptr, parent ? &*parent : nullptr, names, target());
     if (plan.sql.empty()) {
         why = plan.leftOut;
         return false;

@@ -175,7 +175,7 @@ AccessKeysPlan planAccessKeys(const std::string& table, const std::vector<PgInde
 }
 
 RelationshipPlan planRelationship(const ForeignKey& key, const jet::TableSchema* table,
-                                  const jet::TableSchema* referenced, AccessNames& names) {
+                                  const jet::TableSchema* referenced, AccessNames& names, const AccessTarget& target) {
     RelationshipPlan plan;
     auto refuse = [&](std::string why) {
         plan.leftOut = std::move(why);
@@ -251,11 +251,15 @@ RelationshipPlan planRelationship(const ForeignKey& key, const jet::TableSchema*
     if (key.cascadeUpdates) plan.sql += " ON UPDATE CASCADE";
     if (key.cascadeDeletes)
         plan.sql += " ON DELETE CASCADE";
-    else if (key.cascadeSetNull)
+    else if (key.cascadeSetNull && target.cascadeSetNull)
         plan.sql += " ON DELETE SET NULL";
     for (const auto& action : key.notKept)
         plan.notes.push_back(key.table + "." + key.name + ": " + action +
                              " (Access has no such action; the relationship keeps its integrity rule)");
+    if (key.cascadeSetNull && !key.cascadeDeletes && !target.cascadeSetNull)
+        plan.notes.push_back(key.table + "." + key.name +
+                             ": ON DELETE SET NULL (Access 97 has no such action; the relationship keeps its integrity "
+                             "rule)");
     return plan;
 }
 

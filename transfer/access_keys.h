@@ -106,8 +106,10 @@ struct RelationshipPlan {
 // index of the other table, at most 10 columns, room for the relationship's own index on each side. `names`
 // holds the file's relationship names (the new one is reserved there); the name also differs from the two
 // tables' index names.
+// `target`: an Access 97 file has no ON DELETE SET NULL (named, integrity kept).
 RelationshipPlan planRelationship(const ForeignKey& key, const jet::TableSchema* table,
-                                  const jet::TableSchema* referenced, AccessNames& names);
+                                  const jet::TableSchema* referenced, AccessNames& names,
+                                  const AccessTarget& target = {});
 
 // "t (a, b) -> u (x, y)"
 std::string describeForeignKey(const ForeignKey& key);

@@ -39,6 +39,7 @@ struct AccessTarget {
     bool decimal = true; // Access 2000 and later
     bool bigInt = false; // Access 2016 and later (Large Number)
     bool memoIndexes = true; // Access 2000 and later index Long Text (its first 255 characters); Access 97 cannot
+    bool cascadeSetNull = true; // relationships that set Null on delete: Access 2000 and later
 };
 
 // How a value read by the plan's SELECT is written into the INSERT.

@@ -128,6 +128,11 @@ TEST_P(AccessKeysServer, NorthwindKeysIndexesAndRelationships) {
                               "customers.customers_region_city: NULLS LAST of region, NULLS FIRST of city",
                               "orders.orders_date: NULLS FIRST of order_date"})
         EXPECT_NE(text.find(named), std::string::npos) << named << "\n" << text;
+    if (GetParam().file == "jet3" || GetParam().file == "mdb-reader/V1997/test.mdb") {
+        EXPECT_NE(text.find("employees.employees_reports_to_fkey: ON DELETE SET NULL (Access 97 has no such action"),
+                  std::string::npos)
+            << text;
+    }
     // NULLS FIRST ascending and NULLS LAST descending are Access's own order.
     EXPECT_EQ(text.find("suppliers_postal_code: NULLS"), std::string::npos) << text;
     EXPECT_EQ(text.find("products_category: NULLS"), std::string::npos) << text;
@@ -169,7 +174,7 @@ TEST_P(AccessKeysServer, NorthwindKeysIndexesAndRelationships) {
             EXPECT_TRUE(r.enforced());
             EXPECT_EQ(r.cascadeUpdates(), k[3] == "c");
             EXPECT_EQ(r.cascadeDeletes(), k[4] == "c");
-            EXPECT_EQ(r.cascadeSetNull(), k[4] == "n");
+            EXPECT_EQ(r.cascadeSetNull(), k[4] == "n" && db->format() != jet::Format::Jet3); // named for 97
         }
         EXPECT_EQ(found, 1);
     }

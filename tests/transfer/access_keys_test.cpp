@@ -187,6 +187,14 @@ TEST(AccessRelationships, PairsFollowTheReferencedKeyAndActionsBecomeCascades) {
     EXPECT_EQ(plan.sql, "ALTER TABLE `order_details` ADD CONSTRAINT `od_order` FOREIGN KEY (`line`, `order_id`) "
                         "REFERENCES `orders` (`b`, `a`) ON UPDATE CASCADE ON DELETE SET NULL");
     EXPECT_TRUE(plan.notes.empty());
+    // Access 97 has no ON DELETE SET NULL: integrity alone, and named.
+    transfer::AccessTarget access97;
+    access97.cascadeSetNull = false;
+    plan = transfer::planRelationship(k, &details, &orders, names, access97);
+    EXPECT_EQ(plan.sql.find("SET NULL"), std::string::npos) << plan.sql;
+    EXPECT_NE(plan.sql.find("ON UPDATE CASCADE"), std::string::npos) << plan.sql;
+    ASSERT_EQ(plan.notes.size(), 1u);
+    EXPECT_NE(plan.notes[0].find("ON DELETE SET NULL (Access 97 has no such action"), std::string::npos);
     k = transfer::foreignKeyFromServer("od_product", "order_details", {"product_id"}, "products", {"product_id"}, 'r',
                                        'c');
     plan = transfer::planRelationship(k, &details, &products, names);
