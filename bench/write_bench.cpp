@@ -2,7 +2,10 @@
 // copy of an empty Jet 4 database — the way the PostgreSQL-to-Access transfer sends them (every value a quoted
 // text literal). Prints rows per second for growing row counts, so that linearity shows.
 //
-//   write_bench [rows...]          default: 25000 50000 100000 200000
+//   write_bench [--related] [rows...]          default: 25000 50000 100000 200000
+//
+// --related: `small` and `name` are foreign keys of two relationships with integrity (parent tables of 32000
+// and 9973 rows, keyed by SMALLINT and text): every row costs two parent lookups and two more index entries.
 #include "jet/error.h"
 #include "jet/statement.h"
 
@@ -34,8 +37,13 @@ static std::string row(long i)
 int main(int argc, char** argv)
 {
     std::vector<long> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::atol(argv[i]));
+    bool related = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--related")
+            related = true;
+        else
+            counts.push_back(std::atol(argv[i]));
+    }
     if (counts.empty())
         counts = {25000, 50000, 100000, 200000};
     const fs::path templ = fs::path(QM_SHARED_DIR) / "fixtures/access/files/jackcess/templates/empty2003.mdb";
@@ -51,6 +59,16 @@ int main(int argc, char** argv)
             auto s = jet::Session::open(file.string());
             s->execute("CREATE TABLE `bench`(`id` INT,`name` VARCHAR,`amount` DECIMAL(12,2),`at` DATETIME,`flag` BIT,"
                        "`small` SMALLINT,`ratio` FLOAT,`note` VARCHAR,`price` CURRENCY,`tag` TEXT(10));");
+            if (related) {
+                s->execute("CREATE TABLE `smalls`(`id` SMALLINT PRIMARY KEY)");
+                s->execute("CREATE TABLE `customers`(`name` VARCHAR PRIMARY KEY)");
+                for (long i = 0; i < 32000; ++i)
+                    s->execute("INSERT INTO `smalls` VALUES(" + std::to_string(i) + ")");
+                for (long i = 0; i < 9973; ++i)
+                    s->execute("INSERT INTO `customers` VALUES('customer " + std::to_string(i) + "')");
+                s->execute("ALTER TABLE `bench` ADD CONSTRAINT `r1` FOREIGN KEY (`small`) REFERENCES `smalls` (`id`)");
+                s->execute("ALTER TABLE `bench` ADD CONSTRAINT `r2` FOREIGN KEY (`name`) REFERENCES `customers` (`name`)");
+            }
             // The statements are built first: what is timed is the engine, from SQL text to bytes in the file.
             std::vector<std::string> statements;
             statements.reserve(static_cast<std::size_t>(n));

@@ -1,6 +1,8 @@
 // jet::Writer — changes an Access file (Jet 4 .mdb, ACE .accdb) in place: CREATE TABLE, INSERT, DROP TABLE and
 // SELECT a1.* INTO new FROM old AS a1, each statement all or nothing; operations kept in files of their own
-// (jet/rename.h, jet/writer_props.h) run the same way through change().
+// (jet/rename.h, jet/writer_props.h) run the same way through change(). ALTER TABLE ADD CONSTRAINT ... FOREIGN
+// KEY / DROP CONSTRAINT add and remove relationships with integrity, which every INSERT then enforces (3201),
+// as it enforces the Required property of columns (3314).
 //
 //   auto w = jet::Writer::open(path);
 //   w->execute("CREATE TABLE `T`(`a` VARCHAR,`b` DOUBLE)");

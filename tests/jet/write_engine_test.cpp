@@ -702,11 +702,12 @@ TEST(WriteEngine, InsertIntoIndexedAccessTables)
         const std::string path = tmp.copy(rel);
         auto w = Writer::open(path);
         const std::string before = wt::slurp(path);
-        EXPECT_EQ(errorOf([&] { w->execute("INSERT INTO Table1 VALUES(1, 5, 5, 'dup', 0)"); }), 3022);
+        // otherfk1 and otherfk2 are foreign keys Access enforces (Table2.id 0..2, Table3.id 10..13).
+        EXPECT_EQ(errorOf([&] { w->execute("INSERT INTO Table1 VALUES(1, 1, 11, 'dup', 0)"); }), 3022);
         EXPECT_EQ(wt::slurp(path), before);
         for (int i = 0; i < 300; ++i)
-            w->execute("INSERT INTO Table1 VALUES(" + std::to_string(1000 + i) + ", 5, " + std::to_string(i % 7) +
-                       ", 'row " + std::to_string(i) + "', 0)");
+            w->execute("INSERT INTO Table1 VALUES(" + std::to_string(1000 + i) + ", " + std::to_string(i % 3) + ", " +
+                       std::to_string(10 + i % 4) + ", 'row " + std::to_string(i) + "', 0)");
         w->execute("INSERT INTO Table1 (id, data) VALUES(99, 'partial')");
         w->close();
         expectClean(path);
