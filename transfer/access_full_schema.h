@@ -3,10 +3,11 @@
 // created from its schema plan (transfer/access_schema_plan.h), built from the
 // server's catalogue and from what the rows need, its rows copied exactly (an
 // empty text stays an empty text), then its primary key and indexes made
-// (transfer/access_keys.h); the relationships follow the last table. One summary at the end tells what was
-// created, what was kept as text and what was left out. The run keeps the
-// transfer's order of tables, overwrite question, progress bar, error reports
-// and list updates: it replaces only what happens to one table.
+// (transfer/access_keys.h); the relationships follow the last table. One
+// summary at the end tells what was created, what was kept as text or changed,
+// and what was left out. The run keeps the transfer's order of tables,
+// overwrite question, progress bar, error reports and list updates: it
+// replaces only what happens to one table.
 #include <memory>
 #include <string>
 
