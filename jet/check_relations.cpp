@@ -72,12 +72,12 @@ void checkRelationships(PageSource& src, const std::vector<std::pair<std::uint32
             const auto& ol = other->second.logical;
             const auto o = std::find_if(ol.begin(), ol.end(),
                                         [&](const LogicalIndex& x) { return x.number == li.relatedIndex; });
+            // (Access writes the same cascade bytes on both sides; readers take them from MSysRelationships.)
             if (o == ol.end() || o->kind != 2 || o->relatedTdef != tdef || o->relatedIndex != li.number ||
-                o->relTableType + li.relTableType != 3 || o->cascadeUpdates != li.cascadeUpdates ||
-                o->cascadeDeletes != li.cascadeDeletes)
+                o->relTableType + li.relTableType != 3)
                 add(CheckFinding::Kind::Structure, where,
                     "its counterpart in " + nameOf(li.relatedTdef) + " (index number " +
-                        std::to_string(li.relatedIndex) + ") does not name it back with the same cascades");
+                        std::to_string(li.relatedIndex) + ") does not name it back");
             if (li.relTableType == 1 &&
                 (li.realIndex >= t.indexes.size() || !t.indexes[li.realIndex].unique()))
                 add(CheckFinding::Kind::Structure, where, "the referenced side's index is not unique");

@@ -4,6 +4,8 @@
 // schema changes, so that a run of INSERTs pays one key lookup per relationship and row.
 #include "writer_impl.h"
 
+#include "index_scan.h"
+
 #include "jet/properties.h"
 #include "jet/text.h"
 
@@ -164,19 +166,41 @@ bool WriterImpl::indexHasKey(const RealIndex& ix, const std::vector<std::uint8_t
 {
     // The smallest entry the key can have (row pointer 0) leads to the leaf holding its first entry, if any.
     // Entries that begin with the key lie together; one of them must be the key itself and a pointer.
+    const Layout& l = lay();
     const std::vector<std::uint8_t> target = withPointer(key, 0);
-    std::uint32_t page = descend(ix, target).back().page;
-    for (int hops = 0; page != 0 && hops < 64; ++hops) {
-        const IndexPage leaf = readIndexPage(pc(), page);
-        for (const auto& e : leaf.entries) {
-            if (compare(e.bytes, target) < 0)
-                continue;
-            if (e.bytes.size() < key.size() + 4 || std::memcmp(e.bytes.data(), key.data(), key.size()) != 0)
-                return false;
-            if (e.bytes.size() == key.size() + 4)
+    std::uint32_t page = ix.root;
+    for (int steps = 0; page != 0 && steps < 96; ++steps) {
+        const std::span<const std::uint8_t> p = pc().page(page);
+        if (p[0] == 0x03) {
+            std::uint32_t down = rd32(&p[l.ixTail]);
+            forEachStoredEntry(l, p, page, [&](const StoredEntry& e, std::uint32_t child) {
+                if (compareStored(e, target) < 0)
+                    return false;
+                down = child;
                 return true;
+            });
+            page = down;
+            continue;
         }
-        page = leaf.next;  // the run of entries may go on in the next leaf
+        if (p[0] != 0x04)
+            throwError(err::Corrupt, "Page " + std::to_string(page) + " is not an index page.");
+        int found = -1;  // -1: go on in the next leaf
+        forEachStoredEntry(l, p, page, [&](const StoredEntry& e, std::uint32_t) {
+            if (compareStored(e, target) < 0)
+                return false;
+            if (!startsWith(e, key)) {
+                found = 0;
+                return true;
+            }
+            if (e.size() == key.size() + 4) {
+                found = 1;
+                return true;
+            }
+            return false;
+        });
+        if (found >= 0)
+            return found == 1;
+        page = rd32(&p[l.ixNext]);
     }
     return false;
 }

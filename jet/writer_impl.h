@@ -294,6 +294,9 @@ struct WriterImpl {
     // SQL: CREATE INDEX, DROP INDEX, the constraints of CREATE TABLE.
     void createIndex(const sql::CreateIndex& ci);
     void dropIndexByName(const sql::DropIndex& di);
+    // The name of a relationship of table `tableName` on the columns of `ix` (MSysRelationships), else `fallback`.
+    std::string relationshipOf(const std::u16string& tableName, const RealIndex& ix, const Table& t,
+                               const std::u16string& fallback);
     void addTableConstraints(const sql::CreateTable& ct);
 
     // ---- catalogue ----------------------------------------------------------------------------------
@@ -316,7 +319,10 @@ struct WriterImpl {
     void createTable(const sql::CreateTable& ct);
 
     // The catalogue row of a new table and its index entries, then the permissions.
-    void addCatalogRow(std::uint32_t tdef, const std::u16string& name);
+    // `properties`: the row's property blob (LvProp), none when empty.
+    void addCatalogRow(std::uint32_t tdef, const std::u16string& name, std::vector<std::uint8_t> properties = {});
+    // The property blob of a new table whose NOT NULL columns are Required; empty when there are none.
+    std::vector<std::uint8_t> requiredProperties(const sql::CreateTable& ct);
 
     // CREATE TABLE on an Access 97 file: 18-byte column descriptors, names in the code page, 133-byte usage
     // maps, the same order of parts as Jet 4 (docs/format/table-definitions.md).

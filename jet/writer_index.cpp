@@ -1,6 +1,8 @@
 // The writer's index B-trees: inserting and removing entries, splitting and merging pages.
 #include "writer_impl.h"
 
+#include "index_scan.h"
+
 namespace jet {
 
 std::vector<std::uint8_t> WriterImpl::withPointer(const std::vector<std::uint8_t>& key, std::uint32_t ptr)
@@ -16,19 +18,30 @@ std::vector<std::uint8_t> WriterImpl::withPointer(const std::vector<std::uint8_t
 
 std::vector<WriterImpl::PathStep> WriterImpl::descend(const RealIndex& ix, const std::vector<std::uint8_t>& entry)
 {
+    // Node pages are compared where they lie: one descent per inserted entry must not parse every page on the way.
+    const Layout& l = lay();
     std::vector<PathStep> path;
     std::uint32_t pg = ix.root;
     for (int depth = 0; depth < 32; ++depth) {
-        const IndexPage ip = readIndexPage(pc(), pg);
-        if (ip.leaf()) {
+        const std::span<const std::uint8_t> p = pc().page(pg);
+        if (p[0] == 0x04) {
             path.push_back({pg, 0});
             return path;
         }
+        if (p[0] != 0x03)
+            throwError(err::Corrupt, "Page " + std::to_string(pg) + " is not an index page.");
         std::size_t i = 0;
-        while (i < ip.entries.size() && compare(ip.entries[i].bytes, entry) < 0)
-            ++i;
+        std::uint32_t next = rd32(&p[l.ixTail]);
+        forEachStoredEntry(l, p, pg, [&](const StoredEntry& e, std::uint32_t child) {
+            if (compareStored(e, entry) < 0) {
+                ++i;
+                return false;
+            }
+            next = child;
+            return true;
+        });
         path.push_back({pg, i});
-        pg = i < ip.entries.size() ? ip.entries[i].child : ip.tail;
+        pg = next;
         if (pg == 0)
             throwError(err::Corrupt, "An index node has no child to follow.");
     }

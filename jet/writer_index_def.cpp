@@ -93,10 +93,57 @@ void appendLogical(const Layout& l, std::vector<std::uint8_t>& out, const Logica
 
 bool sameName(std::u16string_view a, std::u16string_view b) { return upper16(a) == upper16(b); }
 
-struct SortEntry {
-    std::vector<std::uint8_t> bytes;  // key + row pointer
-    bool nullKey = false;
+// An index entry (key + row pointer) in the arena of a build, with its first 16 bytes as two numbers so that
+// most comparisons never touch the arena.
+struct KeyRef {
+    std::uint64_t prefix = 0, prefix2 = 0;
+    std::uint32_t off = 0;
+    std::uint16_t len = 0;
+    bool nullKey = false;  // every key field Null
 };
+
+// Bytes from..from+7 of an entry as a big-endian number, zero past its end.
+std::uint64_t prefixOf(const std::uint8_t* p, std::size_t n, std::size_t from)
+{
+    std::uint64_t v = 0;
+    for (std::size_t i = from; i < from + 8; ++i)
+        v = v << 8 | (i < n ? p[i] : 0);
+    return v;
+}
+
+// The order of `compare` (bytes, then the shorter first): equal zero-padded prefixes mean the first
+// min(len, 16) bytes are equal.
+bool less(const KeyRef& a, const KeyRef& b, const std::uint8_t* arena)
+{
+    if (a.prefix != b.prefix)
+        return a.prefix < b.prefix;
+    if (a.prefix2 != b.prefix2)
+        return a.prefix2 < b.prefix2;
+    const std::size_t n = std::min(a.len, b.len);
+    if (n > 16)
+        if (const int c = std::memcmp(arena + a.off + 16, arena + b.off + 16, n - 16); c != 0)
+            return c < 0;
+    return a.len < b.len;
+}
+
+// A leaf page from a sorted run of entries, laid out as writeIndexPage lays out a leaf (no shared prefix).
+void writeLeaf(const Layout& l, std::uint8_t* dst, std::uint32_t tdef, std::uint32_t prev, std::uint32_t next,
+               std::span<const KeyRef> run, const std::uint8_t* arena)
+{
+    std::memset(dst, 0, l.page);
+    dst[0] = 0x04;
+    dst[1] = 0x01;
+    std::size_t pos = 0;
+    for (const KeyRef& e : run) {
+        std::memcpy(dst + l.ixEntries + pos, arena + e.off, e.len);
+        pos += e.len;
+        dst[l.ixBitmap + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
+    }
+    wr16(dst + 2, static_cast<std::uint32_t>(l.ixCapacity() - pos));
+    wr32(dst + 4, tdef);
+    wr32(dst + l.ixPrev, prev);
+    wr32(dst + l.ixNext, next);
+}
 
 }  // namespace
 
@@ -111,8 +158,13 @@ bool WriterImpl::allNull(const RealIndex& ix, const std::vector<RawCell>& cells)
 void WriterImpl::validateIndex(const Table& t, const IndexSpec& spec)
 {
     const std::string name = utf16ToUtf8(spec.name);
-    if (spec.kind != 2)  // a relationship's indexes: its name is checked by ADD CONSTRAINT, ".rB"... are Access's own
+    if (spec.kind == 2) {
+        // A relationship's own index: Access names the referenced side ".rA", ".rB", ... itself.
+        if (spec.name.empty() || spec.name.size() > 64)
+            throwError(err::InvalidName, "'" + name + "' is not a valid index name: it must be 1 to 64 characters.");
+    } else {
         validateName(spec.name, name, "index");
+    }
     if (t.jet3) {
         std::vector<std::uint8_t> b;
         char16_t bad = 0;
@@ -165,14 +217,23 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
 {
     const Layout& l = lay();
     bool needLong = false;
-    for (auto [num, asc] : ix.columns)
+    std::vector<bool> wanted(t.maxCols, false);
+    for (auto [num, asc] : ix.columns) {
+        if (num < wanted.size())
+            wanted[num] = true;
         if (const Col* c = t.columnByNumber(num); c && c->longValue())
             needLong = true;
-    // Every row's entry, then sorted: the tree is written from the sorted run, never entry by entry.
-    std::vector<SortEntry> entries;
-    entries.reserve(t.rowCount);
+    }
+    // Every row's entry (key + row pointer) into one arena, then sorted: the tree is written from the sorted
+    // run, never entry by entry.
+    std::vector<std::uint8_t> arena;
+    std::vector<KeyRef> refs;
+    const std::size_t expected = std::min<std::size_t>(t.rowCount, 1u << 20);  // the stored count may be wrong
+    arena.reserve(expected * 16);
+    refs.reserve(expected);
+    const std::size_t longest = l.ixCapacity() / 4;
     forEachRow(pc(), t, [&](const RowRef& r) {
-        const std::vector<RawCell> cells = decodeRow(pc(), t, r.bytes, needLong);
+        const std::vector<RawCell> cells = decodeRow(pc(), t, r.bytes, needLong, &wanted);
         const bool nullKey = allNull(ix, cells);
         if (ix.ignoreNulls() && nullKey)
             return;
@@ -183,77 +244,73 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
                     throwError(err::NullInIndex, "Index or primary key cannot contain a Null value (field '" +
                                                      utf16ToUtf8(c->name) + "').");
             }
-        SortEntry e{withPointer(indexKey(t, ix, cells), r.page << 8 | r.slot), nullKey};
-        if (e.bytes.size() > l.ixCapacity() / 4)
-            throwError(err::Unsupported, "An index key of " + std::to_string(e.bytes.size()) +
+        const std::vector<std::uint8_t> key = indexKey(t, ix, cells);
+        if (key.size() + 4 > longest)
+            throwError(err::Unsupported, "An index key of " + std::to_string(key.size()) +
                                              " bytes is longer than this engine writes; index fewer or shorter "
                                              "fields.");
-        entries.push_back(std::move(e));
+        const std::size_t at = arena.size();
+        arena.insert(arena.end(), key.begin(), key.end());
+        const std::uint8_t ptr[4] = {static_cast<std::uint8_t>(r.page >> 16), static_cast<std::uint8_t>(r.page >> 8),
+                                     static_cast<std::uint8_t>(r.page), r.slot};
+        arena.insert(arena.end(), ptr, ptr + 4);
+        refs.push_back({prefixOf(&arena[at], key.size() + 4, 0), prefixOf(&arena[at], key.size() + 4, 8),
+                        static_cast<std::uint32_t>(at),
+                        static_cast<std::uint16_t>(key.size() + 4), nullKey});
     });
-    std::sort(entries.begin(), entries.end(),
-              [](const SortEntry& a, const SortEntry& b) { return compare(a.bytes, b.bytes) < 0; });
+    const std::uint8_t* base = arena.data();
+    const auto order = [base](const KeyRef& a, const KeyRef& b) { return less(a, b, base); };
+    if (!std::is_sorted(refs.begin(), refs.end(), order))  // rows stored in key order need no sort
+        std::sort(refs.begin(), refs.end(), order);
     std::uint32_t distinct = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const auto& a = entries[i].bytes;
-        const bool same = i > 0 && entries[i - 1].bytes.size() == a.size() &&
-                          std::memcmp(entries[i - 1].bytes.data(), a.data(), a.size() - 4) == 0;
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        const KeyRef& a = refs[i];
+        const bool same = i > 0 && refs[i - 1].len == a.len &&
+                          std::memcmp(base + refs[i - 1].off, base + a.off, a.len - 4u) == 0;
         if (!same)
             ++distinct;
-        else if (ix.unique() && !entries[i].nullKey)
+        else if (ix.unique() && !a.nullKey)
             throwError(err::DuplicateKey, "The changes you requested were not successful because they would "
                                           "create duplicate values in an index.");
     }
-    // Leaves packed full, in order, linked both ways.
+    // Leaves packed full, in order, linked both ways; their pages are taken first so that each names its
+    // neighbours when it is written.
     const std::size_t cap = l.ixCapacity();
-    std::vector<IndexPage> level(1);
+    std::vector<std::size_t> starts{0};
     std::size_t used = 0;
-    for (SortEntry& e : entries) {
-        if (used + e.bytes.size() > cap) {
-            level.emplace_back();
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        if (used + refs[i].len > cap) {
+            starts.push_back(i);
             used = 0;
         }
-        used += e.bytes.size();
-        level.back().entries.push_back({std::move(e.bytes), 0});
+        used += refs[i].len;
     }
-    entries = {};
-    // Writes one level: pages numbered, linked, saved; returns (page, last entry) for the level above.
-    auto writeLevel = [&](std::vector<IndexPage>& pages, const std::vector<std::vector<std::uint8_t>>& maxima) {
-        std::vector<std::uint32_t> numbers;
-        for (std::size_t i = 0; i < pages.size(); ++i) {
-            numbers.push_back(allocPage());
-            mapAdd(ix.mapPtr, numbers.back());
-        }
-        std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> up;
-        for (std::size_t i = 0; i < pages.size(); ++i) {
-            IndexPage& p = pages[i];
-            p.tdef = t.tdefPage;
-            p.prev = i > 0 ? numbers[i - 1] : 0;
-            p.next = i + 1 < pages.size() ? numbers[i + 1] : 0;
-            savePage(numbers[i], p);
-            up.emplace_back(numbers[i], maxima[i]);
-        }
-        return up;
-    };
-    std::vector<std::vector<std::uint8_t>> maxima;
-    for (const IndexPage& p : level)
-        maxima.push_back(p.entries.empty() ? std::vector<std::uint8_t>{} : p.entries.back().bytes);
-    auto children = writeLevel(level, maxima);
+    starts.push_back(refs.size());
+    const std::size_t leaves = starts.size() - 1;
+    std::vector<std::uint32_t> pages(leaves);
+    for (std::uint32_t& p : pages) {
+        p = allocPage();
+        mapAdd(ix.mapPtr, p);
+    }
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> children;
+    for (std::size_t k = 0; k < leaves; ++k) {
+        const std::span<const KeyRef> run(refs.data() + starts[k], starts[k + 1] - starts[k]);
+        writeLeaf(l, pc().modify(pages[k]), t.tdefPage, k > 0 ? pages[k - 1] : 0, k + 1 < leaves ? pages[k + 1] : 0,
+                  run, base);
+        std::vector<std::uint8_t> max;
+        if (!run.empty())
+            max.assign(base + run.back().off, base + run.back().off + run.back().len);
+        children.emplace_back(pages[k], std::move(max));
+    }
     // Node levels: every child but a node's last gets an entry (its last entry + page); the last is the tail.
     while (children.size() > 1) {
         std::vector<IndexPage> nodes(1);
-        nodes.back().type = 0x03;
         std::vector<std::vector<std::uint8_t>> nodeMax(1);
         std::size_t nodeUsed = 0;
-        auto close = [&](IndexPage& n) {
-            n.tail = n.entries.back().child;
-            n.entries.pop_back();
-        };
         for (auto& [page, max] : children) {
             const std::size_t size = max.size() + 4;
             if (!nodes.back().entries.empty() && nodeUsed + size > cap) {
-                close(nodes.back());
                 nodes.emplace_back();
-                nodes.back().type = 0x03;
                 nodeMax.emplace_back();
                 nodeUsed = 0;
             }
@@ -261,8 +318,23 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
             nodes.back().entries.push_back({max, page});
             nodeMax.back() = max;
         }
-        close(nodes.back());
-        children = writeLevel(nodes, nodeMax);
+        std::vector<std::uint32_t> numbers;
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            numbers.push_back(allocPage());
+            mapAdd(ix.mapPtr, numbers.back());
+        }
+        children.clear();
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            IndexPage& n = nodes[i];
+            n.type = 0x03;
+            n.tdef = t.tdefPage;
+            n.tail = n.entries.back().child;
+            n.entries.pop_back();
+            n.prev = i > 0 ? numbers[i - 1] : 0;
+            n.next = i + 1 < nodes.size() ? numbers[i + 1] : 0;
+            savePage(numbers[i], n);
+            children.emplace_back(numbers[i], std::move(nodeMax[i]));
+        }
     }
     ix.root = children.front().first;
     return distinct;
@@ -280,10 +352,8 @@ void WriterImpl::rewriteTdef(Table& t, const std::vector<std::vector<std::uint8_
                d.buf.begin() + static_cast<std::ptrdiff_t>(d.reals));
     for (const auto& r : reals)
         out.insert(out.end(), r.begin(), r.end());
-    // Logical entries sorted by name, case ignored, as Access keeps them.
-    std::vector<LogicalIndex> logical = t.logical;
-    std::stable_sort(logical.begin(), logical.end(),
-                     [](const LogicalIndex& a, const LogicalIndex& b) { return upper16(a.name) < upper16(b.name); });
+    // Logical entries in the order `t.logical` has them (the stored order; addIndex places a new one by name).
+    const std::vector<LogicalIndex>& logical = t.logical;
     for (const LogicalIndex& li : logical)
         appendLogical(l, out, li);
     for (const LogicalIndex& li : logical) {
@@ -383,7 +453,12 @@ std::uint32_t WriterImpl::addIndex(Table& t, const IndexSpec& spec)
         li.cascadeUpdates = li.cascadeDeletes = 0x04;  // what Access writes on its plain and primary indexes
     }
     const std::uint32_t number = li.number;
-    t.logical.push_back(std::move(li));
+    // Access keeps the entries sorted by name, case ignored: the new one goes before the first greater name
+    // (the others keep their stored order).
+    const std::u16string key = upper16(li.name);
+    auto at = std::find_if(t.logical.begin(), t.logical.end(),
+                           [&](const LogicalIndex& o) { return upper16(o.name) > key; });
+    t.logical.insert(at, std::move(li));
     rewriteTdef(t, counters, reals);
     return number;
 }
@@ -459,6 +534,36 @@ void WriterImpl::createIndex(const sql::CreateIndex& ci)
     addIndex(t, spec);
 }
 
+std::string WriterImpl::relationshipOf(const std::u16string& tableName, const RealIndex& ix, const Table& t,
+                                       const std::u16string& fallback)
+{
+    // MSysRelationships has a row per column of a relationship: its name, both tables and both columns.
+    if (relationshipsPage != 0) {
+        Table& rel = table(relationshipsPage);
+        const Col* name = rel.column(u"szRelationship");
+        const Col* objects[2] = {rel.column(u"szObject"), rel.column(u"szReferencedObject")};
+        const Col* columns[2] = {rel.column(u"szColumn"), rel.column(u"szReferencedColumn")};
+        std::u16string found;
+        if (name && objects[0] && objects[1] && columns[0] && columns[1])
+            forEachRow(pc(), rel, [&](const RowRef& r) {
+                const auto cells = decodeRow(pc(), rel, r.bytes, false);
+                auto text = [&](const Col* c) {
+                    return cells[c->number].present ? decodeColumnText(*c, cells[c->number].bytes) : std::u16string();
+                };
+                for (int side = 0; side < 2 && found.empty(); ++side) {
+                    if (!sameName(text(objects[side]), tableName))
+                        continue;
+                    for (auto [num, asc] : ix.columns)
+                        if (const Col* c = t.columnByNumber(num); c && sameName(c->name, text(columns[side])))
+                            found = text(name);
+                }
+            });
+        if (!found.empty())
+            return utf16ToUtf8(found);
+    }
+    return utf16ToUtf8(fallback);
+}
+
 void WriterImpl::dropIndexByName(const sql::DropIndex& di)
 {
     const CatalogRow& cr = userTable(di.table, err::NoSuchTable);
@@ -472,10 +577,11 @@ void WriterImpl::dropIndexByName(const sql::DropIndex& di)
         throwError(err::NotInCollection, "Table '" + di.table + "' has no index named '" + di.name + "'.");
     // An index a relationship relies on stays: the relationship goes first.
     for (const LogicalIndex& li : t.logical)
-        if (li.kind == 2 && (li.realIndex == target->realIndex))
+        if (li.kind == 2 && li.realIndex == target->realIndex)
             throwError(err::InRelationship,
-                       "Cannot delete the index '" + di.name + "'; it is used in one or more relationships (index '" +
-                           utf16ToUtf8(li.name) + "'). Delete the relationship first.");
+                       "Cannot delete the index '" + di.name + "'; it is used in the relationship '" +
+                           relationshipOf(cr.name, t.indexes[li.realIndex], t, li.name) +
+                           "'. Delete the relationship first.");
     dropIndex(t, target->number);
 }
 

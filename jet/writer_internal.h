@@ -173,9 +173,10 @@ struct RawCell {
     std::vector<std::uint8_t> bytes;
 };
 
-// Cells by column number (size maxCols); long values read through `src` when `resolveLong`.
+// Cells by column number (size maxCols); long values read through `src` when `resolveLong`. With `wanted`
+// (by column number), only those columns are decoded; the others stay absent.
 std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row,
-                               bool resolveLong = true);
+                               bool resolveLong = true, const std::vector<bool>* wanted = nullptr);
 // Stored text (plain UCS-2 or compressed) to UTF-16.
 std::u16string decodeStoredText(std::span<const std::uint8_t> b);
 // Stored text of a column: code-page bytes on Jet 3, UCS-2 (maybe compressed) otherwise.

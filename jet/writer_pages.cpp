@@ -455,7 +455,8 @@ std::vector<std::size_t> jet3Offsets(std::span<const std::uint8_t> row, std::siz
 
 }  // namespace
 
-std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong)
+std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const std::uint8_t> row, bool resolveLong,
+                               const std::vector<bool>* wanted)
 {
     std::vector<RawCell> cells(std::max<std::size_t>(t.maxCols, 1));
     const std::size_t cs = t.jet3 ? 1 : 2;
@@ -485,6 +486,8 @@ std::vector<RawCell> decodeRow(PageSource& src, const Table& t, std::span<const 
     for (const Col& c : t.cols) {
         if (c.number >= cells.size())
             cells.resize(c.number + 1u);
+        if (wanted && (c.number >= wanted->size() || !(*wanted)[c.number]))
+            continue;
         RawCell& rc = cells[c.number];
         rc.present = bit(c.number);
         if (c.type == 0x01 || !rc.present)

@@ -1,6 +1,8 @@
 // The writer's statements: CREATE TABLE, INSERT, DROP TABLE and copying a table.
 #include "writer_impl.h"
 
+#include "writer_props.h"
+
 namespace jet {
 
 void WriterImpl::createTable(const sql::CreateTable& ct)
@@ -148,10 +150,30 @@ void WriterImpl::createTable(const sql::CreateTable& ct)
     wr16(&buf[pos], 0xFFFF);
     writeTdefPages(tdefPages, buf);
     tables.erase(tdef);
-    addCatalogRow(tdef, name);
+    addCatalogRow(tdef, name, requiredProperties(ct));
 }
 
-void WriterImpl::addCatalogRow(std::uint32_t tdef, const std::u16string& name)
+std::vector<std::uint8_t> WriterImpl::requiredProperties(const sql::CreateTable& ct)
+{
+    // NOT NULL is Access's Required property (an AutoNumber is filled in and a Yes/No field is never Null: Access
+    // sets it on neither).
+    std::vector<PropertyChange> changes;
+    for (const sql::ColumnDef& c : ct.columns)
+        if (c.notNull && !c.autoNumber && c.type != SqlType::Boolean) {
+            PropertyChange change;
+            change.column = c.name;
+            change.required = true;
+            changes.push_back(std::move(change));
+        }
+    if (changes.empty())
+        return {};
+    const std::uint16_t codePage = jet3() ? table(2).codePage : 0;
+    std::vector<PropertyMap> maps;
+    applyPropertyChanges(maps, changes, codePage);
+    return buildPropertyBlob(maps, codePage);
+}
+
+void WriterImpl::addCatalogRow(std::uint32_t tdef, const std::u16string& name, std::vector<std::uint8_t> properties)
 {
     Table& mso = table(2);
     std::vector<Cell> cells(mso.maxCols);
@@ -171,6 +193,8 @@ void WriterImpl::addCatalogRow(std::uint32_t tdef, const std::u16string& name)
     set(u"Flags", le32(0));
     if (!owner.empty())
         set(u"Owner", owner);
+    if (!properties.empty())
+        set(u"LvProp", std::move(properties));
     if (const Col* c = mso.column(u"Name")) {
         cells[c->number].null = false;
         cells[c->number].text = name;
@@ -307,7 +331,7 @@ void WriterImpl::createTableJet3(const sql::CreateTable& ct, const std::u16strin
     wr16(&buf[pos], 0xFFFF);
     writeTdefPages(tdefPages, buf);
     tables.erase(tdef);
-    addCatalogRow(tdef, name);
+    addCatalogRow(tdef, name, requiredProperties(ct));
 }
 
 std::vector<std::uint32_t> WriterImpl::newMapRows(std::size_t count)

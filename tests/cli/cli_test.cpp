@@ -195,9 +195,10 @@ std::string writeFile(const env::TempDir& dir, const std::string& name, const st
 TEST(Cli, CreateExecCheckDumpOnEveryNewFormat) {
     env::TempDir dir;
     const std::string script = writeFile(dir, "script.sql",
-        "CREATE TABLE `Orders`(`ID` LONG,`Note` TEXT(20),`Paid` YESNO);\n"
+        "CREATE TABLE `Orders`(`ID` LONG PRIMARY KEY,`Note` TEXT(20),`Paid` YESNO);\n"
         "INSERT INTO `Orders` VALUES(1, 'it''s, here', 'True');\n"
-        "INSERT INTO `Orders` VALUES('2', NULL, 'False');\n");
+        "INSERT INTO `Orders` VALUES('2', NULL, 'False');\n"
+        "CREATE INDEX `byNote` ON `Orders` (`Note` DESC, `Paid`);\n");
     for (const std::string format : {"jet3", "jet4", "ace12", "ace14", "ace16", "ace17"}) {
         SCOPED_TRACE(format);
         const std::string file =
@@ -206,7 +207,9 @@ TEST(Cli, CreateExecCheckDumpOnEveryNewFormat) {
         EXPECT_EQ(run("create " + quoted(file) + " --format " + format, dir).status, 1) << "a second create overwrote";
         const Outcome exec = run("exec " + quoted(file) + " --script " + quoted(script), dir);
         EXPECT_EQ(exec.status, 0) << exec.err;
-        EXPECT_NE(exec.err.find("3 statement(s) ran, 0 failed"), std::string::npos) << exec.err;
+        EXPECT_NE(exec.err.find("4 statement(s) ran, 0 failed"), std::string::npos) << exec.err;
+        EXPECT_EQ(run("exec " + quoted(file) + " \"INSERT INTO Orders VALUES(2, 'x', 'True')\"", dir).status, 2)
+            << "a duplicate primary key went in";
         const Outcome check = run("check " + quoted(file), dir);
         EXPECT_EQ(check.status, 0) << check.out << check.err;
         const Outcome dump = run("dump " + quoted(file) + " --format csv", dir);

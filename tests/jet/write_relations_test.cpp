@@ -227,10 +227,27 @@ TEST(WriteRelations, RequiredColumnsRefuseNull)
         required.required = false;
         jet::setProperties(*w, "Kunden", {required});
         w->execute("INSERT INTO Kunden (name) VALUES (NULL)");
+        // NOT NULL in CREATE TABLE is the Required property, as Access makes it.
+        w->execute("CREATE TABLE Notiz (nr COUNTER NOT NULL, titel TEXT(10) NOT NULL, ok BIT NOT NULL, n LONG)");
+        EXPECT_EQ(errorText([&] { w->execute("INSERT INTO Notiz (n) VALUES (1)"); }),
+                  "3314 You must enter a value in the 'Notiz.titel' field.");
+        w->execute("INSERT INTO Notiz (titel) VALUES ('x')");
         w->close();
         expectClean(path, c.password);
         const auto db = jet::Database::open(path, {.password = c.password});
         EXPECT_EQ(db->openTable("Kunden")->countRows(), 4u);
+        const auto notiz = jet::readTableSchema(*db, "Notiz");
+        ASSERT_EQ(notiz.columns.size(), 4u);
+        EXPECT_FALSE(notiz.columns[0].required);  // an AutoNumber: Access sets Required on none
+        EXPECT_TRUE(notiz.columns[1].required);
+        EXPECT_FALSE(notiz.columns[3].required);
+        if (!*c.password) {
+            int status = 0;
+            const std::string props = wt::run("mdb-prop " + wt::shellQuote(path) + " Notiz 2>&1", status);
+            if (status == 0) {
+                EXPECT_NE(props.find("Required: yes"), std::string::npos) << props;
+            }
+        }
     }
 }
 
@@ -340,6 +357,18 @@ TEST(WriteRelations, AddedInNewFilesOfEveryFormat)
             EXPECT_EQ(foreignKeys("Kunden"), (std::vector<std::string>{".rC->Aufträge", ".rD->Aufträge"}));
             EXPECT_EQ(foreignKeys("Leute"), (std::vector<std::string>{".rB->Leute", "chef->Leute"}));
             EXPECT_EQ(db->openTable("Aufträge")->countRows(), 4u);
+            // Both sides carry the cascade bytes: 1 for cascading, 2 in the delete byte for SET NULL.
+            auto cascades = [&](const std::string& table) {
+                std::map<std::string, std::pair<int, int>> out;
+                for (const auto& li : db->openTable(table)->definition().logicalIndexes)
+                    if (li.kind == 2)
+                        out[li.name] = {li.cascadeUpdates, li.cascadeDeletes};
+                return out;
+            };
+            EXPECT_EQ(cascades("Kunden"),
+                      (std::map<std::string, std::pair<int, int>>{{".rC", {1, 1}}, {".rD", {0, 2}}}));
+            EXPECT_EQ(cascades("Aufträge"),
+                      (std::map<std::string, std::pair<int, int>>{{"fk_kunde", {1, 1}}, {"fk_code", {0, 2}}}));
         }
         if (!*c.password) {
             const std::string fks = mdbSchemaRelations(path, "Aufträge");
@@ -489,6 +518,40 @@ TEST(WriteRelations, AddedToAccessMadeFiles)
         if (!fks.empty()) {
             EXPECT_NE(fks.find("REFERENCES \"Table3\"(\"id\") ON UPDATE CASCADE"), std::string::npos) << fks;
         }
+    }
+}
+
+// A relationship on two columns whose key lists them in another order: the pair must exist together.
+TEST(WriteRelations, TwoColumnKeysInAnotherOrder)
+{
+    wt::TempDir tmp;
+    for (const auto format : {jet::NewFormat::Jet3, jet::NewFormat::Ace16}) {
+        const std::string path = (tmp.path() / (format == jet::NewFormat::Jet3 ? "k.mdb" : "k.accdb")).string();
+        jet::createDatabase(path, format);
+        auto w = Writer::open(path);
+        w->execute("CREATE TABLE P (x LONG, y TEXT(10), CONSTRAINT pk PRIMARY KEY (y, x))");
+        w->execute("CREATE TABLE C (a LONG, b TEXT(10))");
+        w->execute("INSERT INTO P VALUES (1, 'a')");
+        w->execute("INSERT INTO P VALUES (2, 'b')");
+        w->execute("INSERT INTO C VALUES (1, 'a')");
+        w->execute("INSERT INTO C VALUES (1, 'b')");
+        EXPECT_EQ(wt::errorOf([&] {
+                      w->execute("ALTER TABLE C ADD CONSTRAINT r FOREIGN KEY (a, b) REFERENCES P (x, y)");
+                  }),
+                  3201);  // (1, 'b'): each value has a parent, the pair has none
+        w->execute("INSERT INTO P VALUES (1, 'b')");
+        w->execute("ALTER TABLE C ADD CONSTRAINT r FOREIGN KEY (a, b) REFERENCES P (x, y)");
+        EXPECT_EQ(wt::errorOf([&] { w->execute("INSERT INTO C VALUES (2, 'a')"); }), 3201);
+        w->execute("INSERT INTO C VALUES (2, 'B')");  // text keys ignore case
+        w->execute("INSERT INTO C VALUES (7, NULL)");  // a Null in the key: no parent needed
+        w->close();
+        expectClean(path);
+        const auto db = jet::Database::open(path);
+        const auto rels = jet::readRelationships(*db);
+        ASSERT_EQ(rels.size(), 1u);
+        EXPECT_EQ(rels[0].columns, (std::vector<std::string>{"a", "b"}));
+        EXPECT_EQ(rels[0].referencedColumns, (std::vector<std::string>{"x", "y"}));
+        EXPECT_EQ(db->openTable("C")->countRows(), 4u);
     }
 }
 

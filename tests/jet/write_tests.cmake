@@ -1,6 +1,6 @@
 # Tests of the writing half of the Access engine (included from CMakeLists.txt of this folder).
 # The mdb-reader comparisons need node; scripts/oracles.sh installs mdb-reader outside the repository.
-set(QM_WRITE_TESTS write_sql_test write_index_test write_convert_test write_index_key_test write_names_test write_engine_test
+set(QM_WRITE_TESTS write_sql_test write_index_test write_index_compare_test write_index_api_test write_convert_test write_index_key_test write_names_test write_engine_test
     write_roundtrip_test write_random_test write_create_db_test write_cache_test write_jet3_test
     write_create_protected_test write_rename_test write_props_test
     write_relations_test)
