@@ -5,6 +5,12 @@
 #
 #   bench/full_schema_bench.sh [BUILD_DIR] [ROWS]
 #
+# Then PostgreSQL -> Access with --full-schema on ROWS rows of bench/shape_rows.cpp
+# (the shape_rows target) in a table with a primary key and two secondary indexes,
+# against the same rows without any: the indexes are built after the rows, so the
+# goal is at least 2/3 of the rate without them. Best of $REPEAT runs (default 3),
+# with the load average, since the machine may be shared. STEPS=keys runs only that.
+#
 # Without PGHOST in the environment it runs itself inside a throw-away cluster
 # (scripts/pg-cluster.sh). BUILD_DIR defaults to ./build (quillmere-cli in BUILD_DIR/bin).
 set -euo pipefail
@@ -20,12 +26,62 @@ fi
 
 cli=$build/bin/quillmere-cli
 [[ -x $cli ]] || { echo "no $cli: build the quillmere-cli target first" >&2; exit 1; }
+repeat=${REPEAT:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 install -m 644 "${QM_FIXTURES:-$root/../shared/fixtures/access}/files/jackcess/templates/empty2007.accdb" "$work/bench.accdb"
 conninfo="host=$PGHOST port=$PGPORT dbname=$PGDATABASE user=$PGUSER"
 export PGOPTIONS="-c search_path=qm_full_bench"
 now() { date +%s.%N; }
+
+keys_bench() {
+    local gen=$build/bench/shape_rows
+    [[ -x $gen ]] || { echo "no $gen: build the shape_rows target first" >&2; exit 1; }
+    "$gen" csv "$rows" >"$work/shape.csv"
+    psql -q -v ON_ERROR_STOP=1 <<SQL
+DROP SCHEMA IF EXISTS qm_full_bench CASCADE;
+CREATE SCHEMA qm_full_bench;
+$("$gen" pg-create qm_full_bench.plain)
+\copy qm_full_bench.plain FROM '$work/shape.csv' WITH (FORMAT csv, HEADER true)
+CREATE TABLE qm_full_bench.keyed (LIKE qm_full_bench.plain);
+INSERT INTO qm_full_bench.keyed SELECT * FROM qm_full_bench.plain;
+ALTER TABLE qm_full_bench.keyed ADD PRIMARY KEY (id);
+CREATE INDEX keyed_customer ON qm_full_bench.keyed (customer);
+CREATE INDEX keyed_product_time ON qm_full_bench.keyed (product, happened DESC);
+SQL
+    # The run with the least wall time of $repeat, each into a fresh copy of the template: "wall cpu" (the
+    # command's user + system seconds; the server's work runs beside it).
+    best_of() {
+        local table=$1 best="" line
+        for _ in $(seq "$repeat"); do
+            install -m 644 "${QM_FIXTURES:-$root/../shared/fixtures/access}/files/jackcess/templates/empty2007.accdb" "$work/keys.accdb"
+            /usr/bin/time -o "$work/time" -f "%e %U %S" "$cli" send-to-access "$conninfo" "$work/keys.accdb" "$table" \
+                --full-schema 2>"$work/run.log" >"$work/run.out" || { cat "$work/run.log" "$work/run.out" >&2; exit 1; }
+            line=$(tail -1 "$work/time" | awk '{ printf "%s %.2f", $1, $2 + $3 }')
+            if [[ -z $best ]] || awk -v a="$line" -v b="$best" 'BEGIN { split(a, x, " "); split(b, y, " "); exit !(x[1] < y[1]) }'; then
+                best=$line
+            fi
+        done
+        echo "$best"
+    }
+    echo "load before: $(uptime)"
+    local plain keyed
+    plain=$(best_of plain)
+    keyed=$(best_of keyed)
+    grep -q "1 primary key, 2 indexes" "$work/run.out" "$work/run.log" 2>/dev/null ||
+        echo "note: the keyed run did not report its primary key and 2 indexes:" "$(cat "$work/run.out" "$work/run.log")" >&2
+    awk -v r="$rows" -v p="$plain" -v k="$keyed" 'BEGIN {
+        split(p, a, " "); split(k, b, " ")
+        printf "%-48s %8d rows %7.3f s wall %6.2f s cpu %9.0f rows/s\n", "PostgreSQL -> Access --full-schema, no index", r, a[1], a[2], r / a[1]
+        printf "%-48s %8d rows %7.3f s wall %6.2f s cpu %9.0f rows/s\n", "  primary key + 2 indexes", r, b[1], b[2], r / b[1]
+        printf "with indexes / without: %.2f of the rate (goal >= 0.67)\n", a[1] / b[1] }'
+    echo "load after: $(uptime)"
+    psql -q -c 'DROP SCHEMA qm_full_bench CASCADE'
+}
+if [[ ${STEPS:-all} == keys ]]; then
+    keys_bench
+    exit 0
+fi
 
 psql -q -v ON_ERROR_STOP=1 <<SQL
 DROP SCHEMA IF EXISTS qm_full_bench CASCADE;
@@ -68,3 +124,4 @@ back "PostgreSQL -> Access (default types)"
 back "PostgreSQL -> Access (--full-schema)" --full-schema
 psql -Atqc "SELECT 'full schema size: ' || pg_size_pretty(pg_total_relation_size('seed'))"
 psql -q -c 'DROP SCHEMA qm_full_bench CASCADE'
+keys_bench

@@ -131,11 +131,13 @@ int parse(const QStringList& arguments, bool toPostgres, SendOptions& options) {
     parser.addOption({QStringLiteral("skip-existing"), QStringLiteral("Leave tables that exist on the other side.")});
     if (!toPostgres)
         parser.addOption({QStringLiteral("full-schema"),
-                          QStringLiteral("Keep column types: Access types from the server's catalogue (bigint as Large "
+                          QStringLiteral("Keep column types, keys and indexes: Access types from the server's catalogue (bigint as Large "
                                          "Number or Decimal(19,0), boolean as Yes/No, money as Currency, uuid as "
                                          "Replication ID, bytea as OLE Object, ...), identity and serial columns as "
-                                         "AutoNumbers, values exactly as the server holds them. A summary of what was "
-                                         "created, kept as text and left out goes to stderr.")});
+                                         "AutoNumbers, values exactly as the server holds them; then primary keys, "
+                                         "unique and other indexes, and foreign keys as relationships (those of an "
+                                         "overwritten table made again). A summary of what was created, kept as text "
+                                         "and left out goes to stderr.")});
     else
         parser.addOption({QStringLiteral("full-schema"),
                           QStringLiteral("Keep column types, keys and indexes: PostgreSQL types from the Access column "

@@ -1,5 +1,6 @@
 #include "transfer/access_full_schema.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -7,35 +8,27 @@
 #include "jet/database.h"
 #include "jet/format.h"
 #include "jet/sql.h"
+#include "jet/schema.h"
 #include "transfer/access_batch.h"
+#include "transfer/access_keys.h"
 #include "transfer/access_schema_plan.h"
+#include "transfer/after_rows.h"
 #include "transfer/busy.h"
 #include "transfer/helpers.h"
 #include "transfer/names.h"
 #include "transfer/pacing.h"
+#include "transfer/pg_keys.h"
 #include "transfer/schema_plan.h"
 
 namespace transfer {
 
 namespace {
 
-using Rows = std::vector<std::vector<std::optional<std::string>>>;
+using Rows = PgRows;
 
-Rows query(db::Connection& pg, const std::string& text) {
-    Rows out;
-    auto rs = pg.openRecordset(text);
-    for (; rs && !rs->eof(); rs->moveNext()) {
-        std::vector<std::optional<std::string>> row;
-        for (int i = 0; i < rs->fieldCount(); ++i) {
-            const db::Variant& v = rs->value(i);
-            row.push_back(v.isNull() ? std::nullopt : std::optional<std::string>(v.toText()));
-        }
-        out.push_back(std::move(row));
-    }
-    return out;
-}
+Rows query(db::Connection& pg, const std::string& text) { return queryRows(pg, text); }
 
-std::string regclass(const std::string& table) { return "to_regclass(" + sqlLiteral(quotePostgresName(table)) + ")"; }
+std::string regclass(const std::string& table) { return regclassOf(table); }
 
 // The columns of a table as the catalogue has them; a domain counts as its base type.
 std::vector<PgColumn> readColumns(db::Connection& pg, const std::string& table) {
@@ -115,28 +108,6 @@ std::string tableComment(db::Connection& pg, const std::string& table) {
     return rows.empty() ? std::string() : rows[0].at(0).value_or("");
 }
 
-// What the table carries that the Access side does not receive yet.
-std::optional<std::string> notCarried(db::Connection& pg, const std::string& table) {
-    const Rows rows = query(
-        pg, "SELECT (SELECT count(*) FROM pg_constraint WHERE conrelid = " + regclass(table) +
-                " AND contype = 'p')::text, (SELECT count(*) FROM pg_index WHERE indrelid = " + regclass(table) +
-                " AND NOT indisprimary)::text, (SELECT count(*) FROM pg_constraint WHERE conrelid = " +
-                regclass(table) + " AND contype = 'f')::text");
-    if (rows.empty()) return std::nullopt;
-    static const char* const kWhat[] = {"primary key", "other indexes", "foreign keys"};
-    std::string text;
-    for (std::size_t i = 0; i < std::size(kWhat); ++i) {
-        const std::string n = rows[0].at(i).value_or("0");
-        if (n != "0") text += (text.empty() ? "" : ", ") + n + " " + kWhat[i];
-    }
-    if (text.empty()) return std::nullopt;
-    return table + ": " + text + " (not written to Access files yet)";
-}
-
-std::string plural(long long n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 } // namespace
 
 struct AccessFullSchemaRun::State {
@@ -145,9 +116,71 @@ struct AccessFullSchemaRun::State {
     std::string& sql;
     db::Connection& access;
     db::Connection& pg;
-    std::vector<std::string> asText, leftOut;
+    AfterRowsStatements after;
+    std::vector<std::string> asText{}, leftOut{}, changed{};
     int tables = 0, autoNumbers = 0, required = 0, defaults = 0, descriptions = 0;
+    int primaryKeys = 0, indexes = 0, uniqueIndexes = 0, relationships = 0;
     long long rows = 0;
+    // The foreign keys of every selected table, read at the first table: the relationship indexes a table will
+    // get are known before its own indexes are made.
+    std::optional<std::vector<ForeignKey>> runKeys{};
+    std::vector<std::string> sentTables{};
+    // Relationships of the file removed so that a table could be overwritten, to make again after the run.
+    struct Removed {
+        ForeignKey key;
+        bool enforced = true;
+    };
+    std::vector<Removed> removed{};
+    std::vector<std::string> removedLines{};
+
+    db::AccessBackend* backend() { return dynamic_cast<db::AccessBackend*>(&access.backend()); }
+
+    // Two table names as the Access file compares them.
+    bool sameTable(const std::string& a, const std::string& b) {
+        auto* engine = backend();
+        return engine ? engine->nameIdentity(a) == engine->nameIdentity(b) : lowerCase(a) == lowerCase(b);
+    }
+
+    std::optional<jet::TableSchema> fileSchema(const std::string& table) {
+        auto* engine = backend();
+        if (!engine) return std::nullopt;
+        const auto db = engine->database();
+        const jet::CatalogEntry* entry = db->findObject(table);
+        if (!entry || entry->type != 1) return std::nullopt; // a linked table's keys are its own file's
+        return jet::readTableSchema(*db, table);
+    }
+
+    std::vector<jet::RelationshipSchema> fileRelationships() {
+        auto* engine = backend();
+        return engine ? jet::readRelationships(*engine->database()) : std::vector<jet::RelationshipSchema>{};
+    }
+
+    void readRunKeys() {
+        runKeys.emplace();
+        for (int i = 0; i < page.postgresList.count(); ++i) {
+            if (!page.postgresList.selected(i)) continue;
+            const auto keys = readForeignKeys(pg, page.postgresList.item(i));
+            runKeys->insert(runKeys->end(), keys.begin(), keys.end());
+        }
+    }
+
+    // The logical indexes the run's relationships will add to the table (one on each side of each).
+    int relationshipIndexes(const std::string& table) {
+        int n = 0;
+        for (const auto& k : *runKeys) n += (k.table == table) + (k.referencedTable == table);
+        // Removed ones come back unless the server's own foreign key, counted above, makes them.
+        auto same = [&](const std::string& a, const std::string& b) { return sameTable(a, b); };
+        for (const auto& r : removed) {
+            if (!r.enforced || std::any_of(runKeys->begin(), runKeys->end(),
+                                           [&](const ForeignKey& k) { return sameRelationship(k, r.key, same); }))
+                continue;
+            n += sameTable(r.key.table, table) + sameTable(r.key.referencedTable, table);
+        }
+        return n;
+    }
+
+    void sendKeys(const AccessSchemaPlan& table);
+    bool makeRelationship(const ForeignKey& key, std::string& why);
 
     AccessTarget target() {
         AccessTarget t;
@@ -155,6 +188,8 @@ struct AccessFullSchemaRun::State {
             const jet::Format format = backend->database()->format();
             t.decimal = format != jet::Format::Jet3;
             t.bigInt = format >= jet::Format::Ace16;
+            t.memoIndexes = format != jet::Format::Jet3;
+            t.cascadeSetNull = format != jet::Format::Jet3;
             t.dateTimeExtended = format >= jet::Format::Ace17;
         }
         return t;
@@ -252,7 +287,7 @@ bool AccessFullSchemaRun::State::sendRows(const AccessSchemaPlan& plan, Transfer
 
 AccessFullSchemaRun::AccessFullSchemaRun(app::TableManagerContext& page, app::Trap& trap, std::string& sql,
                                          db::Connection& access, db::Connection& pg)
-    : s_(std::make_unique<State>(State{page, trap, sql, access, pg, {}, {}})) {}
+    : s_(std::make_unique<State>(State{page, trap, sql, access, pg, AfterRowsStatements(trap, sql)})) {}
 
 AccessFullSchemaRun::~AccessFullSchemaRun() = default;
 
@@ -288,12 +323,118 @@ void AccessFullSchemaRun::sendTable(const std::string& table, TransferSummary& s
         return;
     }
     ++summary.tablesSent;
+    s.sentTables.push_back(table);
     s.setProperties(plan);
-    std::optional<std::string> missing;
-    if (s.trap.step(148, [&] { missing = notCarried(s.pg, table); }) && missing) s.leftOut.push_back(*missing);
+    s.sendKeys(plan);
 }
 
-void AccessFullSchemaRun::finish() { s_->page.dialogs.message(summaryText()); }
+// The primary key and indexes of a loaded table, each built from its rows; a failing one is reported with its
+// statement and the rows stay.
+void AccessFullSchemaRun::State::sendKeys(const AccessSchemaPlan& table) {
+    AccessKeysPlan keys;
+    if (!trap.step(148, [&] {
+            if (!runKeys) readRunKeys();
+            keys = planAccessKeys(table.table, readIndexes(pg, table.table), table.columns,
+                                  relationshipIndexes(table.table), target());
+        }))
+        return;
+    leftOut.insert(leftOut.end(), keys.leftOut.begin(), keys.leftOut.end());
+    changed.insert(changed.end(), keys.changed.begin(), keys.changed.end());
+    for (const auto& index : keys.indexes) {
+        if (stopRequested() || !after.run(access, index.sql)) continue;
+        if (index.primary)
+            ++primaryKeys;
+        else
+            ++(index.unique ? uniqueIndexes : indexes);
+    }
+}
+
+// Makes one relationship when the file allows it; `why` tells why not.
+bool AccessFullSchemaRun::State::makeRelationship(const ForeignKey& key, std::string& why) {
+    AccessNames names;
+    std::optional<jet::TableSchema> child, parent;
+    const bool read = trap.step(kAfterRowsLine, [&] {
+        for (const auto& r : fileRelationships()) names.reserve(r.name);
+        child = fileSchema(key.table);
+        parent = fileSchema(key.referencedTable);
+    });
+    if (!read) {
+        why = "the Access file could not be read";
+        return false;
+    }
+    const RelationshipPlan plan =
+        planRelationship(key, child ? &*child : nullptr, parent ? &*parent : nullptr, names, target());
+    if (plan.sql.empty()) {
+        why = plan.leftOut;
+        return false;
+    }
+    if (!after.run(access, plan.sql)) {
+        why = "the statement failed (below)";
+        return false;
+    }
+    changed.insert(changed.end(), plan.notes.begin(), plan.notes.end());
+    return true;
+}
+
+void AccessFullSchemaRun::beforeDrop(const std::string& table) {
+    State& s = *s_;
+    // A relationship whose referencing table is linked cannot be removed by SQL: it stays, and so does the table
+    // (its DROP is refused and reported, as without the option).
+    std::vector<jet::RelationshipSchema> named;
+    s.trap.step(142, [&] {
+        for (auto& r : s.fileRelationships())
+            if ((s.sameTable(r.table, table) || s.sameTable(r.referencedTable, table)) && s.fileSchema(r.table))
+                named.push_back(std::move(r));
+    });
+    for (const auto& r : named) {
+        if (s.after.run(s.access, "ALTER TABLE " + quoteAccessName(r.table) + " DROP CONSTRAINT " +
+                                      quoteAccessName(r.name, "index")))
+            s.removed.push_back({foreignKeyFromFile(r), r.enforced()});
+    }
+}
+
+void AccessFullSchemaRun::finish() {
+    State& s = *s_;
+    auto same = [&](const std::string& a, const std::string& b) { return s.sameTable(a, b); };
+    auto sent = [&](const std::string& t) {
+        return std::any_of(s.sentTables.begin(), s.sentTables.end(), [&](const std::string& x) { return x == t; });
+    };
+    auto exists = [&](const ForeignKey& k) {
+        std::vector<jet::RelationshipSchema> now;
+        s.trap.step(kAfterRowsLine, [&] { now = s.fileRelationships(); });
+        return std::any_of(now.begin(), now.end(),
+                           [&](const jet::RelationshipSchema& r) { return sameRelationship(r, k, same); });
+    };
+    // The server's foreign keys of the tables sent, once every table of the run is loaded.
+    if (s.runKeys && !stopRequested()) {
+        for (const auto& k : *s.runKeys) {
+            if (!sent(k.table)) continue;
+            const std::string what = "relationship " + k.name + ", " + describeForeignKey(k);
+            if (exists(k)) continue;
+            std::string why;
+            if (s.makeRelationship(k, why))
+                ++s.relationships;
+            else
+                s.leftOut.push_back(what + ": " + why);
+        }
+    }
+    // The relationships removed for an overwrite come back when both tables are there again with matching keys;
+    // each one is listed, and those that cannot come back say why.
+    for (const auto& r : s.removed) {
+        const std::string what = r.key.name + ", " + describeForeignKey(r.key);
+        std::string why;
+        if (!r.enforced)
+            s.removedLines.push_back(what + ": not made again (a relationship without integrity, which Access SQL "
+                                            "cannot make; draw it again in Access)");
+        else if (exists(r.key))
+            s.removedLines.push_back(what + ": made again from the server's foreign key");
+        else if (s.makeRelationship(r.key, why))
+            s.removedLines.push_back(what + ": made again");
+        else
+            s.removedLines.push_back(what + ": could not be made again: " + why);
+    }
+    s.page.dialogs.message(summaryText());
+}
 
 std::string AccessFullSchemaRun::summaryText() const {
     const State& s = *s_;
@@ -302,15 +443,16 @@ std::string AccessFullSchemaRun::summaryText() const {
                        plural(s.autoNumbers, "AutoNumber", "AutoNumbers") + ", " +
                        plural(s.required, "Required field", "Required fields") + ", " +
                        plural(s.defaults, "default value", "default values") + ", " +
-                       plural(s.descriptions, "description", "descriptions") + ".";
-    if (!s.asText.empty()) {
-        text += "\r\nKept as text:";
-        for (const auto& l : s.asText) text += "\r\n  " + l;
-    }
-    if (!s.leftOut.empty()) {
-        text += "\r\nLeft out:";
-        for (const auto& l : s.leftOut) text += "\r\n  " + l;
-    }
+                       plural(s.descriptions, "description", "descriptions") + ", " +
+                       plural(s.primaryKeys, "primary key", "primary keys") + ", " +
+                       plural(s.uniqueIndexes + s.indexes, "index", "indexes") + " (" +
+                       std::to_string(s.uniqueIndexes) + " unique), " +
+                       plural(s.relationships, "relationship", "relationships") + ".";
+    appendSection(text, "Kept as text:", s.asText);
+    appendSection(text, "Kept with a change:", s.changed);
+    appendSection(text, "Relationships removed from the Access file to overwrite a table:", s.removedLines);
+    appendSection(text, "Left out:", s.leftOut);
+    s.after.appendFailed(text);
     return text;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // "Keep column types, keys and indexes", PostgreSQL to Access: each table is
 // created from its schema plan (transfer/access_schema_plan.h), built from the
-// server's catalogue and from what the rows need, and its rows copied exactly
-// (an empty text stays an empty text). One summary at the end tells what was
-// created, what was kept as text and what was left out. The run keeps the
-// transfer's order of tables, overwrite question, progress bar, error reports
-// and list updates: it replaces only what happens to one table.
+// server's catalogue and from what the rows need, its rows copied exactly (an
+// empty text stays an empty text), then its primary key and indexes made
+// (transfer/access_keys.h); the relationships follow the last table. One
+// summary at the end tells what was created, what was kept as text or changed,
+// and what was left out. The run keeps the transfer's order of tables,
+// overwrite question, progress bar, error reports and list updates: it
+// replaces only what happens to one table.
 #include <memory>
 #include <string>
 
@@ -25,10 +27,15 @@ public:
     AccessFullSchemaRun(const AccessFullSchemaRun&) = delete;
     AccessFullSchemaRun& operator=(const AccessFullSchemaRun&) = delete;
 
-    // The table's creation and rows.
+    // Before an overwritten table is dropped: the file's relationships that name
+    // it are removed, to be made again after the run (the summary lists them).
+    void beforeDrop(const std::string& table);
+
+    // The table's creation, rows, properties, primary key and indexes.
     void sendTable(const std::string& table, TransferSummary& summary);
 
-    // After the last table: the summary message.
+    // After the last table: the relationships (the server's foreign keys, then
+    // those removed for an overwrite), then the summary message.
     void finish();
 
     std::string summaryText() const;

@@ -9,6 +9,7 @@
 #include "db/error.h"
 #include "db/pg_session.h"
 #include "jet/schema.h"
+#include "transfer/after_rows.h"
 #include "transfer/busy.h"
 #include "transfer/cell_text.h"
 #include "transfer/helpers.h"
@@ -19,9 +20,6 @@
 namespace transfer {
 
 namespace {
-
-// The report line of the statements that follow a table's rows.
-constexpr int kAfterRowsLine = 279;
 
 using Cells = std::vector<std::optional<std::string>>;
 
@@ -52,10 +50,6 @@ std::vector<ColumnFacts> measure(const jet::TableSchema& schema, jet::Table& tab
     return facts;
 }
 
-std::string plural(long long n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 } // namespace
 
 struct FullSchemaRun::State {
@@ -67,7 +61,7 @@ struct FullSchemaRun::State {
     NameAllocator names;
     std::vector<std::string> sentTables;
     std::vector<std::string> leftOut;
-    std::vector<std::string> failed;
+    AfterRowsStatements after;
     std::vector<std::string> recreated;
     struct DroppedKey {
         std::string table, name, definition, referenced;
@@ -107,12 +101,7 @@ struct FullSchemaRun::State {
     }
 
     // Runs one statement after the rows; a failure is reported and listed, and the run goes on.
-    bool run(const std::string& statement) {
-        sql = statement;
-        if (trap.step(kAfterRowsLine, [&] { ExecuteSql(pg, sql); })) return true;
-        failed.push_back(statement);
-        return false;
-    }
+    bool run(const std::string& statement) { return after.run(pg, statement); }
 
     void count(PlannedStatement::Kind kind) {
         switch (kind) {
@@ -216,7 +205,7 @@ void FullSchemaRun::State::sendRows(const SchemaPlan& plan, jet::Table& table, l
 
 FullSchemaRun::FullSchemaRun(app::TableManagerContext& page, app::Trap& trap, std::string& sql, db::Connection& access,
                              db::Connection& pg)
-    : s_(std::make_unique<State>(State{page, trap, sql, access, pg, {}, {}, {}, {}, {}, {}, {}})) {}
+    : s_(std::make_unique<State>(State{page, trap, sql, access, pg, {}, {}, {}, AfterRowsStatements(trap, sql), {}, {}})) {}
 
 FullSchemaRun::~FullSchemaRun() = default;
 
@@ -339,18 +328,9 @@ std::string FullSchemaRun::summaryText() const {
                        plural(s.indexes, "index", "indexes") + ", " +
                        plural(s.foreignKeys, "foreign key", "foreign keys") + ", " +
                        plural(s.identities, "identity column", "identity columns") + ".";
-    if (!s.recreated.empty()) {
-        text += "\r\nForeign keys of other tables dropped for an overwrite and created again:";
-        for (const auto& r : s.recreated) text += "\r\n  " + r;
-    }
-    if (!s.leftOut.empty()) {
-        text += "\r\nLeft out:";
-        for (const auto& l : s.leftOut) text += "\r\n  " + l;
-    }
-    if (!s.failed.empty()) {
-        text += "\r\nFailed (the rows stay):";
-        for (const auto& f : s.failed) text += "\r\n  " + f;
-    }
+    appendSection(text, "Foreign keys of other tables dropped for an overwrite and created again:", s.recreated);
+    appendSection(text, "Left out:", s.leftOut);
+    s.after.appendFailed(text);
     return text;
 }
 

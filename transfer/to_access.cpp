@@ -124,6 +124,9 @@ TransferSummary sendTablesToAccess(app::TableManagerContext& page) {
                 continue;
             }
             if (trap.test(140, [&] { return answer == ui::AnswerYes; })) {
+                // With the full schema, the relationships that name the table
+                // go first (and come back after the run).
+                if (full) full->beforeDrop(table);
                 // Access names ignore case: the table dropped is the one every
                 // entry equal to the name, in any case, stands for.
                 if (trap.step(142, [&] { access->execute("DROP TABLE `" + table + "`"); }))

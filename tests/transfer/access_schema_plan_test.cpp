@@ -25,7 +25,7 @@ std::string typeIn(const PgColumn& c, const AccessTarget& target) {
 }
 
 constexpr AccessTarget kAccess97{false, false}, kAccess2007{true, false}, kAccess2016{true, true},
-    kAccess2019{true, true, true};
+    kAccess2019{.decimal = true, .bigInt = true, .dateTimeExtended = true};
 
 TEST(AccessSchemaPlan, TypesByFileFormat) {
     struct Case {
