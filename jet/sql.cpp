@@ -500,6 +500,9 @@ private:
                 c.notNull = true;
             } else if (isWord("NULL")) {
                 next();
+            } else if (isWord("DEFAULT")) {
+                next();
+                c.defaultValue = defaultExpression();
             } else if (isWord("PRIMARY") || isWord("UNIQUE") || isWord("CONSTRAINT")) {
                 KeyConstraint k = keyKind();
                 k.columnLevel = true;
@@ -509,6 +512,38 @@ private:
                 return c;
             }
         }
+    }
+
+    // A column's DEFAULT as Access writes it in the DefaultValue property: a number, a quoted text ("" inside
+    // doubled), Yes / No, or Now(), Date() or Time().
+    std::string defaultExpression()
+    {
+        const Token& t = peek();
+        if (t.kind == Tok::Word) {
+            const std::string key = t.key;
+            if (key == "TRUE" || key == "YES" || key == "FALSE" || key == "NO") {
+                next();
+                return key == "TRUE" || key == "YES" ? "Yes" : "No";
+            }
+            if (key == "NOW" || key == "DATE" || key == "TIME") {
+                next();
+                expect(Tok::LParen, "'('");
+                expect(Tok::RParen, "')'");
+                return key == "NOW" ? "Now()" : key == "DATE" ? "Date()" : "Time()";
+            }
+        }
+        if (t.kind == Tok::String) {
+            std::string out = "\"";
+            for (char ch : next().text) {
+                out.push_back(ch);
+                if (ch == '"')
+                    out.push_back('"');
+            }
+            return out + "\"";
+        }
+        if (t.kind == Tok::Number)
+            return next().text;
+        fail("expected a default value (a number, text, TRUE, FALSE, NOW(), DATE() or TIME())");
     }
 
     Literal literal()

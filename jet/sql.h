@@ -55,6 +55,7 @@ struct ColumnDef {
     int scale = 0;       // Decimal only
     bool notNull = false;
     bool autoNumber = false;  // COUNTER / AUTOINCREMENT
+    std::string defaultValue; // DEFAULT, as the Access expression the field's DefaultValue holds ("" for none)
 };
 
 struct Literal {

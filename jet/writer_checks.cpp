@@ -9,7 +9,83 @@
 #include "jet/properties.h"
 #include "jet/text.h"
 
+#include <ctime>
+
 namespace jet {
+
+namespace {
+
+// The DefaultValue expressions the engine evaluates itself; any other (an expression Access computes) is left
+// to Access, and the column stays as the INSERT gives it.
+bool parseDefault(std::string_view expr, WriterImpl::InsertChecks::Default& out)
+{
+    while (!expr.empty() && (expr.front() == ' ' || expr.front() == '='))
+        expr.remove_prefix(1);
+    while (!expr.empty() && expr.back() == ' ')
+        expr.remove_suffix(1);
+    if (expr.empty())
+        return false;
+    auto is = [&](std::string_view word) {
+        return expr.size() == word.size() && std::equal(expr.begin(), expr.end(), word.begin(), [](char a, char b) {
+                   return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+               });
+    };
+    if (is("Now()") || is("Date()") || is("Time()")) {
+        out.function = static_cast<char>(std::toupper(static_cast<unsigned char>(expr.front())));
+        return true;
+    }
+    if (is("Yes") || is("True") || is("No") || is("False")) {
+        out.value.kind = sql::Literal::Kind::Number;
+        out.value.text = is("Yes") || is("True") ? "-1" : "0";
+        return true;
+    }
+    if (expr.size() >= 2 && expr.front() == '"' && expr.back() == '"') {
+        std::string text;
+        for (std::size_t i = 1; i + 1 < expr.size(); ++i) {
+            text.push_back(expr[i]);
+            if (expr[i] == '"') {
+                if (expr[i + 1] != '"')
+                    return false;  // a quote that is not doubled: an expression, not one text
+                ++i;
+            }
+        }
+        out.value.kind = sql::Literal::Kind::Text;
+        out.value.text = std::move(text);
+        return true;
+    }
+    if (expr.find_first_not_of("0123456789.-+eE") != std::string_view::npos)
+        return false;
+    out.value.kind = sql::Literal::Kind::Number;
+    out.value.text = std::string(expr);
+    return true;
+}
+
+}  // namespace
+
+void WriterImpl::applyDefaults(const Table& t, const InsertChecks& checks, const std::vector<const Col*>& given,
+                               std::vector<Cell>& cells)
+{
+    for (const InsertChecks::Default& d : checks.defaults) {
+        if (std::any_of(given.begin(), given.end(), [&](const Col* c) { return c->number == d.column; }))
+            continue;
+        const Col* c = t.columnByNumber(d.column);
+        if (!c)
+            continue;
+        sql::Literal value = d.value;
+        if (d.function) {
+            // The local date and time of the INSERT, as Access fills them in.
+            const std::time_t now = std::time(nullptr);
+            std::tm tm{};
+            localtime_r(&now, &tm);
+            char text[32];
+            const char* form = d.function == 'N' ? "%Y-%m-%d %H:%M:%S" : d.function == 'D' ? "%Y-%m-%d" : "%H:%M:%S";
+            std::strftime(text, sizeof text, form, &tm);
+            value.kind = sql::Literal::Kind::Text;
+            value.text = text;
+        }
+        convertLiteral(value, c->shape(), cells[c->number]);
+    }
+}
 
 std::vector<WriterImpl::RelationshipRow> WriterImpl::relationshipRows()
 {
@@ -67,6 +143,14 @@ const WriterImpl::InsertChecks& WriterImpl::checksFor(const CatalogRow& cr, Tabl
         if (blob.present && !blob.bytes.empty()) {
             const TextDecoder names{!t.jet3, t.jet3 ? mso.codePage : std::uint16_t(1252)};
             for (const PropertyMap& m : parsePropertyMaps(blob.bytes, names)) {
+                if (const Property* d = m.blockType == 1 ? m.find("DefaultValue") : nullptr) {
+                    const Col* c = t.column(utf8ToUtf16(m.name));
+                    InsertChecks::Default value;
+                    if (c && !(c->flags & 0x04) && parseDefault(names.decode(d->data.data(), d->data.size()), value)) {
+                        value.column = c->number;
+                        checks.defaults.push_back(std::move(value));
+                    }
+                }
                 const Property* p = m.blockType == 1 ? m.find("Required") : nullptr;
                 if (!p || std::none_of(p->data.begin(), p->data.end(), [](std::uint8_t b) { return b != 0; }))
                     continue;

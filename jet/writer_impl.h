@@ -376,11 +376,21 @@ struct WriterImpl {
             std::vector<std::uint16_t> from;  // referencing column numbers, in that index's column order
             std::string tableName;
         };
+        // A DefaultValue the engine can evaluate: a number, a text, Yes/No, Now(), Date() or Time().
+        struct Default {
+            std::uint16_t column = 0;
+            sql::Literal value;  // the number or text; for the functions, filled in at each INSERT
+            char function = 0;   // 'N' Now(), 'D' Date(), 'T' Time(); 0 for a constant
+        };
         std::vector<Required> required;
         std::vector<Parent> parents;
+        std::vector<Default> defaults;
     };
     std::unordered_map<std::uint32_t, InsertChecks> insertChecks;  // by TDEF page
     const InsertChecks& checksFor(const CatalogRow& cr, Table& t);
+    // Fills the columns an INSERT leaves out with their DefaultValue, as Access does (`given`: the columns named).
+    void applyDefaults(const Table& t, const InsertChecks& checks, const std::vector<const Col*>& given,
+                       std::vector<Cell>& cells);
     // Throws 3314 for a Null in a Required column, 3201 for a row whose parent is missing.
     void checkInsert(const CatalogRow& cr, Table& t, const std::vector<Cell>& cells);
     // The key of a referencing row in the referenced index; empty when one of its columns is Null.

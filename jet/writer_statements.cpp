@@ -163,15 +163,19 @@ void WriterImpl::createTable(const sql::CreateTable& ct)
 std::vector<std::uint8_t> WriterImpl::requiredProperties(const sql::CreateTable& ct)
 {
     // NOT NULL is Access's Required property (an AutoNumber is filled in and a Yes/No field is never Null: Access
-    // sets it on neither).
+    // sets it on neither); DEFAULT is the DefaultValue property.
     std::vector<PropertyChange> changes;
-    for (const sql::ColumnDef& c : ct.columns)
-        if (c.notNull && !c.autoNumber && c.type != SqlType::Boolean) {
-            PropertyChange change;
-            change.column = c.name;
+    for (const sql::ColumnDef& c : ct.columns) {
+        PropertyChange change;
+        if (c.notNull && !c.autoNumber && c.type != SqlType::Boolean)
             change.required = true;
+        if (!c.defaultValue.empty())
+            change.defaultValue = c.defaultValue;
+        if (change.required || change.defaultValue) {
+            change.column = c.name;
             changes.push_back(std::move(change));
         }
+    }
     if (changes.empty())
         return {};
     const std::uint16_t codePage = jet3() ? table(2).codePage : 0;
@@ -462,6 +466,8 @@ void WriterImpl::insert(const sql::Insert& ins)
     for (const Col& c : t.cols)
         if ((c.type == 0x12 || (c.extFlags & 0xC0) == 0xC0) && !cells[c.number].null)
             throwError(err::Unsupported, "Field '" + utf16ToUtf8(c.name) + "' cannot be written yet.");
+    if (const InsertChecks& checks = checksFor(cr, t); !checks.defaults.empty() && targets.size() < t.cols.size())
+        applyDefaults(t, checks, targets, cells);
     checkInsert(cr, t, cells);
     insertCells(t, cells);
 }

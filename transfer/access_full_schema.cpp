@@ -188,7 +188,7 @@ struct AccessFullSchemaRun::State {
             const jet::Format format = backend->database()->format();
             t.decimal = format != jet::Format::Jet3;
             t.bigInt = format >= jet::Format::Ace16;
-            t.memoIndexes = format != jet::Format::Jet3;
+            t.memoIndexes = format >= jet::Format::Ace12;
             t.cascadeSetNull = format != jet::Format::Jet3;
             t.dateTimeExtended = format >= jet::Format::Ace17;
         }

@@ -55,7 +55,7 @@ std::string indexProblem(const PgIndex& index, const std::vector<AccessPlannedCo
         if (!planned) return "the column " + c.name + " is not in the Access table";
         if (planned->type == "OLEOBJECT") return "the column " + c.name + " is an OLE Object, which Access cannot index";
         if (planned->type == "MEMO" && !target.memoIndexes)
-            return "the column " + c.name + " is a Memo, which Access 97 cannot index";
+            return "the column " + c.name + " is a Long Text, which files before Access 2007 cannot index";
     }
     return {};
 }

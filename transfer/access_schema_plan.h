@@ -38,7 +38,7 @@ Measure measureFor(const PgColumn& column);
 struct AccessTarget {
     bool decimal = true; // Access 2000 and later
     bool bigInt = false; // Access 2016 and later (Large Number)
-    bool memoIndexes = true; // Access 2000 and later index Long Text (its first 255 characters); Access 97 cannot
+    bool memoIndexes = true; // Long Text in an index: Access 2007 and later files (the engine refuses it before)
     bool cascadeSetNull = true; // relationships that set Null on delete: Access 2000 and later
     bool dateTimeExtended = false; // Access 2019 and later (Date/Time Extended, 100 ns)
 };

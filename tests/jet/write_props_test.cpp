@@ -17,6 +17,7 @@ namespace {
 
 using jet::PropertyChange;
 using jet::Writer;
+using wt::errorOf;
 
 std::vector<PropertyChange> sampleChanges()
 {
@@ -94,6 +95,58 @@ TEST(WriteProps, NewFilesOfEachFormatAndAnEncryptedOne)
         EXPECT_NE(props.find("Description: Kunden, alle"), std::string::npos) << props;
         EXPECT_NE(props.find("Required: yes"), std::string::npos) << props;
         EXPECT_NE(props.find("DefaultValue: 0"), std::string::npos) << props;
+    }
+}
+
+// CREATE TABLE's NOT NULL and DEFAULT are the Required and DefaultValue properties; an INSERT that leaves a column
+// out gets its default (the properties Access set on its own tables too), one that names it keeps what it gives.
+TEST(WriteProps, CreateTableDefaultsAreStoredAndFilledIn)
+{
+    wt::TempDir tmp;
+    std::vector<std::string> paths;
+    for (const auto& c : wt::kEveryNewFormat)
+        if (!*c.password) {
+            paths.push_back((tmp.path() / c.file).string());
+            jet::createDatabase(paths.back(), c.format);
+        }
+    paths.push_back(tmp.copy("jackcess/templates/empty2010.accdb"));
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        {
+            auto w = Writer::open(path);
+            w->execute("CREATE TABLE d (id COUNTER PRIMARY KEY, qty INT NOT NULL DEFAULT -5, "
+                       "name VARCHAR(20) DEFAULT 'it''s \"x\"', flag BIT DEFAULT TRUE, price DOUBLE DEFAULT 2.5, "
+                       "made DATETIME DEFAULT NOW(), note VARCHAR(10))");
+            w->execute("INSERT INTO d (note) VALUES('defaults')");
+            w->execute("INSERT INTO d (qty, name, flag, price, made, note) VALUES(7, NULL, 0, NULL, NULL, 'given')");
+            EXPECT_EQ(errorOf([&] { w->execute("INSERT INTO d (qty, note) VALUES(NULL, 'no qty')"); }), 3314);
+            w->close();
+        }
+        for (const auto& f : jet::checkFile(path))
+            ADD_FAILURE() << jet::describe(f);
+        const auto db = jet::Database::open(path);
+        const auto schema = jet::readTableSchema(*db, "d");
+        ASSERT_EQ(schema.columns.size(), 7u);
+        EXPECT_TRUE(schema.columns[1].required);
+        EXPECT_EQ(schema.columns[1].defaultValue, "-5");
+        EXPECT_EQ(schema.columns[2].defaultValue, "\"it's \"\"x\"\"\"");
+        EXPECT_EQ(schema.columns[3].defaultValue, "Yes");
+        EXPECT_EQ(schema.columns[4].defaultValue, "2.5");
+        EXPECT_EQ(schema.columns[5].defaultValue, "Now()");
+        const auto t = db->openTable("d");
+        ASSERT_TRUE(t->next());
+        EXPECT_EQ(std::get<std::int32_t>(t->value(1)), -5);
+        EXPECT_EQ(std::get<std::string>(t->value(2)), "it's \"x\"");
+        EXPECT_TRUE(std::get<bool>(t->value(3)));
+        EXPECT_EQ(std::get<double>(t->value(4)), 2.5);
+        EXPECT_FALSE(t->isNull(5));  // the time of the INSERT
+        ASSERT_TRUE(t->next());
+        EXPECT_EQ(std::get<std::int32_t>(t->value(1)), 7);
+        EXPECT_TRUE(t->isNull(2));
+        EXPECT_FALSE(std::get<bool>(t->value(3)));
+        EXPECT_TRUE(t->isNull(4));
+        EXPECT_TRUE(t->isNull(5));
+        EXPECT_FALSE(t->next());
     }
 }
 

@@ -196,6 +196,18 @@ TEST(WriteSql, KeysIndexesAndTheirSyntaxErrors)
         EXPECT_EQ(k[5].name, "u 3");
     }
     {
+        // DEFAULT gives the Access expression of the DefaultValue property.
+        const auto ct = std::get<CreateTable>(parse("CREATE TABLE t (a INT DEFAULT -1.5e3 NOT NULL, b TEXT DEFAULT "
+                                                    "'say \"hi\"', c BIT DEFAULT false, d DATETIME DEFAULT date ( ))"));
+        EXPECT_EQ(ct.columns[0].defaultValue, "-1.5e3");
+        EXPECT_TRUE(ct.columns[0].notNull);
+        EXPECT_EQ(ct.columns[1].defaultValue, "\"say \"\"hi\"\"\"");
+        EXPECT_EQ(ct.columns[2].defaultValue, "No");
+        EXPECT_EQ(ct.columns[3].defaultValue, "Date()");
+        EXPECT_THROW(parse("CREATE TABLE t (a INT DEFAULT)"), jet::Error);
+        EXPECT_THROW(parse("CREATE TABLE t (a INT DEFAULT x + 1)"), jet::Error);
+    }
+    {
         const auto ci = std::get<CreateIndex>(parse("create unique index [ix a] on T (a DESC, b asc, c) with disallow null;"));
         EXPECT_TRUE(ci.unique && ci.disallowNull && !ci.primary && !ci.ignoreNull);
         EXPECT_EQ(ci.name, "ix a");

@@ -94,7 +94,7 @@ TEST(AccessKeys, WhatAccessCannotIndexIsLeftOutAndNamed) {
     EXPECT_EQ(transfer::planAccessKeys("t", {index("by_note", {key("note")})}, memo).indexes.size(), 1u);
     const auto in97 = transfer::planAccessKeys("t", {index("by_note", {key("note")})}, memo, 0, {false, false, false});
     EXPECT_TRUE(in97.indexes.empty());
-    EXPECT_TRUE(mentions(in97.leftOut, "t.by_note: the column note is a Memo, which Access 97 cannot index"));
+    EXPECT_TRUE(mentions(in97.leftOut, "t.by_note: the column note is a Long Text, which files before Access 2007 cannot index"));
 }
 
 TEST(AccessKeys, NullsOrderNamedOnlyWhereItDiffersFromAccess) {
