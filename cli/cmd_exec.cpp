@@ -146,9 +146,11 @@ private:
 int run(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Runs one Access SQL statement (CREATE TABLE, INSERT INTO, DROP TABLE, SELECT a1.* INTO ... FROM ... AS a1, "
-        "SELECT * FROM) on an Access file, or a script of statements separated by ';'. Each statement is all or "
-        "nothing; a script stops at the first failure unless --keep-going."));
+        "Runs one Access SQL statement (CREATE TABLE with PRIMARY KEY, UNIQUE, NOT NULL and DEFAULT, INSERT INTO, "
+        "DROP TABLE, CREATE [UNIQUE] INDEX ... ON ... [WITH PRIMARY | DISALLOW NULL | IGNORE NULL], DROP INDEX ... ON, "
+        "ALTER TABLE ... ADD CONSTRAINT ... FOREIGN KEY ... REFERENCES ..., ALTER TABLE ... DROP CONSTRAINT, "
+        "SELECT a1.* INTO ... FROM ... AS a1, SELECT * FROM) on an Access file, or a script of statements separated "
+        "by ';'. Each statement is all or nothing; a script stops at the first failure unless --keep-going."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The Access file."));
     parser.addPositionalArgument(QStringLiteral("SQL"), QStringLiteral("The statement."), QStringLiteral("[SQL]"));
