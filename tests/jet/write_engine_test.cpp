@@ -708,7 +708,10 @@ TEST(WriteEngine, InsertIntoIndexedAccessTables)
         for (int i = 0; i < 300; ++i)
             w->execute("INSERT INTO Table1 VALUES(" + std::to_string(1000 + i) + ", " + std::to_string(i % 3) + ", " +
                        std::to_string(10 + i % 4) + ", 'row " + std::to_string(i) + "', 0)");
-        w->execute("INSERT INTO Table1 (id, data) VALUES(99, 'partial')");
+        // Left out, the foreign keys get the DefaultValue Access gave its number fields, 0, which Table3 lacks: refused
+        // as Access refuses it. Given as Null they need no parent.
+        EXPECT_EQ(errorOf([&] { w->execute("INSERT INTO Table1 (id, data) VALUES(98, 'defaults')"); }), 3201);
+        w->execute("INSERT INTO Table1 (id, data, otherfk1, otherfk2, otherfk3) VALUES(99, 'partial', NULL, NULL, NULL)");
         w->close();
         expectClean(path);
         EXPECT_EQ(wt::readBack(path).at("Table1").rows.size(), 4u + 301u);

@@ -285,11 +285,13 @@ TEST(WriteIndex, AccessMadeFiles)
         const char* column;
         const char* id;
         const char* password;
+        const char* nulls;  // columns given as Null: foreign keys whose DefaultValue (0) has no parent
     };
-    const Case cases[] = {{"jackcess/V1997/indexTestV1997.mdb", "Table1", "data", "id", ""},
-                          {"jackcess/V2000/indexTestV2000.mdb", "Table1", "data", "id", ""},
-                          {"jackcess/V2007/indexTestV2007.accdb", "Table1", "data", "id", ""},
-                          {"jackcess-encrypt/db2013-enc.accdb", "Customers", "Field1", "ID", "1234"}};
+    const char* const fks = ", otherfk1, otherfk2, otherfk3";
+    const Case cases[] = {{"jackcess/V1997/indexTestV1997.mdb", "Table1", "data", "id", "", fks},
+                          {"jackcess/V2000/indexTestV2000.mdb", "Table1", "data", "id", "", fks},
+                          {"jackcess/V2007/indexTestV2007.accdb", "Table1", "data", "id", "", fks},
+                          {"jackcess-encrypt/db2013-enc.accdb", "Customers", "Field1", "ID", "1234", ""}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         wt::TempDir dir;
@@ -307,8 +309,9 @@ TEST(WriteIndex, AccessMadeFiles)
             w->execute(std::string("CREATE INDEX qmData ON ") + c.table + " (" + c.column + " DESC)");
             w->execute(std::string("CREATE INDEX qmBoth ON ") + c.table + " (" + c.column + ", " + c.id + ")");
             for (int i = 0; i < 400; ++i)
-                w->execute(std::string("INSERT INTO ") + c.table + " (" + c.id + ", " + c.column + ") VALUES (" +
-                           std::to_string(1000 + i) + ", " + sqlText("row " + std::to_string(i * 31 % 97)) + ")");
+                w->execute(std::string("INSERT INTO ") + c.table + " (" + c.id + ", " + c.column + c.nulls +
+                           ") VALUES (" + std::to_string(1000 + i) + ", " + sqlText("row " + std::to_string(i * 31 % 97)) +
+                           (*c.nulls ? ", NULL, NULL, NULL)" : ")"));
             w->close();
         }
         EXPECT_EQ(findings(path, c.password, inexact), std::vector<std::string>{});
