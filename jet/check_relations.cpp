@@ -89,34 +89,19 @@ void checkRelationships(PageSource& src, const std::vector<std::pair<std::uint32
     if (relTable == byName.end())
         return;
     const Table& rel = tables.at(relTable->second);
-    const Col* cName = rel.column(u"szRelationship");
-    const Col* cTable = rel.column(u"szObject");
-    const Col* cColumn = rel.column(u"szColumn");
-    const Col* cRefTable = rel.column(u"szReferencedObject");
-    const Col* cRefColumn = rel.column(u"szReferencedColumn");
-    const Col* cFlags = rel.column(u"grbit");
-    const Col* cPosition = rel.column(u"icolumn");
-    if (!cName || !cTable || !cColumn || !cRefTable || !cRefColumn || !cFlags) {
+    const auto rows = rel.column(u"grbit") ? readRelationshipRows(src, rel) : std::nullopt;
+    if (!rows) {
         add(CheckFinding::Kind::Structure, "MSysRelationships", "columns missing");
         return;
     }
     std::map<std::u16string, Relationship> rels;
-    forEachRow(src, rel, [&](const RowRef& r) {
-        const auto cells = decodeRow(src, rel, r.bytes, false);
-        auto text = [&](const Col* c) {
-            return cells[c->number].present ? decodeColumnText(*c, cells[c->number].bytes) : std::u16string();
-        };
-        auto i32 = [&](const Col* c) {
-            return c && cells[c->number].present && cells[c->number].bytes.size() >= 4
-                       ? static_cast<std::int32_t>(rd32(cells[c->number].bytes.data()))
-                       : 0;
-        };
-        Relationship& x = rels[upper(text(cName))];
-        x.table = text(cTable);
-        x.referencedTable = text(cRefTable);
-        x.flags = static_cast<std::uint32_t>(i32(cFlags));
-        x.pairs.push_back({i32(cPosition), text(cColumn), text(cRefColumn)});
-    });
+    for (const RelationshipRow& r : *rows) {
+        Relationship& x = rels[upper(r.name)];
+        x.table = r.table;
+        x.referencedTable = r.referencedTable;
+        x.flags = r.flags;
+        x.pairs.push_back({r.position, r.column, r.referencedColumn});
+    }
     for (auto& [key, x] : rels) {
         if (x.flags & 0x02)
             continue;  // not enforced

@@ -89,42 +89,12 @@ void WriterImpl::applyDefaults(const Table& t, const InsertChecks& checks, const
 
 std::vector<WriterImpl::RelationshipRow> WriterImpl::relationshipRows()
 {
-    std::vector<RelationshipRow> out;
     if (relationshipsPage == 0)
-        return out;
-    Table& rel = table(relationshipsPage);
-    const Col* cName = rel.column(u"szRelationship");
-    const Col* cTable = rel.column(u"szObject");
-    const Col* cColumn = rel.column(u"szColumn");
-    const Col* cRefTable = rel.column(u"szReferencedObject");
-    const Col* cRefColumn = rel.column(u"szReferencedColumn");
-    const Col* cFlags = rel.column(u"grbit");
-    const Col* cPosition = rel.column(u"icolumn");
-    if (!cName || !cTable || !cColumn || !cRefTable || !cRefColumn)
+        return {};
+    auto rows = readRelationshipRows(pc(), table(relationshipsPage));
+    if (!rows)
         throwError(err::Corrupt, "MSysRelationships lacks one of its columns.");
-    forEachRow(pc(), rel, [&](const RowRef& r) {
-        const auto cells = decodeRow(pc(), rel, r.bytes, false);
-        auto text = [&](const Col* c) {
-            const RawCell& v = cells[c->number];
-            return v.present ? decodeColumnText(*c, v.bytes) : std::u16string();
-        };
-        auto i32 = [&](const Col* c) {
-            return c && cells[c->number].present && cells[c->number].bytes.size() >= 4
-                       ? static_cast<std::int32_t>(rd32(cells[c->number].bytes.data()))
-                       : 0;
-        };
-        RelationshipRow row;
-        row.name = text(cName);
-        row.table = text(cTable);
-        row.column = text(cColumn);
-        row.referencedTable = text(cRefTable);
-        row.referencedColumn = text(cRefColumn);
-        row.flags = static_cast<std::uint32_t>(i32(cFlags));
-        row.position = i32(cPosition);
-        row.rowPtr = r.page << 8 | r.slot;
-        out.push_back(std::move(row));
-    });
-    return out;
+    return std::move(*rows);
 }
 
 const WriterImpl::InsertChecks& WriterImpl::checksFor(const CatalogRow& cr, Table& t)

@@ -326,6 +326,11 @@ struct WriterImpl {
     // ---- statements -------------------------------------------------------------------------------
     void createTable(const sql::CreateTable& ct);
 
+    // A row of MSysObjects (created and updated now, the database's owner) with its index entries, then the
+    // object's permissions; returns the row pointer.
+    std::uint32_t insertCatalogRow(std::int32_t id, std::int32_t parentId, std::int16_t type,
+                                   const std::u16string& name, std::vector<std::uint8_t> properties);
+
     // The catalogue row of a new table and its index entries, then the permissions.
     // `properties`: the row's property blob (LvProp), none when empty.
     void addCatalogRow(std::uint32_t tdef, const std::u16string& name, std::vector<std::uint8_t> properties = {});
@@ -353,13 +358,7 @@ struct WriterImpl {
     void copyTable(const std::string& source, const std::string& target);
 
     // ---- relationships (writer_relations.cpp) and the checks of INSERT (writer_checks.cpp) -------------
-    // One column pair of a relationship as MSysRelationships stores it.
-    struct RelationshipRow {
-        std::u16string name, table, column, referencedTable, referencedColumn;
-        std::uint32_t flags = 0;
-        std::int32_t position = 0;
-        std::uint32_t rowPtr = 0;
-    };
+    using RelationshipRow = w::RelationshipRow;
     std::vector<RelationshipRow> relationshipRows();
 
     // What an INSERT into one table must check beyond the values' own conversion: the columns whose Required

@@ -221,6 +221,16 @@ std::vector<std::uint8_t> indexKey(const Table& t, const RealIndex& ix, const st
 // Sort order of a text column (throws for orders the engine cannot key).
 SortOrder sortOrderOf(const Col& c);
 
+// One column pair of a relationship as MSysRelationships stores it.
+struct RelationshipRow {
+    std::u16string name, table, column, referencedTable, referencedColumn;
+    std::uint32_t flags = 0;
+    std::int32_t position = 0;
+    std::uint32_t rowPtr = 0;
+};
+// Every row of MSysRelationships (`rel`); nullopt when the table lacks one of the columns that name a pair.
+std::optional<std::vector<RelationshipRow>> readRelationshipRows(PageSource& src, const Table& rel);
+
 }  // namespace jet::w
 
 namespace jet::w {

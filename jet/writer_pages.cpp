@@ -696,4 +696,41 @@ std::vector<std::uint8_t> indexKey(const Table& t, const RealIndex& ix, const st
     return key;
 }
 
+std::optional<std::vector<RelationshipRow>> readRelationshipRows(PageSource& src, const Table& rel)
+{
+    const Col* cName = rel.column(u"szRelationship");
+    const Col* cTable = rel.column(u"szObject");
+    const Col* cColumn = rel.column(u"szColumn");
+    const Col* cRefTable = rel.column(u"szReferencedObject");
+    const Col* cRefColumn = rel.column(u"szReferencedColumn");
+    const Col* cFlags = rel.column(u"grbit");
+    const Col* cPosition = rel.column(u"icolumn");
+    if (!cName || !cTable || !cColumn || !cRefTable || !cRefColumn)
+        return std::nullopt;
+    std::vector<RelationshipRow> out;
+    forEachRow(src, rel, [&](const RowRef& r) {
+        const auto cells = decodeRow(src, rel, r.bytes, false);
+        auto text = [&](const Col* c) {
+            const RawCell& v = cells[c->number];
+            return v.present ? decodeColumnText(*c, v.bytes) : std::u16string();
+        };
+        auto i32 = [&](const Col* c) {
+            return c && cells[c->number].present && cells[c->number].bytes.size() >= 4
+                       ? static_cast<std::int32_t>(rd32(cells[c->number].bytes.data()))
+                       : 0;
+        };
+        RelationshipRow row;
+        row.name = text(cName);
+        row.table = text(cTable);
+        row.column = text(cColumn);
+        row.referencedTable = text(cRefTable);
+        row.referencedColumn = text(cRefColumn);
+        row.flags = static_cast<std::uint32_t>(i32(cFlags));
+        row.position = i32(cPosition);
+        row.rowPtr = r.page << 8 | r.slot;
+        out.push_back(std::move(row));
+    });
+    return out;
+}
+
 }  // namespace jet::w

@@ -240,29 +240,7 @@ void WriterImpl::addForeignKey(const sql::AddForeignKey& fk)
             id = static_cast<std::uint32_t>(r.id) + 1;
     if (id == 0)
         throwError(err::DatabaseFull, "The catalogue has no free object id.");
-    Table& mso = table(2);
-    std::vector<Cell> cells(mso.maxCols);
-    auto set = [&](const char16_t* col, std::vector<std::uint8_t> bytes) {
-        if (const Col* c = mso.column(col)) {
-            cells[c->number].null = false;
-            cells[c->number].bytes = std::move(bytes);
-        }
-    };
-    const double now = nowAsDays();
-    set(u"Id", le32(static_cast<std::int32_t>(id)));
-    set(u"ParentId", le32(containerId));
-    set(u"Type", le16(8));
-    set(u"DateCreate", le64d(now));
-    set(u"DateUpdate", le64d(now));
-    set(u"Flags", le32(0));
-    if (!owner.empty())
-        set(u"Owner", owner);
-    if (const Col* c = mso.column(u"Name")) {
-        cells[c->number].null = false;
-        cells[c->number].text = name;
-    }
-    insertRow(mso, cells);
-    addAces(static_cast<std::int32_t>(id));
+    insertCatalogRow(static_cast<std::int32_t>(id), containerId, 8, name, {});
     loadCatalog();
 }
 

@@ -184,7 +184,8 @@ std::vector<std::uint8_t> WriterImpl::requiredProperties(const sql::CreateTable&
     return buildPropertyBlob(maps, codePage);
 }
 
-void WriterImpl::addCatalogRow(std::uint32_t tdef, const std::u16string& name, std::vector<std::uint8_t> properties)
+std::uint32_t WriterImpl::insertCatalogRow(std::int32_t id, std::int32_t parentId, std::int16_t type,
+                                         const std::u16string& name, std::vector<std::uint8_t> properties)
 {
     Table& mso = table(2);
     std::vector<Cell> cells(mso.maxCols);
@@ -196,9 +197,9 @@ void WriterImpl::addCatalogRow(std::uint32_t tdef, const std::u16string& name, s
         cells[c->number].bytes = std::move(bytes);
     };
     const double now = nowAsDays();
-    set(u"Id", le32(static_cast<std::int32_t>(tdef)));
-    set(u"ParentId", le32(tablesId));
-    set(u"Type", le16(1));
+    set(u"Id", le32(id));
+    set(u"ParentId", le32(parentId));
+    set(u"Type", le16(type));
     set(u"DateCreate", le64d(now));
     set(u"DateUpdate", le64d(now));
     set(u"Flags", le32(0));
@@ -211,8 +212,14 @@ void WriterImpl::addCatalogRow(std::uint32_t tdef, const std::u16string& name, s
         cells[c->number].text = name;
     }
     const std::uint32_t rowPtr = insertRow(mso, cells);
-    addAces(static_cast<std::int32_t>(tdef));
+    addAces(id);
+    return rowPtr;
+}
 
+void WriterImpl::addCatalogRow(std::uint32_t tdef, const std::u16string& name, std::vector<std::uint8_t> properties)
+{
+    const std::uint32_t rowPtr =
+        insertCatalogRow(static_cast<std::int32_t>(tdef), tablesId, 1, name, std::move(properties));
     CatalogRow cr;
     cr.id = static_cast<std::int32_t>(tdef);
     cr.parentId = tablesId;
