@@ -233,7 +233,7 @@ private:
         bool keyable = true;
         for (auto [num, asc] : ix.columns) {
             const Col* c = t.columnByNumber(num);
-            if (!c || !(c->type <= 0x0A || c->type == 0x0C || c->type == 0x0F || c->type == 0x13))
+            if (!c || !(c->type <= 0x0A || c->type == 0x0C || c->type == 0x0F || c->type == 0x13 || c->type == 0x14))
                 keyable = false;
         }
         if (!keyable)

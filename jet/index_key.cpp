@@ -357,6 +357,7 @@ void appendColumnKey(std::vector<std::uint8_t>& out, sql::ColumnType type, const
         return;
     }
     case ColumnType::Binary:
+    case ColumnType::DateTimeExt:  // keyed as its 42 stored bytes, as Access keys them
         appendBinaryKey(out, cell.bytes.data(), cell.bytes.size(), ascending);
         return;
     default:

@@ -204,7 +204,7 @@ void WriterImpl::validateIndex(const Table& t, const IndexSpec& spec)
         if (memo && version < 2)
             throwError(err::Unsupported, "Cannot index field '" + field +
                                              "': Memo fields can be indexed only in Access 2007 and later files.");
-        const bool keyable = c->type <= 0x0A || memo || c->type == 0x0F || c->type == 0x13;
+        const bool keyable = c->type <= 0x0A || memo || c->type == 0x0F || c->type == 0x13 || c->type == 0x14;
         if (!keyable || (c->extFlags & 0xC0) == 0xC0)
             throwError(err::Unsupported, "Cannot index field '" + field + "': this engine cannot build index keys "
                                              "for its type.");

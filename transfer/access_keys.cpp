@@ -54,12 +54,10 @@ std::string indexProblem(const PgIndex& index, const std::vector<AccessPlannedCo
         const AccessPlannedColumn* planned = findColumn(columns, c.name);
         if (!planned) return "the column " + c.name + " is not in the Access table";
         if (planned->type == "OLEOBJECT") return "the column " + c.name + " is an OLE Object, which Access cannot index";
-        // Access indexes these too, but the engine does not write their index keys: the index is named instead of
-        // failing after the rows.
+        // Access indexes Decimal columns too, but the engine does not write their index keys: the index is named
+        // instead of failing after the rows.
         if (planned->type.starts_with("DECIMAL"))
             return "the column " + c.name + " is a Decimal, whose index keys Quillmere does not write";
-        if (planned->type == "DATETIME2")
-            return "the column " + c.name + " is a Date/Time Extended, whose index keys Quillmere does not write";
         if (planned->type == "MEMO" && !target.memoIndexes)
             return "the column " + c.name + " is a Long Text, which files before Access 2007 cannot index";
     }
