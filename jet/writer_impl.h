@@ -267,6 +267,9 @@ struct WriterImpl {
     static void entryEnds(std::span<const std::uint8_t> p, const Layout& l, std::size_t used,
                           std::vector<std::uint16_t>& ends);
     // `nullKey`: every key field is Null; such entries may repeat in a unique index, as in Access.
+    // Throws when an entry of this key could not go four to a page.
+    void requireKeyFits(std::size_t keySize);
+
     void indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr,
                      bool nullKey = false);
 

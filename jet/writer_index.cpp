@@ -115,9 +115,18 @@ bool WriterImpl::sameKeyAt(const IndexPage& leaf, std::size_t at, int offset, co
     return b->size() == entry.size() && std::memcmp(b->data(), entry.data(), keySize) == 0;
 }
 
+void WriterImpl::requireKeyFits(std::size_t keySize)
+{
+    // At least four entries to a page, so that splitting a full page always makes room.
+    if (keySize + 4 > lay().ixCapacity() / 4)
+        throwError(err::Unsupported, "An index key of " + std::to_string(keySize) +
+                                         " bytes is longer than this engine writes; index fewer or shorter fields.");
+}
+
 void WriterImpl::indexInsert(Table& t, RealIndex& ix, const std::vector<std::uint8_t>& key, std::uint32_t ptr,
                              bool nullKey)
 {
+    requireKeyFits(key.size());
     const std::vector<std::uint8_t> entry = withPointer(key, ptr);
     std::vector<PathStep> path = descend(ix, entry);
     if (insertInPlace(t, ix, path, entry, key.size(), nullKey))
@@ -269,7 +278,16 @@ void WriterImpl::placePage(Table& t, RealIndex& ix, std::vector<PathStep>& path,
     // Split: the first half goes to a new page L placed before this one.
     const std::uint32_t l = allocPage();
     mapAdd(ix.mapPtr, l);
-    const std::size_t half = ip.entries.size() / 2;
+    // Halved by bytes, not by count: entries differ in length (long texts beside short ones), and both halves
+    // must fit a page.
+    const std::size_t extra = ip.leaf() ? 0 : 4;
+    const std::size_t total = indexEntriesSize(ip);
+    std::size_t half = 0, leftBytes = 0;
+    while (half + 1 < ip.entries.size() && 2 * (leftBytes + ip.entries[half].bytes.size() + extra) <= total + extra) {
+        leftBytes += ip.entries[half].bytes.size() + extra;
+        ++half;
+    }
+    half = std::max<std::size_t>(half, 1);
     IndexPage left;
     left.type = ip.type;
     left.tdef = ip.tdef;

@@ -231,7 +231,6 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
     const std::size_t expected = std::min<std::size_t>(t.rowCount, 1u << 20);  // the stored count may be wrong
     arena.reserve(expected * 16);
     refs.reserve(expected);
-    const std::size_t longest = l.ixCapacity() / 4;
     // The key of a row as indexKey makes it, with the cells and buffers kept from row to row.
     struct KeyColumn {
         const Col* col;
@@ -281,10 +280,7 @@ std::uint32_t WriterImpl::buildIndexTree(Table& t, RealIndex& ix)
                                                      utf16ToUtf8(c->name) + "').");
             }
         makeKey();
-        if (key.size() + 4 > longest)
-            throwError(err::Unsupported, "An index key of " + std::to_string(key.size()) +
-                                             " bytes is longer than this engine writes; index fewer or shorter "
-                                             "fields.");
+        requireKeyFits(key.size());
         const std::size_t at = arena.size();
         arena.insert(arena.end(), key.begin(), key.end());
         const std::uint8_t ptr[4] = {static_cast<std::uint8_t>(r.page >> 16), static_cast<std::uint8_t>(r.page >> 8),

@@ -631,10 +631,13 @@ std::size_t indexEntriesSize(const IndexPage& p)
 
 void writeIndexPage(const Layout& l, std::uint8_t* dst, const IndexPage& p)
 {
+    const std::size_t used = indexEntriesSize(p);
+    if (used > l.ixCapacity())  // never past the page: the callers split first
+        throwError(err::Corrupt, "Internal error: index entries of " + std::to_string(used) +
+                                     " bytes do not fit one page.");
     std::memset(dst, 0, l.page);
     dst[0] = p.type;
     dst[1] = 0x01;
-    const std::size_t used = indexEntriesSize(p);
     wr16(dst + 2, static_cast<std::uint32_t>(l.ixCapacity() - used));
     wr32(dst + 4, p.tdef);
     wr32(dst + l.ixPrev, p.prev);
