@@ -133,7 +133,7 @@ struct CatalogRow {
 };
 
 // One logical index to add to a table.
-struct IndexSpec {
+struct NewIndex {
     std::u16string name;
     std::vector<std::pair<std::uint16_t, bool>> columns;  // column number, ascending
     std::uint8_t flags = 0;  // real-index flags: 0x01 unique, 0x02 ignore nulls, 0x08 required (no Null)
@@ -286,11 +286,11 @@ struct WriterImpl {
     // index whose tree is built from the table's rows, sorted) and rewrites the table definition, which may grow
     // onto more pages; returns the new logical index number. Checks every limit before anything changes; runs
     // inside a statement.
-    std::uint32_t addIndex(Table& t, const IndexSpec& spec);
+    std::uint32_t addIndex(Table& t, const NewIndex& request);
     // Removes a logical index; its real index and pages go too when no other logical index uses them.
     void dropIndex(Table& t, std::uint32_t logicalNumber);
     // The checks addIndex makes before it changes anything (names, limits, column types).
-    void validateIndex(const Table& t, const IndexSpec& spec);
+    void validateIndex(const Table& t, const NewIndex& request);
     // Builds the tree of a real index from the table's rows (sorted keys, packed leaves, node levels above);
     // fills root and the unique-key count. Refuses duplicates and Nulls as the flags say (3022, 3058).
     std::uint32_t buildIndexTree(Table& t, RealIndex& ix);

@@ -155,45 +155,45 @@ bool WriterImpl::allNull(const RealIndex& ix, const std::vector<RawCell>& cells)
     return true;
 }
 
-void WriterImpl::validateIndex(const Table& t, const IndexSpec& spec)
+void WriterImpl::validateIndex(const Table& t, const NewIndex& request)
 {
-    const std::string name = utf16ToUtf8(spec.name);
-    if (spec.kind == 2) {
+    const std::string name = utf16ToUtf8(request.name);
+    if (request.kind == 2) {
         // A relationship's own index: Access names the referenced side ".rA", ".rB", ... itself.
-        if (spec.name.empty() || spec.name.size() > 64)
+        if (request.name.empty() || request.name.size() > 64)
             throwError(err::InvalidName, "'" + name + "' is not a valid index name: it must be 1 to 64 characters.");
     } else {
-        validateName(spec.name, name, "index");
+        validateName(request.name, name, "index");
     }
     if (t.jet3) {
         std::vector<std::uint8_t> b;
         char16_t bad = 0;
-        if (!codePageBytes(t.codePage, spec.name, b, bad))
+        if (!codePageBytes(t.codePage, request.name, b, bad))
             throwError(err::InvalidName, "'" + name + "' is not a valid index name here: " + describeChar(bad) +
                                              " has no place in the database's code page (" +
                                              std::to_string(t.codePage) + ").");
     }
     for (const LogicalIndex& li : t.logical) {
-        if (sameName(li.name, spec.name))
+        if (sameName(li.name, request.name))
             throwError(err::IndexExists, "The table already has an index named '" + name + "'.");
-        if (spec.kind == 1 && li.kind == 1)
+        if (request.kind == 1 && li.kind == 1)
             throwError(err::PrimaryKeyExists, "Primary key already exists (index '" + utf16ToUtf8(li.name) + "').");
     }
     if (t.logical.size() >= kMaxIndexes)
         throwError(err::TooManyIndexes, "The operation failed. There are too many indexes on the table; a table "
                                         "has at most " + std::to_string(kMaxIndexes) + " indexes.");
-    if (spec.columns.empty())
+    if (request.columns.empty())
         throwError(err::NotInCollection, "Index '" + name + "' names no field.");
-    if (spec.columns.size() > kMaxIndexColumns)
-        throwError(err::TooManyIndexFields, "Index '" + name + "' has " + std::to_string(spec.columns.size()) +
+    if (request.columns.size() > kMaxIndexColumns)
+        throwError(err::TooManyIndexFields, "Index '" + name + "' has " + std::to_string(request.columns.size()) +
                                                 " fields; an index has at most " +
                                                 std::to_string(kMaxIndexColumns) + ".");
-    for (std::size_t i = 0; i < spec.columns.size(); ++i) {
-        const Col* c = t.columnByNumber(spec.columns[i].first);
+    for (std::size_t i = 0; i < request.columns.size(); ++i) {
+        const Col* c = t.columnByNumber(request.columns[i].first);
         if (!c)
             throwError(err::NotInCollection, "Index '" + name + "' names a field the table does not have.");
         for (std::size_t j = 0; j < i; ++j)
-            if (spec.columns[j].first == spec.columns[i].first)
+            if (request.columns[j].first == request.columns[i].first)
                 throwError(err::FieldDefinedTwice,
                            "Field '" + utf16ToUtf8(c->name) + "' appears twice in index '" + name + "'.");
         const std::string field = utf16ToUtf8(c->name);
@@ -442,9 +442,9 @@ std::uint32_t WriterImpl::newIndexMap(const Table& t)
     return newMapRows(1).front();
 }
 
-std::uint32_t WriterImpl::addIndex(Table& t, const IndexSpec& spec)
+std::uint32_t WriterImpl::addIndex(Table& t, const NewIndex& request)
 {
-    validateIndex(t, spec);
+    validateIndex(t, request);
     const Layout& l = lay();
     const TdefParts d = tdefParts(pc(), t);
     std::vector<std::vector<std::uint8_t>> counters, reals;
@@ -455,12 +455,12 @@ std::uint32_t WriterImpl::addIndex(Table& t, const IndexSpec& spec)
     const std::uint8_t flagMask = 0x0B;  // unique, ignore nulls, required
     std::optional<std::uint32_t> shared;
     for (std::uint32_t i = 0; i < t.indexes.size(); ++i)
-        if (t.indexes[i].columns == spec.columns && (t.indexes[i].flags & flagMask) == (spec.flags & flagMask))
+        if (t.indexes[i].columns == request.columns && (t.indexes[i].flags & flagMask) == (request.flags & flagMask))
             shared = i;
     if (!shared) {
         RealIndex ix;
-        ix.columns = spec.columns;
-        ix.flags = static_cast<std::uint8_t>((spec.flags & flagMask) | (l.jet3 ? 0x00 : 0x80));
+        ix.columns = request.columns;
+        ix.flags = static_cast<std::uint8_t>((request.flags & flagMask) | (l.jet3 ? 0x00 : 0x80));
         ix.mapPtr = newIndexMap(t);
         const std::uint32_t distinct = buildIndexTree(t, ix);
         std::vector<std::uint8_t> counter(l.counterSize, 0);
@@ -470,17 +470,17 @@ std::uint32_t WriterImpl::addIndex(Table& t, const IndexSpec& spec)
         shared = static_cast<std::uint32_t>(reals.size() - 1);
     }
     LogicalIndex li;
-    li.name = spec.name;
+    li.name = request.name;
     for (const LogicalIndex& o : t.logical)
         li.number = std::max(li.number, o.number + 1);
     li.realIndex = *shared;
-    li.kind = spec.kind;
-    if (spec.kind == 2) {
-        li.relTableType = spec.relTableType;
-        li.relatedIndex = spec.relatedIndex;
-        li.relatedTdef = spec.relatedTdef;
-        li.cascadeUpdates = spec.cascadeUpdates;
-        li.cascadeDeletes = spec.cascadeDeletes;
+    li.kind = request.kind;
+    if (request.kind == 2) {
+        li.relTableType = request.relTableType;
+        li.relatedIndex = request.relatedIndex;
+        li.relatedTdef = request.relatedTdef;
+        li.cascadeUpdates = request.cascadeUpdates;
+        li.cascadeDeletes = request.cascadeDeletes;
     } else {
         li.cascadeUpdates = li.cascadeDeletes = 0x04;  // what Access writes on its plain and primary indexes
     }
@@ -551,19 +551,19 @@ void WriterImpl::createIndex(const sql::CreateIndex& ci)
 {
     const CatalogRow& cr = userTable(ci.table, err::NoSuchTable);
     Table& t = table(static_cast<std::uint32_t>(cr.id));
-    IndexSpec spec;
-    spec.name = utf8ToUtf16(ci.name);
+    NewIndex request;
+    request.name = utf8ToUtf16(ci.name);
     for (const sql::IndexColumn& c : ci.columns) {
         const Col* col = t.column(utf8ToUtf16(c.name));
         if (!col)
             throwError(err::NotInCollection, "Field '" + c.name + "' of index '" + ci.name +
                                                  "' is not a field of table '" + ci.table + "'.");
-        spec.columns.emplace_back(col->number, c.ascending);
+        request.columns.emplace_back(col->number, c.ascending);
     }
-    spec.flags = static_cast<std::uint8_t>((ci.unique || ci.primary ? 0x01 : 0) |
+    request.flags = static_cast<std::uint8_t>((ci.unique || ci.primary ? 0x01 : 0) |
                                            (ci.primary || ci.disallowNull ? 0x08 : 0) | (ci.ignoreNull ? 0x02 : 0));
-    spec.kind = ci.primary ? 1 : 0;
-    addIndex(t, spec);
+    request.kind = ci.primary ? 1 : 0;
+    addIndex(t, request);
 }
 
 std::string WriterImpl::relationshipOf(const std::u16string& tableName, const RealIndex& ix, const Table& t,
@@ -623,30 +623,30 @@ void WriterImpl::addTableConstraints(const sql::CreateTable& ct)
         return;
     Table& t = table(static_cast<std::uint32_t>(findTable(utf8ToUtf16(ct.table))->id));
     for (const sql::KeyConstraint& k : ct.constraints) {
-        IndexSpec spec;
+        NewIndex request;
         for (const sql::IndexColumn& c : k.columns) {
             const Col* col = t.column(utf8ToUtf16(c.name));
             if (!col)
                 throwError(err::NotInCollection, "Field '" + c.name + "' of a key of table '" + ct.table +
                                                      "' is not one of its fields.");
-            spec.columns.emplace_back(col->number, c.ascending);
+            request.columns.emplace_back(col->number, c.ascending);
         }
         if (!k.name.empty()) {
-            spec.name = utf8ToUtf16(k.name);
+            request.name = utf8ToUtf16(k.name);
         } else if (k.primary) {
-            spec.name = u"PrimaryKey";
+            request.name = u"PrimaryKey";
         } else {
             // Named after its (first) field, as Access names a field's own index; a number follows when taken.
-            const std::u16string base = t.columnByNumber(spec.columns.front().first)->name;
-            spec.name = base;
+            const std::u16string base = t.columnByNumber(request.columns.front().first)->name;
+            request.name = base;
             for (int n = 1; std::any_of(t.logical.begin(), t.logical.end(),
-                                        [&](const LogicalIndex& li) { return sameName(li.name, spec.name); });
+                                        [&](const LogicalIndex& li) { return sameName(li.name, request.name); });
                  ++n)
-                spec.name = base + utf8ToUtf16(std::to_string(n));
+                request.name = base + utf8ToUtf16(std::to_string(n));
         }
-        spec.flags = static_cast<std::uint8_t>(k.primary ? 0x09 : 0x01);
-        spec.kind = k.primary ? 1 : 0;
-        addIndex(t, spec);
+        request.flags = static_cast<std::uint8_t>(k.primary ? 0x09 : 0x01);
+        request.kind = k.primary ? 1 : 0;
+        addIndex(t, request);
     }
 }
 

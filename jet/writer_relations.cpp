@@ -186,24 +186,24 @@ void WriterImpl::addForeignKey(const sql::AddForeignKey& fk)
     // (same columns in the same order, same flags: addIndex shares it), then the referencing side.
     const std::uint32_t oneNumber = nextLogicalNumber(table(oneTdef));
     const std::uint32_t manyNumber = self ? oneNumber + 1 : nextLogicalNumber(table(manyTdef));
-    IndexSpec oneSpec;
-    oneSpec.name = referencedIndexName(table(oneTdef), oneNumber);
-    oneSpec.columns = keyIndex.columns;
-    oneSpec.flags = static_cast<std::uint8_t>(keyIndex.flags & 0x0B);
-    oneSpec.kind = 2;
-    oneSpec.relatedTdef = manyTdef;
-    oneSpec.relatedIndex = manyNumber;
-    oneSpec.relTableType = 1;
-    oneSpec.cascadeUpdates = cascadeUpdates;
-    oneSpec.cascadeDeletes = cascadeDeletes;
-    IndexSpec manySpec = oneSpec;
-    manySpec.name = name;
-    manySpec.columns = manyColumns;
-    manySpec.flags = 0;
-    manySpec.relatedTdef = oneTdef;
-    manySpec.relatedIndex = oneNumber;
-    manySpec.relTableType = 2;
-    if (addIndex(table(oneTdef), oneSpec) != oneNumber || addIndex(table(manyTdef), manySpec) != manyNumber)
+    NewIndex oneSide;
+    oneSide.name = referencedIndexName(table(oneTdef), oneNumber);
+    oneSide.columns = keyIndex.columns;
+    oneSide.flags = static_cast<std::uint8_t>(keyIndex.flags & 0x0B);
+    oneSide.kind = 2;
+    oneSide.relatedTdef = manyTdef;
+    oneSide.relatedIndex = manyNumber;
+    oneSide.relTableType = 1;
+    oneSide.cascadeUpdates = cascadeUpdates;
+    oneSide.cascadeDeletes = cascadeDeletes;
+    NewIndex manySide = oneSide;
+    manySide.name = name;
+    manySide.columns = manyColumns;
+    manySide.flags = 0;
+    manySide.relatedTdef = oneTdef;
+    manySide.relatedIndex = oneNumber;
+    manySide.relTableType = 2;
+    if (addIndex(table(oneTdef), oneSide) != oneNumber || addIndex(table(manyTdef), manySide) != manyNumber)
         throwError(err::Corrupt, "The indexes of relationship '" + fk.name + "' did not get the numbers expected.");
 
     // MSysRelationships: one row per column pair, in the order given.

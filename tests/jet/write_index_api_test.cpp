@@ -58,7 +58,7 @@ TEST(WriteIndex, RelationshipIndexesThroughTheEngine)
         jet::Table& parent = wi.table(parentPage);
         jet::Table& child = wi.table(childPage);
         ASSERT_EQ(parent.indexes.size(), 1u);
-        jet::IndexSpec one;
+        jet::NewIndex one;
         one.name = u".rB";
         one.columns = {{0, true}};
         one.flags = 0x09;
@@ -70,7 +70,7 @@ TEST(WriteIndex, RelationshipIndexesThroughTheEngine)
         const std::uint32_t oneNumber = wi.addIndex(parent, one);
         EXPECT_EQ(oneNumber, 1u);
         EXPECT_EQ(parent.indexes.size(), 1u) << "the relationship did not share the key's real index";
-        jet::IndexSpec many = one;
+        jet::NewIndex many = one;
         many.name = u"parentchild";
         many.columns = {{1, true}};
         many.flags = 0;
@@ -82,7 +82,7 @@ TEST(WriteIndex, RelationshipIndexesThroughTheEngine)
         const std::uint32_t manyNumber = wi.addIndex(child, many);
         EXPECT_EQ(child.indexes.size(), 1u);
         // A later index rewrites both definitions: the relationship fields stay as they were.
-        jet::IndexSpec plain;
+        jet::NewIndex plain;
         plain.name = u"byName";
         plain.columns = {{1, false}};
         wi.addIndex(parent, plain);
