@@ -95,20 +95,14 @@ bool WriterImpl::sameKeyAt(const IndexPage& leaf, std::size_t at, int offset, co
     // The neighbour may be the last entry of the previous leaf or the first of the next one.
     const std::vector<std::uint8_t>* b = nullptr;
     IndexPage other;
-    if (offset < 0 && at == 0) {
-        if (leaf.prev == 0)
+    if ((offset < 0 && at == 0) || (offset >= 0 && at >= leaf.entries.size())) {
+        const std::uint32_t page = offset < 0 ? leaf.prev : leaf.next;
+        if (page == 0)
             return false;
-        other = readIndexPage(pc(), leaf.prev);
+        other = readIndexPage(pc(), page);
         if (other.entries.empty())
             return false;
-        b = &other.entries.back().bytes;
-    } else if (offset >= 0 && at >= leaf.entries.size()) {
-        if (leaf.next == 0)
-            return false;
-        other = readIndexPage(pc(), leaf.next);
-        if (other.entries.empty())
-            return false;
-        b = &other.entries.front().bytes;
+        b = offset < 0 ? &other.entries.back().bytes : &other.entries.front().bytes;
     } else {
         b = &leaf.entries[offset < 0 ? at - 1 : at].bytes;
     }
